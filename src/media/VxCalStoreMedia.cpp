@@ -1,0 +1,357 @@
+// The database file: location, tables, version, recovery, and the frame of the
+// data operations.
+#include "media/VxCalStoreMedia.h"
+
+#include <cstdio>
+#include <sys/stat.h>
+
+#include "media/UserDataDir.h"
+
+namespace {
+
+const WCHAR s_szDbFileName[] = WTEXT("CalData.db");
+const WCHAR s_szVersionTable[] = WTEXT("Version");
+const WCHAR s_szCalendarTable[] = WTEXT("Calendar");
+const WCHAR s_szEventTable[] = WTEXT("Event");
+
+// The table texts are part of the file format: older readers depend on them.
+const WCHAR s_szCreateVersion[] = WTEXT("create table %s (CalTblVer int, EventTblVer int,Ext1 int,Ext2 int);");
+const WCHAR s_szCreateCalendar[] =
+    WTEXT("create table %s (UIN int, CalID int, CalType int, ShrLevel int, TmStamp int, subject text, detail text,")
+    WTEXT("ContactID text,ContactInfo text, SponsorID int,FromCalID int,ext1 text,ext2 text,ext3 text,ext4 int,")
+    WTEXT("ext5 int, nums int);");
+const WCHAR s_szCreateEvent[] =
+    WTEXT("create table %s(CalID int,EvtID int,EvtType int,BgnTm int,EndTm int,TmStamp int,TipType int,Minute int,")
+    WTEXT("Hour int,Day int,Week int,Month int,LoopType int,subject text,detail text,Synchronized int,")
+    WTEXT("RevisedState int ,RemindMinute int,ContactID text,ContactInfo text,Location text,SponsorID int,")
+    WTEXT("WeekNum int,MonthNum int,Year int,CalType int,EndType int,SwitchTimes int,LoopCalID int,")
+    WTEXT("LoopEventID int,CalOwnerUin int,EventRight int,ContactIDDisplay text,ContactIDInvalid text,")
+    WTEXT("EventStatus int, Valid int,ext1 text,ext2 text,ext3 text,ext4 int, ext5 int,nums int);");
+const WCHAR s_szInsertVersion[] =
+    WTEXT("insert into %s(CalTblVer, EventTblVer, ext1,ext2) values('%d','%d', '%d', '%d');");
+const WCHAR s_szSelectVersion[] = WTEXT("select * from Version");
+const WCHAR s_szDropTable[] = WTEXT("drop table %s");
+const WCHAR s_szUpdateVersion[] = WTEXT("update %s set CalTblVer = 2, EventTblVer = 2, Ext1 = 0, Ext2 = 0");
+
+const int s_nCurrentTableVersion = 2;
+
+// Statements that EnsureOpen formats stay within 1023 characters.
+const size_t s_cchEnsureOpenSql = 1024;
+
+PFN_STORE_TRACE_HOOK s_pfnTraceHook = nullptr;
+void* s_pTraceHookContext = nullptr;
+
+enum class EFileProbe { Absent, Sized, StatusUnreadable };
+
+// Opens the file for reading and takes its size from the open handle.
+EFileProbe ProbeDbFile(LPCWSTR pszPath, long long& cbSize)
+{
+#ifdef _WIN32
+    FILE* pFile = _wfopen(pszPath, L"r");
+    if (pFile == nullptr) {
+        return EFileProbe::Absent;
+    }
+    struct _stat64 st {};
+    const int nStat = _fstat64(_fileno(pFile), &st);
+#else
+    std::string strNative;
+    FILE* pFile = WStrToUtf8(pszPath, strNative) ? std::fopen(strNative.c_str(), "r") : nullptr;
+    if (pFile == nullptr) {
+        return EFileProbe::Absent;
+    }
+    struct stat st {};
+    const int nStat = ::fstat(fileno(pFile), &st);
+#endif
+    std::fclose(pFile);
+    if (nStat != 0) {
+        return EFileProbe::StatusUnreadable;
+    }
+    cbSize = static_cast<long long>(st.st_size);
+    return EFileProbe::Sized;
+}
+
+bool FileExists(LPCWSTR pszPath)
+{
+#ifdef _WIN32
+    struct _stat64 st {};
+    return _wstat64(pszPath, &st) == 0;
+#else
+    std::string strNative;
+    struct stat st {};
+    return WStrToUtf8(pszPath, strNative) && ::stat(strNative.c_str(), &st) == 0;
+#endif
+}
+
+}  // namespace
+
+CVxCalStoreMedia::CVxCalStoreMedia()
+    : m_bKeepOpen(FALSE), m_szDbPath{}, m_pszSql(new WCHAR[SQL_BUFFER_CHARS]()), m_bBatchMode(FALSE),
+      m_bInitialized(FALSE)
+{
+}
+
+CVxCalStoreMedia::~CVxCalStoreMedia()
+{
+    // Writes made in batch mode were reported as done: keep them.
+    CommitOpenBatch();
+    m_db.close();
+}
+
+void CVxCalStoreMedia::SetTraceHook(PFN_STORE_TRACE_HOOK pfnHook, void* pContext)
+{
+    s_pfnTraceHook = pfnHook;
+    s_pTraceHookContext = pContext;
+}
+
+void CVxCalStoreMedia::StoreTrace(LPCWSTR pszFormat, ...)
+{
+    if (s_pfnTraceHook == nullptr) {
+        return;
+    }
+    va_list args;
+    va_start(args, pszFormat);
+    const WString strText = WStrFormatStringV(pszFormat, args);
+    va_end(args);
+    s_pfnTraceHook(s_pTraceHookContext, strText.c_str());
+}
+
+void CVxCalStoreMedia::TraceException(const CppSQLite3Exception& e)
+{
+    StoreTrace(WTEXT("%d: %s\r\n"), e.errorCode(), e.errorMessage());
+}
+
+LPCWSTR CVxCalStoreMedia::FormatSql(LPCWSTR pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    va_list argsRetry;
+    va_copy(argsRetry, args);
+    const int cchNeeded = WStrFormatV(m_pszSql.get(), SQL_BUFFER_CHARS, pszFormat, args);
+    va_end(args);
+    LPCWSTR pszResult = m_pszSql.get();
+    // A statement near the text limits, with apostrophes doubled, can outgrow the
+    // buffer: format it whole rather than cut it.
+    if (cchNeeded >= SQL_BUFFER_CHARS) {
+        m_strLongSql = WStrFormatStringV(pszFormat, argsRetry);
+        pszResult = m_strLongSql.c_str();
+    }
+    va_end(argsRetry);
+    return pszResult;
+}
+
+void CVxCalStoreMedia::CreateTable(LPCWSTR pszCreateFormat, LPCWSTR pszTable)
+{
+    m_db.execDML(FormatSql(pszCreateFormat, pszTable));
+}
+
+void CVxCalStoreMedia::InsertVersionRow(int nCalTblVer, int nEventTblVer)
+{
+    try {
+        m_db.execDML(FormatSql(s_szInsertVersion, s_szVersionTable, nCalTblVer, nEventTblVer, 0, 0));
+    } catch (const CppSQLite3Exception& e) {
+        TraceException(e);
+        m_db.close();
+    }
+}
+
+void CVxCalStoreMedia::CommitOpenBatch()
+{
+    if (!m_bBatchMode || !m_db.isOpen()) {
+        return;
+    }
+    try {
+        m_db.execDML(WTEXT("commit transaction;"));
+    } catch (const CppSQLite3Exception& e) {
+        TraceException(e);
+    }
+}
+
+HRESULT CVxCalStoreMedia::Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen)
+{
+    if (pszFileName == nullptr) {
+        return E_INVALIDARG;
+    }
+    // Opening again must neither lose a batch nor leak the open connection.
+    CommitOpenBatch();
+    m_db.close();
+    m_bKeepOpen = bKeepOpen;
+
+    WString strPath;
+    GetUserDataDir(dwUIN, strPath);
+    strPath += s_szDbFileName;
+    // A path that does not fit the path buffer is refused, not cut.
+    if (strPath.size() >= MAX_PATH) {
+        StoreTrace(WTEXT("path too long!\r\n"));
+        return E_FAIL;
+    }
+    WStrCopyN(m_szDbPath, MAX_PATH, strPath.c_str());
+
+    long long cbFile = 0;
+    const EFileProbe eProbe = ProbeDbFile(m_szDbPath, cbFile);
+    if (eProbe == EFileProbe::StatusUnreadable) {
+        StoreTrace(WTEXT("fstat ERROR!\r\n"));
+        return E_FAIL;
+    }
+    if (eProbe == EFileProbe::Sized && cbFile > s_cbMaxDbFile) {
+        StoreTrace(WTEXT("file size too big!\r\n"));
+        return E_FAIL;
+    }
+
+    try {
+        if (eProbe == EFileProbe::Sized) {
+            m_db.open(m_szDbPath);
+            if (!m_db.tableExists(s_szVersionTable)) {
+                StoreTrace(WTEXT("No Version Table!\r\n"));
+                throw CppSQLite3Exception(101, WTEXT("No Version Table!"));
+            }
+            if (!m_db.tableExists(s_szCalendarTable)) {
+                StoreTrace(WTEXT("No Calendar Table!\r\n"));
+                throw CppSQLite3Exception(101, WTEXT("No Calendar Table!"));
+            }
+            if (!m_db.tableExists(s_szEventTable)) {
+                StoreTrace(WTEXT("No Event Table!\r\n"));
+                throw CppSQLite3Exception(101, WTEXT("No Event Table!"));
+            }
+            int nVersion = 0;
+            bool bHasVersionRow = false;
+            {
+                CppSQLite3Query query = m_db.execQuery(s_szSelectVersion);
+                if (!query.eof()) {
+                    bHasVersionRow = true;
+                    nVersion = WStrToInt32(query.fieldValue(0));
+                }
+            }
+            if (nVersion < s_nCurrentTableVersion) {
+                // The rebuild drops every calendar and event: keep a copy first.
+                if (!BackupDatabaseFile(dwUIN)) {
+                    StoreTrace(WTEXT("backup before upgrade failed!\r\n"));
+                    m_db.close();
+                    m_bInitialized = FALSE;
+                    return E_FAIL;
+                }
+                RebuildOldFormat(bHasVersionRow);
+            }
+        } else {
+            m_db.open(m_szDbPath);
+            CreateTable(s_szCreateVersion, s_szVersionTable);
+            InsertVersionRow(s_nCurrentTableVersion, s_nCurrentTableVersion);
+            CreateTable(s_szCreateCalendar, s_szCalendarTable);
+            CreateTable(s_szCreateEvent, s_szEventTable);
+        }
+    } catch (const CppSQLite3Exception& e) {
+        TraceException(e);
+        m_db.close();
+        if (BackupAndRecreate(dwUIN) == 0) {
+            m_db.close();
+            m_bInitialized = FALSE;
+            return E_FAIL;
+        }
+    }
+
+    m_bBatchMode = FALSE;
+    m_db.close();
+    m_bInitialized = TRUE;
+    return S_OK;
+}
+
+void CVxCalStoreMedia::RebuildOldFormat(bool bHasVersionRow)
+{
+    // One transaction, so that a crash cannot leave the file without its tables.
+    m_db.execDML(WTEXT("begin transaction;"));
+    m_db.execDML(FormatSql(s_szDropTable, s_szCalendarTable));
+    m_db.execDML(FormatSql(s_szDropTable, s_szEventTable));
+    CreateTable(s_szCreateCalendar, s_szCalendarTable);
+    CreateTable(s_szCreateEvent, s_szEventTable);
+    m_db.execDML(FormatSql(s_szUpdateVersion, s_szVersionTable));
+    // A Version table without its row would make every later Open rebuild again.
+    if (!bHasVersionRow) {
+        m_db.execDML(FormatSql(s_szInsertVersion, s_szVersionTable, s_nCurrentTableVersion, s_nCurrentTableVersion, 0, 0));
+    }
+    m_db.execDML(WTEXT("commit transaction;"));
+}
+
+bool CVxCalStoreMedia::BackupDatabaseFile(DWORD dwUIN)
+{
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    WString strBackup;
+    GetUserDataDir(dwUIN, strBackup);
+    strBackup += WStrFormatString(WTEXT("%04d%02d%02d%02d%02d%02d"), int(st.wYear), int(st.wMonth), int(st.wDay),
+                                  int(st.wHour), int(st.wMinute), int(st.wSecond));
+    strBackup += s_szDbFileName;
+    if (strBackup.size() >= MAX_PATH) {
+        StoreTrace(WTEXT("backup path too long!\r\n"));
+        return false;
+    }
+    return CopyFileW(m_szDbPath, strBackup.c_str(), FALSE) != FALSE;
+}
+
+int CVxCalStoreMedia::BackupAndRecreate(DWORD dwUIN)
+{
+    if (FileExists(m_szDbPath)) {
+        // Without a safe copy the damaged file stays as it is.
+        if (!BackupDatabaseFile(dwUIN)) {
+            StoreTrace(WTEXT("backup failed, file kept!\r\n"));
+            return 0;
+        }
+        DeleteFileW(m_szDbPath);
+    }
+    try {
+        m_db.open(m_szDbPath);
+        CreateTable(s_szCreateVersion, s_szVersionTable);
+        InsertVersionRow(s_nCurrentTableVersion, s_nCurrentTableVersion);
+        CreateTable(s_szCreateCalendar, s_szCalendarTable);
+        CreateTable(s_szCreateEvent, s_szEventTable);
+    } catch (const CppSQLite3Exception& e) {
+        TraceException(e);
+        m_db.close();
+        return 0;
+    }
+    return 1;
+}
+
+HRESULT CVxCalStoreMedia::Close()
+{
+    if (m_bKeepOpen) {
+        m_db.close();
+    }
+    return S_OK;
+}
+
+HRESULT CVxCalStoreMedia::EnsureOpen(LPCWSTR pszPath)
+{
+    if (!m_bInitialized) {
+        return E_FAIL;
+    }
+    // Never open over a live connection: its transaction would be lost.
+    if (!m_db.isOpen()) {
+        m_db.open(pszPath);
+    }
+    WCHAR szCreate[s_cchEnsureOpenSql];
+    if (!m_db.tableExists(s_szVersionTable)) {
+        WStrFormat(szCreate, s_cchEnsureOpenSql, s_szCreateVersion, s_szVersionTable);
+        m_db.execDML(szCreate);
+        InsertVersionRow(s_nCurrentTableVersion, s_nCurrentTableVersion);
+    }
+    if (!m_db.tableExists(s_szCalendarTable)) {
+        WStrFormat(szCreate, s_cchEnsureOpenSql, s_szCreateCalendar, s_szCalendarTable);
+        m_db.execDML(szCreate);
+    }
+    if (!m_db.tableExists(s_szEventTable)) {
+        WStrFormat(szCreate, s_cchEnsureOpenSql, s_szCreateEvent, s_szEventTable);
+        m_db.execDML(szCreate);
+    }
+    return S_OK;
+}
+
+void CVxCalStoreMedia::OnOperationFailure(const CppSQLite3Exception* pException, unsigned uFlags)
+{
+    if (pException != nullptr) {
+        TraceException(*pException);
+    } else {
+        StoreTrace(WTEXT("unexpected failure\r\n"));
+    }
+    if ((uFlags & FRAME_KEEP_OPEN) == 0) {
+        m_db.close();
+    }
+}

@@ -1,0 +1,174 @@
+// The store media: calendars and events of one account in the SQLite file
+// "CalData.db", behind the abstract operation table that the store object uses.
+#pragma once
+
+#include <memory>
+
+#include "compat/win32.h"
+#include "media/CalendarRecords.h"
+#include "sqlite/CppSQLite3.h"
+
+// The store media's operations, in their fixed slot order. Every one returns
+// S_OK, E_FAIL or E_INVALIDARG; IsOutlookIDExist also S_FALSE.
+//
+// List operations hand the caller one array allocated with new[] (release it with
+// delete[]) and its count; with no rows the array pointer is not written.
+class tagVxCalStoreMedia {
+public:
+    virtual HRESULT SaveCalendar(const tagCalendarRecord* pRec, DWORD dwReserved) = 0;                   // 0
+    virtual HRESULT SaveCalEvent(const tagEventRecord* pRec, DWORD dwReserved) = 0;                      // 1
+    virtual HRESULT GetCalendar(DWORD dwCalID, tagCalendarRecord* pRec) = 0;                             // 2
+    virtual HRESULT GetCalEvent(DWORD dwCalID, DWORD dwEvtID, tagEventRecord* pRec) = 0;                 // 3
+    virtual HRESULT DelCalendar(DWORD dwCalID, DWORD dwReserved) = 0;                                    // 4
+    virtual HRESULT DelCalEvent(DWORD dwCalID, DWORD dwEvtID, DWORD dwReserved) = 0;                     // 5
+    virtual HRESULT GetAllCalendar(tagCalendarRecord** ppArray, int* pnCount) = 0;                       // 6
+    virtual HRESULT GetAllCalEvent(DWORD dwCalID, tagEventRecord** ppArray, int* pnCount) = 0;           // 7
+    virtual HRESULT Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen) = 0;                          // 8
+    virtual HRESULT Close() = 0;                                                                         // 9
+    virtual HRESULT DelLoopException(DWORD dwLoopCalID, DWORD dwLoopEventID) = 0;                        // 10
+    virtual HRESULT BeginTransaction() = 0;                                                              // 11
+    virtual HRESULT CommitTransaction() = 0;                                                             // 12
+    virtual HRESULT UpdateCalendar(const tagCalendarRecord* pRec) = 0;                                   // 13
+    virtual HRESULT UpdateCalEvent(const tagEventRecord* pRec) = 0;                                      // 14
+    virtual HRESULT QueryCalEvent(DWORD dwCalID, LPCWSTR pszName, LPCWSTR pszValue, tagEventRecord** ppArray,
+                                  int* pnCount) = 0;                                                     // 15
+    virtual HRESULT QueryCalEventEx(DWORD dwCalID, LPCWSTR pszName1, LPCWSTR pszValue1, LPCWSTR pszName2,
+                                    LPCWSTR pszValue2, tagEventRecord** ppArray, int* pnCount) = 0;      // 16
+    virtual HRESULT GetPeriodEvent(DWORD dwCalID, DWORD dwBeginTime, DWORD dwEndTime, tagEventRecord** ppArray,
+                                   int* pnCount) = 0;                                                    // 17
+    virtual HRESULT SetBatchMode(BOOL bBatchMode) = 0;                                                   // 18
+    virtual HRESULT DelAllCalendar() = 0;                                                                // 19
+    virtual HRESULT DelAllEvent() = 0;                                                                   // 20
+    virtual HRESULT IsOutlookIDExist(LPCWSTR pszOutlookID) = 0;                                          // 21
+    virtual HRESULT DelAllEventofCalendar(DWORD dwCalID) = 0;                                            // 22
+
+protected:
+    // Owners destroy the media through its concrete type.
+    ~tagVxCalStoreMedia() = default;
+};
+
+// Receives the store media's debug trace lines (tests and diagnostics only).
+typedef void (*PFN_STORE_TRACE_HOOK)(void* pContext, LPCWSTR pszText);
+
+class CVxCalStoreMedia final : public tagVxCalStoreMedia {
+public:
+    CVxCalStoreMedia();
+    CVxCalStoreMedia(const CVxCalStoreMedia&) = delete;
+    CVxCalStoreMedia& operator=(const CVxCalStoreMedia&) = delete;
+    ~CVxCalStoreMedia();
+
+    HRESULT SaveCalendar(const tagCalendarRecord* pRec, DWORD dwReserved) override;
+    HRESULT SaveCalEvent(const tagEventRecord* pRec, DWORD dwReserved) override;
+    HRESULT GetCalendar(DWORD dwCalID, tagCalendarRecord* pRec) override;
+    HRESULT GetCalEvent(DWORD dwCalID, DWORD dwEvtID, tagEventRecord* pRec) override;
+    HRESULT DelCalendar(DWORD dwCalID, DWORD dwReserved) override;
+    HRESULT DelCalEvent(DWORD dwCalID, DWORD dwEvtID, DWORD dwReserved) override;
+    HRESULT GetAllCalendar(tagCalendarRecord** ppArray, int* pnCount) override;
+    HRESULT GetAllCalEvent(DWORD dwCalID, tagEventRecord** ppArray, int* pnCount) override;
+
+    // Examines the account's "CalData.db": creates it when absent, upgrades a file
+    // of format version below 2 (after backing it up), and backs up and rebuilds a
+    // damaged one. Ends with the connection closed and batch mode off. pszFileName
+    // must be given but the file is always "CalData.db".
+    HRESULT Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen) override;
+
+    // Closes the connection when the last Open asked to keep it open.
+    HRESULT Close() override;
+
+    HRESULT DelLoopException(DWORD dwLoopCalID, DWORD dwLoopEventID) override;
+    HRESULT BeginTransaction() override;
+    HRESULT CommitTransaction() override;
+    HRESULT UpdateCalendar(const tagCalendarRecord* pRec) override;
+    HRESULT UpdateCalEvent(const tagEventRecord* pRec) override;
+    HRESULT QueryCalEvent(DWORD dwCalID, LPCWSTR pszName, LPCWSTR pszValue, tagEventRecord** ppArray,
+                          int* pnCount) override;
+    HRESULT QueryCalEventEx(DWORD dwCalID, LPCWSTR pszName1, LPCWSTR pszValue1, LPCWSTR pszName2, LPCWSTR pszValue2,
+                            tagEventRecord** ppArray, int* pnCount) override;
+    HRESULT GetPeriodEvent(DWORD dwCalID, DWORD dwBeginTime, DWORD dwEndTime, tagEventRecord** ppArray,
+                           int* pnCount) override;
+    HRESULT SetBatchMode(BOOL bBatchMode) override;
+    HRESULT DelAllCalendar() override;
+    HRESULT DelAllEvent() override;
+    HRESULT IsOutlookIDExist(LPCWSTR pszOutlookID) override;
+    HRESULT DelAllEventofCalendar(DWORD dwCalID) override;
+
+    // Largest file that Open accepts: 100 MiB.
+    static constexpr long long s_cbMaxDbFile = 104857600;
+
+    static void SetTraceHook(PFN_STORE_TRACE_HOOK pfnHook, void* pContext);
+
+private:
+    // Opens the connection on pszPath and creates whichever of the three tables is
+    // missing (a new Version table gets its row). E_FAIL before a successful Open;
+    // SQLite failures are raised to the caller.
+    HRESULT EnsureOpen(LPCWSTR pszPath);
+
+    // Copies the damaged file to its time-stamped backup, deletes it, and builds a
+    // fresh database in its place. Returns 1 on success, 0 on failure; the original
+    // is deleted only after its backup is safely written.
+    int BackupAndRecreate(DWORD dwUIN);
+
+    void InsertVersionRow(int nCalTblVer, int nEventTblVer);
+
+    // The debug trace points; they write nothing unless a hook is set.
+    void StoreTrace(LPCWSTR pszFormat, ...);
+
+    // Formats a statement into m_pszSql, or into a buffer sized to the statement
+    // when it does not fit there. The text stays valid until the next call.
+    LPCWSTR FormatSql(LPCWSTR pszFormat, ...);
+
+    // How a data operation may depart from the common frame.
+    enum EFrameFlags : unsigned {
+        FRAME_DEFAULT = 0,
+        FRAME_NO_INIT_CHECK = 1,  // run even before Open (the lazy open then refuses)
+        FRAME_KEEP_OPEN = 2,      // never close the connection afterwards
+    };
+
+    // The frame of every data operation: refuse before Open, open the connection
+    // when it is closed, run the body (which returns the operation's result), close
+    // the connection outside batch mode, and turn every failure into E_FAIL.
+    template <typename TBody>
+    HRESULT RunDataOperation(TBody&& body, unsigned uFlags = FRAME_DEFAULT);
+
+    BOOL m_bKeepOpen;
+    CppSQLite3DB m_db;
+    WCHAR m_szDbPath[MAX_PATH];
+    std::unique_ptr<WCHAR[]> m_pszSql;
+    BOOL m_bBatchMode;
+    BOOL m_bInitialized;
+
+    enum { SQL_BUFFER_CHARS = 4096 };
+
+    void CreateTable(LPCWSTR pszCreateFormat, LPCWSTR pszTable);
+    void RebuildOldFormat(bool bHasVersionRow);
+    bool BackupDatabaseFile(DWORD dwUIN);
+    void CommitOpenBatch();
+    void TraceException(const CppSQLite3Exception& e);
+    void OnOperationFailure(const CppSQLite3Exception* pException, unsigned uFlags);
+
+    WString m_strLongSql;
+};
+
+template <typename TBody>
+HRESULT CVxCalStoreMedia::RunDataOperation(TBody&& body, unsigned uFlags)
+{
+    if ((uFlags & FRAME_NO_INIT_CHECK) == 0 && !m_bInitialized) {
+        return E_FAIL;
+    }
+    try {
+        if (!m_db.isOpen()) {
+            EnsureOpen(m_szDbPath);
+        }
+        const HRESULT hr = body();
+        if (!m_bBatchMode && (uFlags & FRAME_KEEP_OPEN) == 0) {
+            m_db.close();
+        }
+        return hr;
+    } catch (const CppSQLite3Exception& e) {
+        OnOperationFailure(&e, uFlags);
+    } catch (...) {
+        // Out of memory while collecting rows, say: fail the operation, never the host.
+        OnOperationFailure(nullptr, uFlags);
+    }
+    return E_FAIL;
+}
