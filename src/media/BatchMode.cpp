@@ -1,6 +1,84 @@
-// Batch mode: one connection and one transaction for a burst of writes.
+// Batch mode: one open connection and one transaction for a burst of writes.
+#include "host/CalendarUtil.h"
 #include "media/VxCalStoreMedia.h"
 
-HRESULT CVxCalStoreMedia::BeginTransaction() { return E_NOTIMPL; }
-HRESULT CVxCalStoreMedia::CommitTransaction() { return E_NOTIMPL; }
-HRESULT CVxCalStoreMedia::SetBatchMode(BOOL) { return E_NOTIMPL; }
+namespace {
+
+const WCHAR s_szLogModule[] = WTEXT("CalStore");
+const WCHAR s_szBeginTransaction[] = WTEXT("begin transaction;");
+const WCHAR s_szCommitTransaction[] = WTEXT("commit transaction;");
+
+}  // namespace
+
+HRESULT CVxCalStoreMedia::BeginTransaction()
+{
+    if (!m_bInitialized) {
+        return E_FAIL;
+    }
+    try {
+        m_db.execDML(s_szBeginTransaction);
+    } catch (const CppSQLite3Exception& e) {
+        TraceException(e);
+        m_db.close();
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+HRESULT CVxCalStoreMedia::CommitTransaction()
+{
+    if (!m_bInitialized) {
+        return E_FAIL;
+    }
+    try {
+        m_db.execDML(s_szCommitTransaction);
+    } catch (const CppSQLite3Exception& e) {
+        TraceException(e);
+        // A commit that failed with its transaction still open (the file locked by
+        // another process, say) keeps the connection: closing it would throw away
+        // writes that were reported as done.
+        if (!m_db.inTransaction()) {
+            m_db.close();
+        }
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+HRESULT CVxCalStoreMedia::SetBatchMode(BOOL bBatchMode)
+{
+    if (!m_bInitialized) {
+        return E_FAIL;
+    }
+    // Any two non-zero flags are the same state: switching on twice must not open
+    // over the live connection.
+    if ((bBatchMode != FALSE) == (m_bBatchMode != FALSE)) {
+        return S_OK;
+    }
+    m_bBatchMode = bBatchMode;
+    if (bBatchMode != FALSE) {
+        CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, WTEXT("SetBatchMode ------TRUE  \r\n"));
+        try {
+            EnsureOpen(m_szDbPath);
+        } catch (const CppSQLite3Exception& e) {
+            // No connection, no batch: later writes go through one by one.
+            TraceException(e);
+            m_db.close();
+            m_bBatchMode = FALSE;
+            return E_FAIL;
+        }
+        BeginTransaction();
+        return S_OK;
+    }
+
+    CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, WTEXT("SetBatchMode ------FALSE  \r\n"));
+    if (FAILED(CommitTransaction()) && m_db.inTransaction()) {
+        // The batch is still open and intact: stay in batch mode so that a later
+        // switch, or closing the store, can commit it.
+        m_bBatchMode = TRUE;
+        return E_FAIL;
+    }
+    m_bBatchMode = FALSE;
+    m_db.close();
+    return S_OK;
+}

@@ -2,6 +2,8 @@
 // UTF-16 text arrays; whoever declares one owns it and zero-fills it before use.
 #pragma once
 
+#include <cstdlib>
+
 #include "compat/win32.h"
 
 // Most characters each text field holds; its array has one more unit for the
@@ -79,3 +81,10 @@ struct tagEventRecord {
     WCHAR szContactIDInvalid[EVT_CONTACTIDINVALID_MAX + 1];
     WCHAR szExt3[EVT_EXT3_MAX + 1];
 };
+
+// Releases an array that a list operation of the store media handed out.
+template <typename TRecord>
+void FreeRecordArray(TRecord* pArray)
+{
+    std::free(pArray);
+}

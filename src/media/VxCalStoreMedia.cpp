@@ -351,7 +351,22 @@ void CVxCalStoreMedia::OnOperationFailure(const CppSQLite3Exception* pException,
     } else {
         StoreTrace(WTEXT("unexpected failure\r\n"));
     }
-    if ((uFlags & FRAME_KEEP_OPEN) == 0) {
-        m_db.close();
+    if ((uFlags & FRAME_KEEP_OPEN) != 0) {
+        return;
     }
+    if (m_bBatchMode && m_db.isOpen()) {
+        // SQLite has undone only the failed statement; closing the connection would
+        // throw away every earlier write of the batch, all reported as done.
+        if (!m_db.inTransaction()) {
+            try {
+                m_db.execDML(WTEXT("begin transaction;"));
+                StoreTrace(WTEXT("batch transaction ended by SQLite, begun again\r\n"));
+            } catch (const CppSQLite3Exception& e) {
+                TraceException(e);
+                m_db.close();
+            }
+        }
+        return;
+    }
+    m_db.close();
 }

@@ -6,6 +6,7 @@
 
 #include "compat/win32.h"
 #include "media/CalendarRecords.h"
+#include "media/RecordArray.h"
 #include "sqlite/CppSQLite3.h"
 
 // The store media's operations, in their fixed slot order. Every one returns
@@ -130,6 +131,13 @@ private:
     template <typename TBody>
     HRESULT RunDataOperation(TBody&& body, unsigned uFlags = FRAME_DEFAULT);
 
+    // The frame of a list operation: runs the query that formatSql returns and
+    // reads each row into a new zero-filled record with readRow. On success the
+    // caller gets the array (when there are rows) and the count; on failure the
+    // count says how many rows were read and the array pointer is not written.
+    template <typename TRecord, typename TFormat, typename TReadRow>
+    HRESULT ListRecords(TRecord** ppArray, int* pnCount, TFormat formatSql, TReadRow readRow);
+
     BOOL m_bKeepOpen;
     CppSQLite3DB m_db;
     WCHAR m_szDbPath[MAX_PATH];
@@ -140,6 +148,8 @@ private:
     enum { SQL_BUFFER_CHARS = 4096 };
 
     void CreateTable(LPCWSTR pszCreateFormat, LPCWSTR pszTable);
+    LPCWSTR FormatCalendarUpdate(const tagCalendarRecord& rec);
+    LPCWSTR FormatEventUpdate(const tagEventRecord& rec);
     void RebuildOldFormat(bool bHasVersionRow);
     bool BackupDatabaseFile(DWORD dwUIN);
     void CommitOpenBatch();
@@ -171,4 +181,27 @@ HRESULT CVxCalStoreMedia::RunDataOperation(TBody&& body, unsigned uFlags)
         OnOperationFailure(nullptr, uFlags);
     }
     return E_FAIL;
+}
+
+template <typename TRecord, typename TFormat, typename TReadRow>
+HRESULT CVxCalStoreMedia::ListRecords(TRecord** ppArray, int* pnCount, TFormat formatSql, TReadRow readRow)
+{
+    if (!m_bInitialized || ppArray == nullptr || pnCount == nullptr) {
+        return E_FAIL;
+    }
+    *pnCount = 0;
+    CRecordArray<TRecord> records;
+    return RunDataOperation([&]() {
+        CppSQLite3Query query = m_db.execQuery(formatSql());
+        while (!query.eof()) {
+            readRow(query, records.AppendZeroed());
+            ++*pnCount;
+            query.nextRow();
+        }
+        query.finalize();
+        if (records.Count() > 0) {
+            *ppArray = records.Release();
+        }
+        return S_OK;
+    });
 }

@@ -187,6 +187,8 @@ void CppSQLite3DB::close()
     }
 }
 
+bool CppSQLite3DB::inTransaction() const { return m_pDB != nullptr && sqlite3_get_autocommit(m_pDB) == 0; }
+
 bool CppSQLite3DB::tableExists(const WCHAR* szTable)
 {
     // Off Windows, readable memory cannot be probed: a null name is the unreadable

@@ -72,6 +72,9 @@ public:
     void close();
     bool isOpen() const { return m_pDB != nullptr; }
 
+    // True while an explicit transaction is open on the connection.
+    bool inTransaction() const;
+
     bool tableExists(const WCHAR* szTable);
 
     // Runs one statement. Returns the change count for the two transaction commands
