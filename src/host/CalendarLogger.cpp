@@ -89,16 +89,25 @@ void CCalendarLogger::Calendar_Log(ENUM_LOG_SERVERITY eSeverity, LPCWSTR pszModu
         strText.pop_back();
     }
 
+    const LPCWSTR pszModuleName = pszModule != nullptr ? pszModule : WTEXT("");
     CLoggerState& state = State();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    if (state.pfnHook != nullptr) {
-        state.pfnHook(state.pHookContext, eSeverity, pszModule != nullptr ? pszModule : WTEXT(""), strText.c_str());
+    PFN_CALENDAR_LOG_HOOK pfnHook = nullptr;
+    void* pHookContext = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        pfnHook = state.pfnHook;
+        pHookContext = state.pHookContext;
+    }
+    // Outside the lock, so that a hook may log in turn.
+    if (pfnHook != nullptr) {
+        pfnHook(pHookContext, eSeverity, pszModuleName, strText.c_str());
         return;
     }
     const ELogTarget eTarget = ConfiguredTarget();
     if (eTarget == ELogTarget::Off) {
         return;
     }
+    std::lock_guard<std::mutex> lock(state.mutex);
     FILE* pOut = eTarget == ELogTarget::Stderr ? stderr : LogFile(state);
     if (pOut == nullptr) {
         return;  // a log line never changes what the caller does
@@ -108,7 +117,7 @@ void CCalendarLogger::Calendar_Log(ENUM_LOG_SERVERITY eSeverity, LPCWSTR pszModu
     const WString strLine =
         WStrFormatString(WTEXT("%04u-%02u-%02u %02u:%02u:%02u.%03u %u %s: %s\n"), unsigned(st.wYear), unsigned(st.wMonth),
                          unsigned(st.wDay), unsigned(st.wHour), unsigned(st.wMinute), unsigned(st.wSecond),
-                         unsigned(st.wMilliseconds), unsigned(eSeverity), pszModule, strText.c_str());
+                         unsigned(st.wMilliseconds), unsigned(eSeverity), pszModuleName, strText.c_str());
     std::string strNarrow;
     if (!WStrToUtf8(strLine.c_str(), strNarrow)) {
         // A lone surrogate in a log text must not lose the line.
