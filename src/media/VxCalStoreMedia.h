@@ -12,8 +12,8 @@
 // The store media's operations, in their fixed slot order. Every one returns
 // S_OK, E_FAIL or E_INVALIDARG; IsOutlookIDExist also S_FALSE.
 //
-// List operations hand the caller one array allocated with new[] (release it with
-// delete[]) and its count; with no rows the array pointer is not written.
+// List operations hand the caller one array (release it with FreeRecordArray) and
+// its count; with no rows the array pointer is not written.
 class tagVxCalStoreMedia {
 public:
     virtual HRESULT SaveCalendar(const tagCalendarRecord* pRec, DWORD dwReserved) = 0;                   // 0
