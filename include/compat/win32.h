@@ -5,4 +5,6 @@
 #include "compat/wintypes.h"
 #include "compat/winbase.h"
 #include "compat/oleauto.h"
+#include "compat/unknwn.h"
+#include "compat/winuser.h"
 #include "compat/wstr.h"

@@ -43,7 +43,8 @@ WSTR_API size_t WStrBoundedLength(const WCHAR* psz, size_t cchLength, size_t cch
 WSTR_API int WStrCmp(const WCHAR* pszA, const WCHAR* pszB);
 
 // printf-style formatting into a bounded buffer. Conversions: %d (int), %u and %x/%X
-// (unsigned int), %s (const WCHAR*, null prints "(null)") and %%, each with an
+// (unsigned int), %p (void*, all hex digits in capitals), %s (const WCHAR*, null
+// prints "(null)") and %%, each with an
 // optional '-' or '0' flag and a decimal width. Never writes more than cchBuffer
 // units and always terminates when cchBuffer > 0. Returns the length the complete
 // text needs, without the terminator, as snprintf does.

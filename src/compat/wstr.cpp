@@ -1,5 +1,6 @@
 #include "compat/wstr.h"
 
+#include <algorithm>
 #include <climits>
 #include <vector>
 
@@ -68,10 +69,10 @@ void PutField(CBoundedWriter& writer, const WCHAR* pszSign, const WCHAR* pszBody
 }
 
 // Digits of an unsigned value, most significant first, into a small buffer.
-size_t FormatDigits(uint32_t uValue, unsigned uBase, bool bUpper, WCHAR (&szDigits)[16])
+size_t FormatDigits(uint64_t uValue, unsigned uBase, bool bUpper, WCHAR (&szDigits)[24])
 {
     const char* pszSet = bUpper ? "0123456789ABCDEF" : "0123456789abcdef";
-    WCHAR szReversed[16];
+    WCHAR szReversed[24];
     size_t cch = 0;
     do {
         szReversed[cch++] = static_cast<WCHAR>(pszSet[uValue % uBase]);
@@ -176,7 +177,7 @@ int WStrFormatV(WCHAR* pszBuffer, size_t cchBuffer, const WCHAR* pszFormat, va_l
             }
             ++p;
         }
-        WCHAR szDigits[16];
+        WCHAR szDigits[24];
         switch (*p) {
         case u'd': {
             const int nValue = va_arg(args, int);
@@ -191,6 +192,13 @@ int WStrFormatV(WCHAR* pszBuffer, size_t cchBuffer, const WCHAR* pszFormat, va_l
             const unsigned uValue = va_arg(args, unsigned);
             const size_t cch = FormatDigits(uValue, *p == u'u' ? 10 : 16, *p == u'X', szDigits);
             PutField(writer, s_szNoSign, szDigits, cch, cchWidth, bLeftAlign, bZeroPad);
+            break;
+        }
+        case u'p': {
+            // As on Windows: every hex digit of the pointer, in capitals.
+            const auto uValue = reinterpret_cast<uintptr_t>(va_arg(args, void*));
+            const size_t cch = FormatDigits(uValue, 16, true, szDigits);
+            PutField(writer, s_szNoSign, szDigits, cch, std::max(cchWidth, 2 * sizeof(void*)), bLeftAlign, true);
             break;
         }
         case u's': {
