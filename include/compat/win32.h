@@ -2,9 +2,9 @@
 // on Windows, the compatibility subset elsewhere, and our UTF-16 helpers on both.
 #pragma once
 
-#include "compat/wintypes.h"
-#include "compat/winbase.h"
 #include "compat/oleauto.h"
 #include "compat/unknwn.h"
+#include "compat/winbase.h"
+#include "compat/wintypes.h"
 #include "compat/winuser.h"
 #include "compat/wstr.h"

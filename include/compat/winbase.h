@@ -16,6 +16,7 @@
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x00000008
 #define WC_ERR_INVALID_CHARS 0x00000080
+#define WC_NO_BEST_FIT_CHARS 0x00000400  // every character maps to itself in UTF-8
 
 extern "C" {
 

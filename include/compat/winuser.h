@@ -110,8 +110,8 @@ COMPAT_API HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
 
 COMPAT_API ATOM WINAPI RegisterClassW(const WNDCLASSW* lpWndClass);
 COMPAT_API BOOL WINAPI UnregisterClassW(LPCWSTR lpClassName, HINSTANCE hInstance);
-COMPAT_API HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName, DWORD dwStyle,
-                                       int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+COMPAT_API HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName, DWORD dwStyle, int X,
+                                       int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
                                        HINSTANCE hInstance, LPVOID lpParam);
 // Sends WM_DESTROY and WM_NCDESTROY, then removes the window with its timers and
 // queued messages. Only the owning thread may destroy a window.

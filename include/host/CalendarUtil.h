@@ -21,8 +21,7 @@ enum ENUM_LOG_SERVERITY {
 
 // Receives each finished log line instead of the log file; pszText is the formatted
 // text without its trailing line end.
-typedef void (*PFN_CALENDAR_LOG_HOOK)(void* pContext, ENUM_LOG_SERVERITY eSeverity, LPCWSTR pszModule,
-                                      LPCWSTR pszText);
+typedef void (*PFN_CALENDAR_LOG_HOOK)(void* pContext, ENUM_LOG_SERVERITY eSeverity, LPCWSTR pszModule, LPCWSTR pszText);
 
 class CALHOST_API CCalendarLogger {
 public:

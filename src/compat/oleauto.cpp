@@ -8,7 +8,10 @@
 namespace {
 
 // The byte count sits in the four bytes before the text.
-DWORD* ByteCountOf(BSTR bstr) { return reinterpret_cast<DWORD*>(reinterpret_cast<char*>(bstr) - sizeof(DWORD)); }
+DWORD* ByteCountOf(BSTR bstr)
+{
+    return reinterpret_cast<DWORD*>(reinterpret_cast<char*>(bstr) - sizeof(DWORD));
+}
 
 }  // namespace
 
@@ -56,9 +59,15 @@ void WINAPI SysFreeString(BSTR bstrString)
     }
 }
 
-UINT WINAPI SysStringByteLen(BSTR bstr) { return bstr != nullptr ? *ByteCountOf(bstr) : 0; }
+UINT WINAPI SysStringByteLen(BSTR bstr)
+{
+    return bstr != nullptr ? *ByteCountOf(bstr) : 0;
+}
 
-UINT WINAPI SysStringLen(BSTR pbstr) { return SysStringByteLen(pbstr) / sizeof(OLECHAR); }
+UINT WINAPI SysStringLen(BSTR pbstr)
+{
+    return SysStringByteLen(pbstr) / sizeof(OLECHAR);
+}
 
 }  // extern "C"
 

@@ -2,13 +2,13 @@
 
 #ifndef _WIN32
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "Utf.h"
 
@@ -19,31 +19,21 @@ thread_local DWORD t_dwLastError = ERROR_SUCCESS;
 DWORD Win32ErrorFromErrno(int nErrno)
 {
     switch (nErrno) {
-    case 0:
-        return ERROR_SUCCESS;
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-        return ERROR_PATH_NOT_FOUND;
+    case 0: return ERROR_SUCCESS;
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
-    case EBUSY:
-        return ERROR_ACCESS_DENIED;
-    case EEXIST:
-        return ERROR_ALREADY_EXISTS;
-    case ENAMETOOLONG:
-        return ERROR_FILENAME_EXCED_RANGE;
+    case EBUSY: return ERROR_ACCESS_DENIED;
+    case EEXIST: return ERROR_ALREADY_EXISTS;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case ENOSPC:
-    case EDQUOT:
-        return ERROR_DISK_FULL;
-    case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL:
-        return ERROR_INVALID_PARAMETER;
-    default:
-        return ERROR_WRITE_FAULT;
+    case EDQUOT: return ERROR_DISK_FULL;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case EINVAL: return ERROR_INVALID_PARAMETER;
+    default: return ERROR_WRITE_FAULT;
     }
 }
 
@@ -53,7 +43,10 @@ BOOL FailWith(DWORD dwError)
     return FALSE;
 }
 
-BOOL FailWithErrno() { return FailWith(Win32ErrorFromErrno(errno)); }
+BOOL FailWithErrno()
+{
+    return FailWith(Win32ErrorFromErrno(errno));
+}
 
 // UTF-16 path to the file system's UTF-8; a null path or one with an unpaired
 // surrogate has no native name.
@@ -78,15 +71,24 @@ bool WriteAll(int fd, const char* pData, size_t cb)
     return true;
 }
 
-bool IsSupportedCodePage(UINT uCodePage) { return uCodePage == CP_ACP || uCodePage == CP_THREAD_ACP || uCodePage == CP_UTF8; }
+bool IsSupportedCodePage(UINT uCodePage)
+{
+    return uCodePage == CP_ACP || uCodePage == CP_THREAD_ACP || uCodePage == CP_UTF8;
+}
 
 }  // namespace
 
 extern "C" {
 
-DWORD WINAPI GetLastError(void) { return t_dwLastError; }
+DWORD WINAPI GetLastError(void)
+{
+    return t_dwLastError;
+}
 
-void WINAPI SetLastError(DWORD dwErrCode) { t_dwLastError = dwErrCode; }
+void WINAPI SetLastError(DWORD dwErrCode)
+{
+    t_dwLastError = dwErrCode;
+}
 
 BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/)
 {

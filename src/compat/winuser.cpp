@@ -93,7 +93,10 @@ WString ClassKey(LPCWSTR pszName)
     return str;
 }
 
-bool IsAtom(LPCWSTR pszName) { return reinterpret_cast<ULONG_PTR>(pszName) < 0x10000; }
+bool IsAtom(LPCWSTR pszName)
+{
+    return reinterpret_cast<ULONG_PTR>(pszName) < 0x10000;
+}
 
 CWindowClass* FindClass(CWindowing& w, LPCWSTR pszName)
 {
@@ -198,7 +201,10 @@ EFetch FetchMessage(CThreadQueue& queue, MSG& msg, HWND hWnd, UINT uMin, UINT uM
 
 extern "C" {
 
-DWORD WINAPI GetCurrentThreadId(void) { return t_identity.dwThreadId; }
+DWORD WINAPI GetCurrentThreadId(void)
+{
+    return t_identity.dwThreadId;
+}
 
 HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName)
 {
@@ -241,8 +247,7 @@ BOOL WINAPI UnregisterClassW(LPCWSTR lpClassName, HINSTANCE /*hInstance*/)
 }
 
 HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName, DWORD dwStyle, int X, int Y,
-                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
-                            LPVOID lpParam)
+                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam)
 {
     CWindowing& w = Windowing();
     HWND hWnd = nullptr;
@@ -260,8 +265,8 @@ HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWind
         w.windows[hWnd] = CWindow{GetCurrentThreadId(), pfnWndProc, 0, false};
         QueueOf(w, GetCurrentThreadId());
     }
-    CREATESTRUCTW cs{lpParam,     hInstance, hMenu,       hWndParent,  nHeight, nWidth,
-                     Y,           X,         LONG(dwStyle), lpWindowName, lpClassName, dwExStyle};
+    CREATESTRUCTW cs{lpParam, hInstance, hMenu,         hWndParent,   nHeight,     nWidth,
+                     Y,       X,         LONG(dwStyle), lpWindowName, lpClassName, dwExStyle};
     if (pfnWndProc(hWnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs)) == FALSE) {
         DestroyWindow(hWnd);
         return nullptr;
@@ -301,9 +306,9 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
     queue.timers.erase(std::remove_if(queue.timers.begin(), queue.timers.end(),
                                       [hWnd](const CTimer& timer) { return timer.hWnd == hWnd; }),
                        queue.timers.end());
-    queue.posted.erase(std::remove_if(queue.posted.begin(), queue.posted.end(),
-                                      [hWnd](const MSG& msg) { return msg.hwnd == hWnd; }),
-                       queue.posted.end());
+    queue.posted.erase(
+        std::remove_if(queue.posted.begin(), queue.posted.end(), [hWnd](const MSG& msg) { return msg.hwnd == hWnd; }),
+        queue.posted.end());
     w.windows.erase(hWnd);
     return TRUE;
 }
@@ -393,9 +398,8 @@ BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent)
     CWindowing& w = Windowing();
     std::lock_guard<std::mutex> lock(w.mutex);
     std::vector<CTimer>& timers = QueueOf(w, GetCurrentThreadId()).timers;
-    const auto it = std::find_if(timers.begin(), timers.end(), [&](const CTimer& timer) {
-        return timer.hWnd == hWnd && timer.uID == uIDEvent;
-    });
+    const auto it = std::find_if(timers.begin(), timers.end(),
+                                 [&](const CTimer& timer) { return timer.hWnd == hWnd && timer.uID == uIDEvent; });
     if (it == timers.end()) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -444,12 +448,14 @@ BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
     std::lock_guard<std::mutex> lock(w.mutex);
     CThreadQueue& queue = QueueOf(w, GetCurrentThreadId());
     const bool bRemove = (wRemoveMsg & PM_REMOVE) != 0;
-    return FetchMessage(queue, *lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, bRemove, nullptr) != EFetch::Nothing
-               ? TRUE
-               : FALSE;
+    return FetchMessage(queue, *lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, bRemove, nullptr) != EFetch::Nothing ? TRUE
+                                                                                                                : FALSE;
 }
 
-BOOL WINAPI TranslateMessage(const MSG* /*lpMsg*/) { return FALSE; }
+BOOL WINAPI TranslateMessage(const MSG* /*lpMsg*/)
+{
+    return FALSE;
+}
 
 LRESULT WINAPI DispatchMessageW(const MSG* lpMsg)
 {

@@ -8,8 +8,14 @@
 
 namespace {
 
-bool IsHighSurrogate(WCHAR ch) { return ch >= 0xD800 && ch <= 0xDBFF; }
-bool IsLowSurrogate(WCHAR ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
+bool IsHighSurrogate(WCHAR ch)
+{
+    return ch >= 0xD800 && ch <= 0xDBFF;
+}
+bool IsLowSurrogate(WCHAR ch)
+{
+    return ch >= 0xDC00 && ch <= 0xDFFF;
+}
 
 // Collects formatted output: stores what fits in the buffer and counts the rest.
 class CBoundedWriter {
@@ -209,9 +215,7 @@ int WStrFormatV(WCHAR* pszBuffer, size_t cchBuffer, const WCHAR* pszFormat, va_l
             PutField(writer, s_szNoSign, psz, WStrLen(psz), cchWidth, bLeftAlign, false);
             break;
         }
-        case u'%':
-            writer.Put(u'%');
-            break;
+        case u'%': writer.Put(u'%'); break;
         default:
             // Unknown conversion: copy it as it stands and take no argument.
             for (const WCHAR* q = pszSpec; q <= p && *q != 0; ++q) {
@@ -291,9 +295,15 @@ bool WStrToUtf8(const WCHAR* psz, size_t cch, std::string& strOut)
     return compat::Utf16ToUtf8(psz, cch, strOut, true);
 }
 
-bool WStrToUtf8(const WCHAR* psz, std::string& strOut) { return WStrToUtf8(psz, WStrLen(psz), strOut); }
+bool WStrToUtf8(const WCHAR* psz, std::string& strOut)
+{
+    return WStrToUtf8(psz, WStrLen(psz), strOut);
+}
 
-bool WStrFromUtf8(const char* psz, size_t cb, WString& strOut) { return compat::Utf8ToUtf16(psz, cb, strOut, true); }
+bool WStrFromUtf8(const char* psz, size_t cb, WString& strOut)
+{
+    return compat::Utf8ToUtf16(psz, cb, strOut, true);
+}
 
 bool WStrFromUtf8(const char* psz, WString& strOut)
 {

@@ -114,10 +114,10 @@ void CCalendarLogger::Calendar_Log(ENUM_LOG_SERVERITY eSeverity, LPCWSTR pszModu
     }
     SYSTEMTIME st{};
     GetLocalTime(&st);
-    const WString strLine =
-        WStrFormatString(WTEXT("%04u-%02u-%02u %02u:%02u:%02u.%03u %u %s: %s\n"), unsigned(st.wYear), unsigned(st.wMonth),
-                         unsigned(st.wDay), unsigned(st.wHour), unsigned(st.wMinute), unsigned(st.wSecond),
-                         unsigned(st.wMilliseconds), unsigned(eSeverity), pszModuleName, strText.c_str());
+    const WString strLine = WStrFormatString(
+        WTEXT("%04u-%02u-%02u %02u:%02u:%02u.%03u %u %s: %s\n"), unsigned(st.wYear), unsigned(st.wMonth),
+        unsigned(st.wDay), unsigned(st.wHour), unsigned(st.wMinute), unsigned(st.wSecond), unsigned(st.wMilliseconds),
+        unsigned(eSeverity), pszModuleName, strText.c_str());
     std::string strNarrow;
     if (!WStrToUtf8(strLine.c_str(), strNarrow)) {
         // A lone surrogate in a log text must not lose the line.

@@ -9,11 +9,11 @@ const WCHAR s_szCalendarTable[] = WTEXT("Calendar");
 const WCHAR s_szSelectCalendar[] = WTEXT("select * from %s where CalID = %d ;");
 const WCHAR s_szInsertCalendar[] =
     WTEXT("insert into %s(UIN, CalID, CalType, ShrLevel, TmStamp,  subject, detail,ContactID,ContactInfo,SponsorID,")
-    WTEXT("FromCalID,ext1,ext2,ext3, ext4,ext5,nums) values('%d','%d', '%d', '%d', '%d', '%s', '%s', '%s', '%s', ")
-    WTEXT("'%d', '%d','%s','%s','%s','%d','%d','%d');");
+        WTEXT("FromCalID,ext1,ext2,ext3, ext4,ext5,nums) values('%d','%d', '%d', '%d', '%d', '%s', '%s', '%s', '%s', ")
+            WTEXT("'%d', '%d','%s','%s','%s','%d','%d','%d');");
 const WCHAR s_szUpdateCalendar[] =
     WTEXT("update %s set CalType = %d, ShrLevel = %d, TmStamp = %d,subject = '%s', detail = '%s',ContactID = '%s',")
-    WTEXT("ContactInfo = '%s' ,SponsorID = '%d', FromCalID = '%d', ext1='%s' where CalID = %d");
+        WTEXT("ContactInfo = '%s' ,SponsorID = '%d', FromCalID = '%d', ext1='%s' where CalID = %d");
 const WCHAR s_szSelectAllCalendars[] = WTEXT("select * from %s ;");
 const WCHAR s_szDeleteCalendar[] = WTEXT("delete from %s where CalID = %d;");
 const WCHAR s_szDeleteAllCalendars[] = WTEXT("delete from %s ;");
@@ -24,8 +24,10 @@ const int s_nCalendarColumns = 17;
 // The five texts of a calendar record, escaped for a statement.
 struct CEscapedCalendarTexts {
     explicit CEscapedCalendarTexts(const tagCalendarRecord& rec)
-        : strSubject(EscapeQuotes(rec.szSubject)), strDetail(EscapeQuotes(rec.szDetail)),
-          strContactID(EscapeQuotes(rec.szContactID)), strContactInfo(EscapeQuotes(rec.szContactInfo)),
+        : strSubject(EscapeQuotes(rec.szSubject)),
+          strDetail(EscapeQuotes(rec.szDetail)),
+          strContactID(EscapeQuotes(rec.szContactID)),
+          strContactInfo(EscapeQuotes(rec.szContactInfo)),
           strExt1(EscapeQuotes(rec.szExt1))
     {
     }
@@ -77,11 +79,11 @@ HRESULT CVxCalStoreMedia::SaveCalendar(const tagCalendarRecord* pRec, DWORD /*dw
         LPCWSTR pszWrite = nullptr;
         if (query.eof()) {
             const CEscapedCalendarTexts texts(rec);
-            pszWrite = FormatSql(s_szInsertCalendar, s_szCalendarTable, int(rec.dwUIN), int(rec.dwCalID),
-                                 int(rec.cCalType), int(rec.dwShrLevel), int(rec.dwTimeStamp),
-                                 texts.strSubject.c_str(), texts.strDetail.c_str(), texts.strContactID.c_str(),
-                                 texts.strContactInfo.c_str(), int(rec.dwSponsorID), int(rec.dwFromCalID),
-                                 texts.strExt1.c_str(), WTEXT(""), WTEXT(""), 0, 0, 0);
+            pszWrite =
+                FormatSql(s_szInsertCalendar, s_szCalendarTable, int(rec.dwUIN), int(rec.dwCalID), int(rec.cCalType),
+                          int(rec.dwShrLevel), int(rec.dwTimeStamp), texts.strSubject.c_str(), texts.strDetail.c_str(),
+                          texts.strContactID.c_str(), texts.strContactInfo.c_str(), int(rec.dwSponsorID),
+                          int(rec.dwFromCalID), texts.strExt1.c_str(), WTEXT(""), WTEXT(""), 0, 0, 0);
         } else {
             // Release the select's statement before writing.
             query.finalize();

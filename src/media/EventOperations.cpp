@@ -10,21 +10,27 @@ const WCHAR s_szEventTable[] = WTEXT("Event");
 const WCHAR s_szLogModule[] = WTEXT("CalStore");
 
 const WCHAR s_szSelectEvent[] = WTEXT("select * from %s where CalID = %d and EvtID =%d; ");
-const WCHAR s_szInsertEvent[] =
-    WTEXT("insert into %s(CalID, EvtID,EvtType,BgnTm, EndTm,TmStamp,TipType,Minute,Hour,Day,Week,Month,LoopType , ")
+const WCHAR s_szInsertEvent[] = WTEXT(
+    "insert into %s(CalID, EvtID,EvtType,BgnTm, EndTm,TmStamp,TipType,Minute,Hour,Day,Week,Month,LoopType , ")
     WTEXT("subject,detail,Synchronized,RevisedState, RemindMinute,ContactID,ContactInfo,Location,SponsorID,WeekNum,")
-    WTEXT("MonthNum,Year,CalType,EndType,SwitchTimes,LoopCalID, LoopEventID,CalOwnerUin,EventRight,ContactIDDisplay,")
-    WTEXT("ContactIDInvalid,EventStatus,Valid,ext1,ext2,ext3,ext4,ext5,nums) values('%d', '%d', '%d', '%d', '%d',")
-    WTEXT("'%d', '%d', '%d', '%d', '%d','%d','%d', '%d', '%s', '%s',  '%d', '%d', '%d','%s', '%s', '%s','%d','%d', ")
-    WTEXT("'%d', '%d', '%d', '%d', '%d', '%d', '%d','%d','%d','%s', '%s', '%d', '%d', '%s', '%s', '%s','%d', '%d', ")
-    WTEXT("'%d');");
-const WCHAR s_szUpdateEvent[] =
-    WTEXT("update %s set EvtType = %d ,BgnTm = %d,EndTm = %d,TmStamp= %d,TipType= %d,Minute = %d,Hour= %d,Day = %d,")
+        WTEXT(
+            "MonthNum,Year,CalType,EndType,SwitchTimes,LoopCalID, LoopEventID,CalOwnerUin,EventRight,ContactIDDisplay,")
+            WTEXT(
+                "ContactIDInvalid,EventStatus,Valid,ext1,ext2,ext3,ext4,ext5,nums) values('%d', '%d', '%d', '%d', "
+                "'%d',")
+                WTEXT(
+                    "'%d', '%d', '%d', '%d', '%d','%d','%d', '%d', '%s', '%s',  '%d', '%d', '%d','%s', '%s', "
+                    "'%s','%d','%d', ")
+                    WTEXT(
+                        "'%d', '%d', '%d', '%d', '%d', '%d', '%d','%d','%d','%s', '%s', '%d', '%d', '%s', '%s', "
+                        "'%s','%d', '%d', ") WTEXT("'%d');");
+const WCHAR s_szUpdateEvent[] = WTEXT(
+    "update %s set EvtType = %d ,BgnTm = %d,EndTm = %d,TmStamp= %d,TipType= %d,Minute = %d,Hour= %d,Day = %d,")
     WTEXT("Week= %d,Month= %d,LoopType= %d,subject= '%s',detail= '%s',Synchronized= %d,RevisedState = %d,")
-    WTEXT("RemindMinute= %d,ContactID= '%s',ContactInfo= '%s',Location= '%s',SponsorID= %d,WeekNum= %d,")
-    WTEXT("MonthNum= %d,Year= %d,CalType= %d, EndType= %d, SwitchTimes= %d ,LoopCalID= %d,LoopEventID= %d,")
-    WTEXT("CalOwnerUin = %d,EventRight = %d,ContactIDDisplay = '%s',ContactIDInvalid = '%s',EventStatus = %d ,")
-    WTEXT("Valid = %d  where CalID = %d and EvtID = %d ");
+        WTEXT("RemindMinute= %d,ContactID= '%s',ContactInfo= '%s',Location= '%s',SponsorID= %d,WeekNum= %d,") WTEXT(
+            "MonthNum= %d,Year= %d,CalType= %d, EndType= %d, SwitchTimes= %d ,LoopCalID= %d,LoopEventID= %d,")
+            WTEXT("CalOwnerUin = %d,EventRight = %d,ContactIDDisplay = '%s',ContactIDInvalid = '%s',EventStatus = %d ,")
+                WTEXT("Valid = %d  where CalID = %d and EvtID = %d ");
 const WCHAR s_szSelectCalendarEvents[] = WTEXT("select * from %s where CalID = %d ; ");
 const WCHAR s_szSelectByField[] = WTEXT("select * from %s where CalID = %d and %s = %s;");
 const WCHAR s_szSelectByTwoFields[] = WTEXT("select * from %s where CalID = %d and %s = %s and %s = %s;");
@@ -48,9 +54,12 @@ const int s_nEventRecordColumns = 36;
 // The seven escaped texts of an event record.
 struct CEscapedEventTexts {
     explicit CEscapedEventTexts(const tagEventRecord& rec)
-        : strSubject(EscapeQuotes(rec.szSubject)), strDetail(EscapeQuotes(rec.szDetail)),
-          strLocation(EscapeQuotes(rec.szLocation)), strContactID(EscapeQuotes(rec.szContactID)),
-          strContactInfo(EscapeQuotes(rec.szContactInfo)), strContactIDDisplay(EscapeQuotes(rec.szContactIDDisplay)),
+        : strSubject(EscapeQuotes(rec.szSubject)),
+          strDetail(EscapeQuotes(rec.szDetail)),
+          strLocation(EscapeQuotes(rec.szLocation)),
+          strContactID(EscapeQuotes(rec.szContactID)),
+          strContactInfo(EscapeQuotes(rec.szContactInfo)),
+          strContactIDDisplay(EscapeQuotes(rec.szContactIDDisplay)),
           strContactIDInvalid(EscapeQuotes(rec.szContactIDInvalid))
     {
     }
@@ -113,16 +122,15 @@ void ReadEventRow(CppSQLite3Query& query, tagEventRecord& rec)
 LPCWSTR CVxCalStoreMedia::FormatEventUpdate(const tagEventRecord& rec)
 {
     const CEscapedEventTexts texts(rec);
-    return FormatSql(s_szUpdateEvent, s_szEventTable, int(rec.cEvtType), int(rec.dwBgnTm), int(rec.dwEndTm),
-                     int(rec.dwTimeStamp), int(rec.cTipType), int(rec.cMinute), int(rec.cHour), int(rec.wDay),
-                     int(rec.cWeek), int(rec.cMonth), int(rec.cLoopType), texts.strSubject.c_str(),
-                     texts.strDetail.c_str(), int(rec.cSynchronized), int(rec.cRevisedState), int(rec.wRemindMinute),
-                     texts.strContactID.c_str(), texts.strContactInfo.c_str(), texts.strLocation.c_str(),
-                     int(rec.dwSponsorID), int(rec.wWeekNum), int(rec.wMonthNum), int(rec.dwYear), int(rec.wCalType),
-                     int(rec.cEndType), int(rec.wSwitchTimes), int(rec.dwLoopCalID), int(rec.dwLoopEventID),
-                     int(rec.dwCalOwnerUin), int(rec.cEventRight), texts.strContactIDDisplay.c_str(),
-                     texts.strContactIDInvalid.c_str(), int(rec.cEventStatus), int(rec.cValid), int(rec.dwCalID),
-                     int(rec.dwEvtID));
+    return FormatSql(
+        s_szUpdateEvent, s_szEventTable, int(rec.cEvtType), int(rec.dwBgnTm), int(rec.dwEndTm), int(rec.dwTimeStamp),
+        int(rec.cTipType), int(rec.cMinute), int(rec.cHour), int(rec.wDay), int(rec.cWeek), int(rec.cMonth),
+        int(rec.cLoopType), texts.strSubject.c_str(), texts.strDetail.c_str(), int(rec.cSynchronized),
+        int(rec.cRevisedState), int(rec.wRemindMinute), texts.strContactID.c_str(), texts.strContactInfo.c_str(),
+        texts.strLocation.c_str(), int(rec.dwSponsorID), int(rec.wWeekNum), int(rec.wMonthNum), int(rec.dwYear),
+        int(rec.wCalType), int(rec.cEndType), int(rec.wSwitchTimes), int(rec.dwLoopCalID), int(rec.dwLoopEventID),
+        int(rec.dwCalOwnerUin), int(rec.cEventRight), texts.strContactIDDisplay.c_str(),
+        texts.strContactIDInvalid.c_str(), int(rec.cEventStatus), int(rec.cValid), int(rec.dwCalID), int(rec.dwEvtID));
 }
 
 HRESULT CVxCalStoreMedia::SaveCalEvent(const tagEventRecord* pRec, DWORD /*dwReserved*/)
@@ -148,15 +156,14 @@ HRESULT CVxCalStoreMedia::SaveCalEvent(const tagEventRecord* pRec, DWORD /*dwRes
                     texts.strSubject.c_str(), texts.strDetail.c_str(), int(rec.cSynchronized), int(rec.cRevisedState),
                     int(rec.wRemindMinute), texts.strContactID.c_str(), texts.strContactInfo.c_str(),
                     texts.strLocation.c_str(), int(rec.dwSponsorID), int(rec.wWeekNum), int(rec.wMonthNum),
-                    int(rec.dwYear), int(rec.wCalType), int(rec.cEndType), int(rec.wSwitchTimes),
-                    int(rec.dwLoopCalID), int(rec.dwLoopEventID), int(rec.dwCalOwnerUin), int(rec.cEventRight),
+                    int(rec.dwYear), int(rec.wCalType), int(rec.cEndType), int(rec.wSwitchTimes), int(rec.dwLoopCalID),
+                    int(rec.dwLoopEventID), int(rec.dwCalOwnerUin), int(rec.cEventRight),
                     texts.strContactIDDisplay.c_str(), texts.strContactIDInvalid.c_str(), int(rec.cEventStatus),
                     int(rec.cValid), WTEXT(""), WTEXT(""), strExt3.c_str(), 0, 0, 0);
             } else {
                 query.finalize();
-                CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, s_szLogUpdatePath,
-                                              int(rec.dwCalID), int(rec.dwEvtID), int(rec.dwTimeStamp),
-                                              int(m_bBatchMode));
+                CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, s_szLogUpdatePath, int(rec.dwCalID),
+                                              int(rec.dwEvtID), int(rec.dwTimeStamp), int(m_bBatchMode));
                 pszWrite = FormatEventUpdate(rec);
             }
             CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, s_szLogSaveTime,
@@ -267,9 +274,7 @@ HRESULT CVxCalStoreMedia::GetPeriodEvent(DWORD dwCalID, DWORD dwBeginTime, DWORD
     // Bounds and times compare as signed 32-bit numbers, as they are stored.
     return ListRecords(
         ppArray, pnCount,
-        [&]() {
-            return FormatSql(s_szSelectPeriod, s_szEventTable, int(dwCalID), int(dwEndTime), int(dwBeginTime));
-        },
+        [&]() { return FormatSql(s_szSelectPeriod, s_szEventTable, int(dwCalID), int(dwEndTime), int(dwBeginTime)); },
         ReadEventRow);
 }
 

@@ -21,4 +21,7 @@ void CopyColumnText(WCHAR (&szField)[N], const WCHAR* pszColumn)
 
 // The decimal-prefix value of a column (0 for an SQL NULL or a text without a
 // number); callers keep the low bits that fit their field.
-inline int32_t ColumnInt(CppSQLite3Query& query, int nField) { return WStrToInt32(query.fieldValue(nField)); }
+inline int32_t ColumnInt(CppSQLite3Query& query, int nField)
+{
+    return WStrToInt32(query.fieldValue(nField));
+}

@@ -2,10 +2,10 @@
 // data operations.
 #include "media/VxCalStoreMedia.h"
 
-#include <cstdio>
 #include <sys/stat.h>
+#include <cstdio>
 
-#include "media/UserDataDir.h"
+#include "account/UserDataDir.h"
 
 namespace {
 
@@ -18,15 +18,15 @@ const WCHAR s_szEventTable[] = WTEXT("Event");
 const WCHAR s_szCreateVersion[] = WTEXT("create table %s (CalTblVer int, EventTblVer int,Ext1 int,Ext2 int);");
 const WCHAR s_szCreateCalendar[] =
     WTEXT("create table %s (UIN int, CalID int, CalType int, ShrLevel int, TmStamp int, subject text, detail text,")
-    WTEXT("ContactID text,ContactInfo text, SponsorID int,FromCalID int,ext1 text,ext2 text,ext3 text,ext4 int,")
-    WTEXT("ext5 int, nums int);");
+        WTEXT("ContactID text,ContactInfo text, SponsorID int,FromCalID int,ext1 text,ext2 text,ext3 text,ext4 int,")
+            WTEXT("ext5 int, nums int);");
 const WCHAR s_szCreateEvent[] =
     WTEXT("create table %s(CalID int,EvtID int,EvtType int,BgnTm int,EndTm int,TmStamp int,TipType int,Minute int,")
-    WTEXT("Hour int,Day int,Week int,Month int,LoopType int,subject text,detail text,Synchronized int,")
-    WTEXT("RevisedState int ,RemindMinute int,ContactID text,ContactInfo text,Location text,SponsorID int,")
-    WTEXT("WeekNum int,MonthNum int,Year int,CalType int,EndType int,SwitchTimes int,LoopCalID int,")
-    WTEXT("LoopEventID int,CalOwnerUin int,EventRight int,ContactIDDisplay text,ContactIDInvalid text,")
-    WTEXT("EventStatus int, Valid int,ext1 text,ext2 text,ext3 text,ext4 int, ext5 int,nums int);");
+        WTEXT("Hour int,Day int,Week int,Month int,LoopType int,subject text,detail text,Synchronized int,")
+            WTEXT("RevisedState int ,RemindMinute int,ContactID text,ContactInfo text,Location text,SponsorID int,")
+                WTEXT("WeekNum int,MonthNum int,Year int,CalType int,EndType int,SwitchTimes int,LoopCalID int,")
+                    WTEXT("LoopEventID int,CalOwnerUin int,EventRight int,ContactIDDisplay text,ContactIDInvalid text,")
+                        WTEXT("EventStatus int, Valid int,ext1 text,ext2 text,ext3 text,ext4 int, ext5 int,nums int);");
 const WCHAR s_szInsertVersion[] =
     WTEXT("insert into %s(CalTblVer, EventTblVer, ext1,ext2) values('%d','%d', '%d', '%d');");
 const WCHAR s_szSelectVersion[] = WTEXT("select * from Version");
@@ -85,7 +85,10 @@ bool FileExists(LPCWSTR pszPath)
 }  // namespace
 
 CVxCalStoreMedia::CVxCalStoreMedia()
-    : m_bKeepOpen(FALSE), m_szDbPath{}, m_pszSql(new WCHAR[SQL_BUFFER_CHARS]()), m_bBatchMode(FALSE),
+    : m_bKeepOpen(FALSE),
+      m_szDbPath{},
+      m_pszSql(new WCHAR[SQL_BUFFER_CHARS]()),
+      m_bBatchMode(FALSE),
       m_bInitialized(FALSE)
 {
 }
@@ -265,7 +268,8 @@ void CVxCalStoreMedia::RebuildOldFormat(bool bHasVersionRow)
     m_db.execDML(FormatSql(s_szUpdateVersion, s_szVersionTable));
     // A Version table without its row would make every later Open rebuild again.
     if (!bHasVersionRow) {
-        m_db.execDML(FormatSql(s_szInsertVersion, s_szVersionTable, s_nCurrentTableVersion, s_nCurrentTableVersion, 0, 0));
+        m_db.execDML(
+            FormatSql(s_szInsertVersion, s_szVersionTable, s_nCurrentTableVersion, s_nCurrentTableVersion, 0, 0));
     }
     m_db.execDML(WTEXT("commit transaction;"));
 }

@@ -16,32 +16,32 @@
 // its count; with no rows the array pointer is not written.
 class tagVxCalStoreMedia {
 public:
-    virtual HRESULT SaveCalendar(const tagCalendarRecord* pRec, DWORD dwReserved) = 0;                   // 0
-    virtual HRESULT SaveCalEvent(const tagEventRecord* pRec, DWORD dwReserved) = 0;                      // 1
-    virtual HRESULT GetCalendar(DWORD dwCalID, tagCalendarRecord* pRec) = 0;                             // 2
-    virtual HRESULT GetCalEvent(DWORD dwCalID, DWORD dwEvtID, tagEventRecord* pRec) = 0;                 // 3
-    virtual HRESULT DelCalendar(DWORD dwCalID, DWORD dwReserved) = 0;                                    // 4
-    virtual HRESULT DelCalEvent(DWORD dwCalID, DWORD dwEvtID, DWORD dwReserved) = 0;                     // 5
-    virtual HRESULT GetAllCalendar(tagCalendarRecord** ppArray, int* pnCount) = 0;                       // 6
-    virtual HRESULT GetAllCalEvent(DWORD dwCalID, tagEventRecord** ppArray, int* pnCount) = 0;           // 7
-    virtual HRESULT Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen) = 0;                          // 8
-    virtual HRESULT Close() = 0;                                                                         // 9
-    virtual HRESULT DelLoopException(DWORD dwLoopCalID, DWORD dwLoopEventID) = 0;                        // 10
-    virtual HRESULT BeginTransaction() = 0;                                                              // 11
-    virtual HRESULT CommitTransaction() = 0;                                                             // 12
-    virtual HRESULT UpdateCalendar(const tagCalendarRecord* pRec) = 0;                                   // 13
-    virtual HRESULT UpdateCalEvent(const tagEventRecord* pRec) = 0;                                      // 14
+    virtual HRESULT SaveCalendar(const tagCalendarRecord* pRec, DWORD dwReserved) = 0;          // 0
+    virtual HRESULT SaveCalEvent(const tagEventRecord* pRec, DWORD dwReserved) = 0;             // 1
+    virtual HRESULT GetCalendar(DWORD dwCalID, tagCalendarRecord* pRec) = 0;                    // 2
+    virtual HRESULT GetCalEvent(DWORD dwCalID, DWORD dwEvtID, tagEventRecord* pRec) = 0;        // 3
+    virtual HRESULT DelCalendar(DWORD dwCalID, DWORD dwReserved) = 0;                           // 4
+    virtual HRESULT DelCalEvent(DWORD dwCalID, DWORD dwEvtID, DWORD dwReserved) = 0;            // 5
+    virtual HRESULT GetAllCalendar(tagCalendarRecord** ppArray, int* pnCount) = 0;              // 6
+    virtual HRESULT GetAllCalEvent(DWORD dwCalID, tagEventRecord** ppArray, int* pnCount) = 0;  // 7
+    virtual HRESULT Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen) = 0;                 // 8
+    virtual HRESULT Close() = 0;                                                                // 9
+    virtual HRESULT DelLoopException(DWORD dwLoopCalID, DWORD dwLoopEventID) = 0;               // 10
+    virtual HRESULT BeginTransaction() = 0;                                                     // 11
+    virtual HRESULT CommitTransaction() = 0;                                                    // 12
+    virtual HRESULT UpdateCalendar(const tagCalendarRecord* pRec) = 0;                          // 13
+    virtual HRESULT UpdateCalEvent(const tagEventRecord* pRec) = 0;                             // 14
     virtual HRESULT QueryCalEvent(DWORD dwCalID, LPCWSTR pszName, LPCWSTR pszValue, tagEventRecord** ppArray,
-                                  int* pnCount) = 0;                                                     // 15
+                                  int* pnCount) = 0;  // 15
     virtual HRESULT QueryCalEventEx(DWORD dwCalID, LPCWSTR pszName1, LPCWSTR pszValue1, LPCWSTR pszName2,
-                                    LPCWSTR pszValue2, tagEventRecord** ppArray, int* pnCount) = 0;      // 16
+                                    LPCWSTR pszValue2, tagEventRecord** ppArray, int* pnCount) = 0;  // 16
     virtual HRESULT GetPeriodEvent(DWORD dwCalID, DWORD dwBeginTime, DWORD dwEndTime, tagEventRecord** ppArray,
-                                   int* pnCount) = 0;                                                    // 17
-    virtual HRESULT SetBatchMode(BOOL bBatchMode) = 0;                                                   // 18
-    virtual HRESULT DelAllCalendar() = 0;                                                                // 19
-    virtual HRESULT DelAllEvent() = 0;                                                                   // 20
-    virtual HRESULT IsOutlookIDExist(LPCWSTR pszOutlookID) = 0;                                          // 21
-    virtual HRESULT DelAllEventofCalendar(DWORD dwCalID) = 0;                                            // 22
+                                   int* pnCount) = 0;            // 17
+    virtual HRESULT SetBatchMode(BOOL bBatchMode) = 0;           // 18
+    virtual HRESULT DelAllCalendar() = 0;                        // 19
+    virtual HRESULT DelAllEvent() = 0;                           // 20
+    virtual HRESULT IsOutlookIDExist(LPCWSTR pszOutlookID) = 0;  // 21
+    virtual HRESULT DelAllEventofCalendar(DWORD dwCalID) = 0;    // 22
 
 protected:
     // Owners destroy the media through its concrete type.

@@ -14,15 +14,17 @@ const WCHAR s_szCommitTransactionW[] = WTEXT("commit transaction;");
 // Longest table name whose existence query fits the 256-character buffer.
 const size_t s_cchTableExistsQuery = 256;
 
-const WCHAR* ErrorTextOf(sqlite3* pDB) { return static_cast<const WCHAR*>(sqlite3_errmsg16(pDB)); }
+const WCHAR* ErrorTextOf(sqlite3* pDB)
+{
+    return static_cast<const WCHAR*>(sqlite3_errmsg16(pDB));
+}
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // CppSQLite3Exception
 
-CppSQLite3Exception::CppSQLite3Exception(int nErrCode, const WCHAR* szErrMess, bool bDeleteMsg)
-    : m_nErrCode(nErrCode)
+CppSQLite3Exception::CppSQLite3Exception(int nErrCode, const WCHAR* szErrMess, bool bDeleteMsg) : m_nErrCode(nErrCode)
 {
     m_strErrMess = WStrFormatString(WTEXT("%s[%d]: %s"), errorCodeAsString(nErrCode), nErrCode,
                                     szErrMess != nullptr ? szErrMess : WTEXT(""));
@@ -78,7 +80,11 @@ CppSQLite3Query::CppSQLite3Query(sqlite3* pDB, sqlite3_stmt* pVM, bool bEof, boo
 }
 
 CppSQLite3Query::CppSQLite3Query(CppSQLite3Query&& rQuery) noexcept
-    : m_pDB(rQuery.m_pDB), m_pVM(rQuery.m_pVM), m_bEof(rQuery.m_bEof), m_nCols(rQuery.m_nCols), m_bOwnVM(rQuery.m_bOwnVM)
+    : m_pDB(rQuery.m_pDB),
+      m_pVM(rQuery.m_pVM),
+      m_bEof(rQuery.m_bEof),
+      m_nCols(rQuery.m_nCols),
+      m_bOwnVM(rQuery.m_bOwnVM)
 {
     rQuery.m_pVM = nullptr;
     rQuery.m_bOwnVM = false;
@@ -165,7 +171,10 @@ void CppSQLite3Query::checkVM() const
 
 CppSQLite3DB::CppSQLite3DB() : m_pDB(nullptr), m_nBusyTimeoutMs(60000) {}
 
-CppSQLite3DB::~CppSQLite3DB() { close(); }
+CppSQLite3DB::~CppSQLite3DB()
+{
+    close();
+}
 
 void CppSQLite3DB::open(const WCHAR* szFile)
 {
@@ -187,7 +196,10 @@ void CppSQLite3DB::close()
     }
 }
 
-bool CppSQLite3DB::inTransaction() const { return m_pDB != nullptr && sqlite3_get_autocommit(m_pDB) == 0; }
+bool CppSQLite3DB::inTransaction() const
+{
+    return m_pDB != nullptr && sqlite3_get_autocommit(m_pDB) == 0;
+}
 
 bool CppSQLite3DB::tableExists(const WCHAR* szTable)
 {
@@ -197,8 +209,9 @@ bool CppSQLite3DB::tableExists(const WCHAR* szTable)
         throw CppSQLite3Exception(102, WTEXT("tableName too big!"));
     }
     WCHAR szSQL[s_cchTableExistsQuery];
-    const int cchSQL = WStrFormat(szSQL, s_cchTableExistsQuery,
-                                  WTEXT("select count(*) from sqlite_master where type='table' and name='%s'"), szTable);
+    const int cchSQL =
+        WStrFormat(szSQL, s_cchTableExistsQuery,
+                   WTEXT("select count(*) from sqlite_master where type='table' and name='%s'"), szTable);
     if (cchSQL < 0 || static_cast<size_t>(cchSQL) >= s_cchTableExistsQuery) {
         throw CppSQLite3Exception(102, WTEXT("tableName too big!"));
     }

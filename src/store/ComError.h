@@ -47,3 +47,15 @@ T* RequireHost(T* p, REFIID riid)
     }
     return p;
 }
+
+// Runs a method body that may raise CComError and hands such an error to the
+// caller as the method's result: no exception leaves a COM method.
+template <typename TBody>
+HRESULT ReportComErrors(TBody&& body)
+{
+    try {
+        return body();
+    } catch (const CComError& e) {
+        return e.Report();
+    }
+}

@@ -1,10 +1,84 @@
-// The settings methods of IVxCalStoreConfig.
+// The settings methods of IVxCalStoreConfig: each goes to the configuration media
+// of the current account.
 #include "store/VxCalStoreData.h"
 
-HRESULT CVxCalStoreData::InitializeConfig(ULONG) { return E_NOTIMPL; }
-HRESULT CVxCalStoreData::AddString(BSTR, BSTR, BSTR, BYTE) { return E_NOTIMPL; }
-HRESULT CVxCalStoreData::GetString(BSTR, BSTR, BSTR*) { return E_NOTIMPL; }
-HRESULT CVxCalStoreData::AddDWord(BSTR, BSTR, ULONG, BYTE) { return E_NOTIMPL; }
-HRESULT CVxCalStoreData::GetDWord(BSTR, BSTR, ULONG*) { return E_NOTIMPL; }
-HRESULT CVxCalStoreData::DeleteConfigItem(BSTR, BSTR) { return E_NOTIMPL; }
-void CVxCalStoreData::ResetConfigMedia() {}
+namespace {
+
+WString TextOf(BSTR bs)
+{
+    return bs != nullptr ? WString(bs, SysStringLen(bs)) : WString();
+}
+
+}  // namespace
+
+void CVxCalStoreData::ResetConfigMedia()
+{
+    delete m_pConfigMedia;
+    m_pConfigMedia = nullptr;
+}
+
+CVxCalConfigMedia* CVxCalStoreData::GetConfigMedia()
+{
+    if (m_pConfigMedia != nullptr) {
+        return m_pConfigMedia;
+    }
+    // Unlike the start step, the first account number wins here; the second is
+    // asked only when the first is 0.
+    if (m_dwUIN == 0) {
+        DWORD dwUIN = AccountUIN();
+        if (dwUIN == 0) {
+            dwUIN = AccountAltUIN();
+        }
+        m_dwUIN = dwUIN;
+    }
+    // Made only once the account is known, so that a failed host call leaves no
+    // media without a file behind.
+    m_pConfigMedia = new CVxCalConfigMedia();
+    m_pConfigMedia->Initialize(m_dwUIN);
+    return m_pConfigMedia;
+}
+
+HRESULT CVxCalStoreData::InitializeConfig(ULONG dwUIN)
+{
+    if (m_dwUIN != 0) {
+        return E_FAIL;  // the account is already settled
+    }
+    if (m_pConfigMedia != nullptr) {
+        return S_OK;
+    }
+    m_pConfigMedia = new CVxCalConfigMedia();
+    WString strDir;
+    GetUserDataDir(dwUIN, strDir);
+    CreateDirectoryW(strDir.c_str(), nullptr);
+    m_pConfigMedia->Initialize(dwUIN);
+    return S_OK;
+}
+
+HRESULT CVxCalStoreData::AddString(BSTR bsNameSpace, BSTR bsItem, BSTR bsValue, BYTE cReportType)
+{
+    return ReportComErrors([&]() {
+        return GetConfigMedia()->AddString(TextOf(bsNameSpace), TextOf(bsItem), TextOf(bsValue), cReportType);
+    });
+}
+
+HRESULT CVxCalStoreData::GetString(BSTR bsNameSpace, BSTR bsItem, BSTR* pbsValue)
+{
+    return ReportComErrors(
+        [&]() { return GetConfigMedia()->GetString(TextOf(bsNameSpace), TextOf(bsItem), pbsValue); });
+}
+
+HRESULT CVxCalStoreData::AddDWord(BSTR bsNameSpace, BSTR bsItem, ULONG dwValue, BYTE cReportType)
+{
+    return ReportComErrors(
+        [&]() { return GetConfigMedia()->AddDWord(TextOf(bsNameSpace), TextOf(bsItem), dwValue, cReportType); });
+}
+
+HRESULT CVxCalStoreData::GetDWord(BSTR bsNameSpace, BSTR bsItem, ULONG* pdwValue)
+{
+    return ReportComErrors([&]() { return GetConfigMedia()->GetDWord(TextOf(bsNameSpace), TextOf(bsItem), pdwValue); });
+}
+
+HRESULT CVxCalStoreData::DeleteConfigItem(BSTR strNameSpace, BSTR strName)
+{
+    return ReportComErrors([&]() { return GetConfigMedia()->DeleteConfigItem(TextOf(strNameSpace), TextOf(strName)); });
+}

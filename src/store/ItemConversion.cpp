@@ -78,10 +78,22 @@ void PutText(TItem* pItem, PutTextSlot<TItem> pfnPut, const WCHAR* pszValue)
 }
 
 // Field widening rules: 8-bit fields are sign-extended, 16-bit fields zero-extended.
-LONG SignExtended(signed char cValue) { return static_cast<LONG>(cValue); }
-LONG ZeroExtended(WORD wValue) { return static_cast<LONG>(wValue); }
-signed char Low8(LONG lValue) { return static_cast<signed char>(lValue & 0xFF); }
-WORD Low16(LONG lValue) { return static_cast<WORD>(lValue & 0xFFFF); }
+LONG SignExtended(signed char cValue)
+{
+    return static_cast<LONG>(cValue);
+}
+LONG ZeroExtended(WORD wValue)
+{
+    return static_cast<LONG>(wValue);
+}
+signed char Low8(LONG lValue)
+{
+    return static_cast<signed char>(lValue & 0xFF);
+}
+WORD Low16(LONG lValue)
+{
+    return static_cast<WORD>(lValue & 0xFFFF);
+}
 
 // Runs a conversion: 1 when it completed, 0 when anything failed on the way.
 template <typename TBody>

@@ -59,7 +59,10 @@ BOOL CRVxTimer::ProcessWindowMessage(HWND /*hWnd*/, UINT uMsg, WPARAM wParam, LP
     return TRUE;
 }
 
-WNDPROC CRVxTimer::GetWindowProc() { return &CRVxTimer::WindowProc; }
+WNDPROC CRVxTimer::GetWindowProc()
+{
+    return &CRVxTimer::WindowProc;
+}
 
 void CRVxTimer::OnFinalMessage(HWND /*hWnd*/) {}
 

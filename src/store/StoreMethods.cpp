@@ -14,17 +14,6 @@ struct CRecordArrayDeleter {
 template <typename TRecord>
 using CRecordArrayPtr = std::unique_ptr<TRecord, CRecordArrayDeleter<TRecord>>;
 
-// Runs an enumeration and reports a COM error that leaves it as the method's result.
-template <typename TBody>
-HRESULT ReportComErrors(TBody&& body)
-{
-    try {
-        return body();
-    } catch (const CComError& e) {
-        return e.Report();
-    }
-}
-
 // The frame of the write methods: the item's interface, a zero-filled record
 // filled from it, and the media's write. A missing item, or one that is not an
 // item of the kind, is refused before the media is touched: its zero record would
@@ -53,14 +42,16 @@ HRESULT WriteFromItem(IUnknown* pUnkItem, REFIID riid, TConvert convert, TWrite 
 HRESULT CVxCalStoreData::AddCalendar(IUnknown* pCalItem)
 {
     return WriteFromItem<ICalendarItem, tagCalendarRecord>(
-        pCalItem, IID_ICalendarItem, [this](tagCalendarRecord* pRec, ICalendarItem* pItem) { CalItemToRecord(pRec, pItem); },
+        pCalItem, IID_ICalendarItem,
+        [this](tagCalendarRecord* pRec, ICalendarItem* pItem) { CalItemToRecord(pRec, pItem); },
         [this](const tagCalendarRecord* pRec) { return GetStoreMedia()->SaveCalendar(pRec, 0); });
 }
 
 HRESULT CVxCalStoreData::UpdateCalendar(IUnknown* pCalItem)
 {
     return WriteFromItem<ICalendarItem, tagCalendarRecord>(
-        pCalItem, IID_ICalendarItem, [this](tagCalendarRecord* pRec, ICalendarItem* pItem) { CalItemToRecord(pRec, pItem); },
+        pCalItem, IID_ICalendarItem,
+        [this](tagCalendarRecord* pRec, ICalendarItem* pItem) { CalItemToRecord(pRec, pItem); },
         [this](const tagCalendarRecord* pRec) { return GetStoreMedia()->UpdateCalendar(pRec); });
 }
 
@@ -81,16 +72,25 @@ HRESULT CVxCalStoreData::UpdateCalEvent(IUnknown* pCalEvent)
 // ---------------------------------------------------------------------------
 // Pass-through methods
 
-HRESULT CVxCalStoreData::DelCalendar(ULONG dwCalID) { return GetStoreMedia()->DelCalendar(dwCalID, 0); }
+HRESULT CVxCalStoreData::DelCalendar(ULONG dwCalID)
+{
+    return GetStoreMedia()->DelCalendar(dwCalID, 0);
+}
 
 HRESULT CVxCalStoreData::DelCalEvent(ULONG dwCalID, ULONG dwEventID)
 {
     return GetStoreMedia()->DelCalEvent(dwCalID, dwEventID, 0);
 }
 
-HRESULT CVxCalStoreData::SetBatchMode(LONG bBatchMode) { return GetStoreMedia()->SetBatchMode(bBatchMode); }
+HRESULT CVxCalStoreData::SetBatchMode(LONG bBatchMode)
+{
+    return GetStoreMedia()->SetBatchMode(bBatchMode);
+}
 
-HRESULT CVxCalStoreData::DelAllEventofCalendar(ULONG dwCalID) { return GetStoreMedia()->DelAllEventofCalendar(dwCalID); }
+HRESULT CVxCalStoreData::DelAllEventofCalendar(ULONG dwCalID)
+{
+    return GetStoreMedia()->DelAllEventofCalendar(dwCalID);
+}
 
 HRESULT CVxCalStoreData::IsOutlookIDExist(BSTR bstrID, VARIANT_BOOL* bExist)
 {
@@ -108,7 +108,10 @@ HRESULT CVxCalStoreData::IsOutlookIDExist(BSTR bstrID, VARIANT_BOOL* bExist)
 // ---------------------------------------------------------------------------
 // Declared methods that do nothing
 
-HRESULT CVxCalStoreData::GetAllEvent(IUnknown* /*pUnkEvtVisit*/) { return S_OK; }
+HRESULT CVxCalStoreData::GetAllEvent(IUnknown* /*pUnkEvtVisit*/)
+{
+    return S_OK;
+}
 
 HRESULT CVxCalStoreData::QueryCalendar(ENUM_STORE_QRURY_CALENDAR_TYPE /*enType*/, IUnknown* /*pVxData*/,
                                        IUnknown* /*pUnkCalVisit*/)
@@ -122,7 +125,10 @@ HRESULT CVxCalStoreData::QueryEvent(ULONG /*dwCalID*/, ENUM_STORE_QRURY_EVENT_TY
     return S_OK;
 }
 
-HRESULT CVxCalStoreData::GetOneCalendar(ULONG /*dwCalID*/, IUnknown* /*pUnkCalItem*/) { return S_OK; }
+HRESULT CVxCalStoreData::GetOneCalendar(ULONG /*dwCalID*/, IUnknown* /*pUnkCalItem*/)
+{
+    return S_OK;
+}
 
 HRESULT CVxCalStoreData::GetOneCalEvent(ULONG /*dwCalID*/, ULONG /*dwEvtID*/, IUnknown* /*pUnkEvtItem*/)
 {
@@ -140,13 +146,10 @@ HRESULT CVxCalStoreData::GetAllCalendar(IUnknown* pUnkCal)
 HRESULT CVxCalStoreData::GetAllCalendarEx(BSTR bsCalType, BSTR /*bsFileName*/, IUnknown* pUnkCal)
 {
     switch (DataSourceOf(bsCalType)) {
-    case EDataSource::Database:
-        return ReportComErrors([&]() { return EnumerateCalendars(pUnkCal, false); });
-    case EDataSource::File:
-        return S_OK;  // the file-based sources deliver nothing here
+    case EDataSource::Database: return ReportComErrors([&]() { return EnumerateCalendars(pUnkCal, false); });
+    case EDataSource::File: return S_OK;  // the file-based sources deliver nothing here
     case EDataSource::Unknown:
-    default:
-        return E_FAIL;
+    default: return E_FAIL;
     }
 }
 
@@ -160,11 +163,9 @@ HRESULT CVxCalStoreData::GetAllCalEventEx(BSTR bsCalType, BSTR /*bsFileName*/, U
     switch (DataSourceOf(bsCalType)) {
     case EDataSource::Database:
         return ReportComErrors([&]() { return EnumerateEvents(pUnkEvent, EEventQuery::Calendar, dwCalID, 0, 0); });
-    case EDataSource::File:
-        return S_OK;
+    case EDataSource::File: return S_OK;
     case EDataSource::Unknown:
-    default:
-        return E_FAIL;
+    default: return E_FAIL;
     }
 }
 

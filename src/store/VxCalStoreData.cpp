@@ -1,8 +1,8 @@
 // The store object's identity, life cycle and start/stop sequence.
 #include "store/VxCalStoreData.h"
 
+#include "account/UserDataDir.h"
 #include "host/CalendarUtil.h"
-#include "media/UserDataDir.h"
 
 namespace {
 
@@ -16,10 +16,18 @@ PFN_OBJECT_LOCK_HOOK s_pfnObjectLockHook = nullptr;
 // ---------------------------------------------------------------------------
 // Creation, identity and reference counting
 
-void CVxCalStoreData::SetObjectLockHook(PFN_OBJECT_LOCK_HOOK pfnHook) { s_pfnObjectLockHook = pfnHook; }
+void CVxCalStoreData::SetObjectLockHook(PFN_OBJECT_LOCK_HOOK pfnHook)
+{
+    s_pfnObjectLockHook = pfnHook;
+}
 
 CVxCalStoreData::CVxCalStoreData()
-    : m_pStoreMedia(nullptr), m_bReady(FALSE), m_dwUIN(0), m_cRef(0), m_innerUnknown(this),
+    : m_pStoreMedia(nullptr),
+      m_bReady(FALSE),
+      m_pConfigMedia(nullptr),
+      m_dwUIN(0),
+      m_cRef(0),
+      m_innerUnknown(this),
       m_pOuterUnknown(&m_innerUnknown)
 {
     if (s_pfnObjectLockHook != nullptr) {
@@ -34,6 +42,7 @@ CVxCalStoreData::~CVxCalStoreData()
     }
     // The media commits a batch still open before it closes the file.
     DropStoreMedia();
+    ResetConfigMedia();
     // The timer goes next (its handlers are deleted uncalled), then the kernel.
 }
 
@@ -83,7 +92,10 @@ HRESULT CVxCalStoreData::InternalQueryInterface(REFIID riid, void** ppvObject)
     return S_OK;
 }
 
-ULONG CVxCalStoreData::InternalAddRef() { return ++m_cRef; }
+ULONG CVxCalStoreData::InternalAddRef()
+{
+    return ++m_cRef;
+}
 
 ULONG CVxCalStoreData::InternalRelease()
 {
@@ -99,23 +111,38 @@ HRESULT CVxCalStoreData::CInnerUnknown::QueryInterface(REFIID riid, void** ppvOb
     return m_pOwner->InternalQueryInterface(riid, ppvObject);
 }
 
-ULONG CVxCalStoreData::CInnerUnknown::AddRef() { return m_pOwner->InternalAddRef(); }
+ULONG CVxCalStoreData::CInnerUnknown::AddRef()
+{
+    return m_pOwner->InternalAddRef();
+}
 
-ULONG CVxCalStoreData::CInnerUnknown::Release() { return m_pOwner->InternalRelease(); }
+ULONG CVxCalStoreData::CInnerUnknown::Release()
+{
+    return m_pOwner->InternalRelease();
+}
 
 HRESULT CVxCalStoreData::QueryInterface(REFIID riid, void** ppvObject)
 {
     return m_pOuterUnknown->QueryInterface(riid, ppvObject);
 }
 
-ULONG CVxCalStoreData::AddRef() { return m_pOuterUnknown->AddRef(); }
+ULONG CVxCalStoreData::AddRef()
+{
+    return m_pOuterUnknown->AddRef();
+}
 
-ULONG CVxCalStoreData::Release() { return m_pOuterUnknown->Release(); }
+ULONG CVxCalStoreData::Release()
+{
+    return m_pOuterUnknown->Release();
+}
 
 // ---------------------------------------------------------------------------
 // Account directory and store media
 
-BOOL CVxCalStoreData::GetUserDataDir(DWORD dwUIN, WString& strPath) { return ::GetUserDataDir(dwUIN, strPath); }
+BOOL CVxCalStoreData::GetUserDataDir(DWORD dwUIN, WString& strPath)
+{
+    return ::GetUserDataDir(dwUIN, strPath);
+}
 
 CVxCalStoreMedia* CVxCalStoreData::GetStoreMedia()
 {
@@ -140,12 +167,10 @@ void CVxCalStoreData::DropStoreMedia()
 
 HRESULT CVxCalStoreData::Initialize(BSTR /*bsPath*/, IDispatch* pDispatch)
 {
-    try {
+    return ReportComErrors([&]() {
         InitializeCore(pDispatch);
-    } catch (const CComError& e) {
-        return e.Report();
-    }
-    return S_OK;
+        return S_OK;
+    });
 }
 
 void CVxCalStoreData::InitializeCore(IDispatch* pDispatch)
@@ -176,8 +201,7 @@ CVxCalStoreData::EDataSource CVxCalStoreData::DataSourceOf(BSTR bsCalType)
 HRESULT CVxCalStoreData::SetDataSource(BSTR bsCalType, BSTR bsFileName)
 {
     switch (DataSourceOf(bsCalType)) {
-    case EDataSource::Database:
-        return S_OK;
+    case EDataSource::Database: return S_OK;
     case EDataSource::File: {
         // The file-based sources open the account's own database, kept open.
         const HRESULT hr = GetStoreMedia()->Open(m_dwUIN, bsFileName, TRUE);
@@ -189,8 +213,7 @@ HRESULT CVxCalStoreData::SetDataSource(BSTR bsCalType, BSTR bsFileName)
         return hr;
     }
     case EDataSource::Unknown:
-    default:
-        return E_FAIL;
+    default: return E_FAIL;
     }
 }
 
@@ -281,7 +304,10 @@ HRESULT CVxCalStoreData::RunStartupEnumeration()
     return S_OK;
 }
 
-HRESULT CVxCalStoreData::RunSequence() { return S_OK; }
+HRESULT CVxCalStoreData::RunSequence()
+{
+    return S_OK;
+}
 
 HRESULT CVxCalStoreData::EndStartupBatch()
 {

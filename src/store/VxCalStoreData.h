@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "brellin/VxCalStore.h"
+#include "config/VxCalConfigMedia.h"
 #include "media/VxCalStoreMedia.h"
 #include "store/ComError.h"
 #include "store/ComRef.h"
@@ -146,11 +147,16 @@ private:
 
     HRESULT RunStartupEnumeration();
     void DropStoreMedia();
+
+    // The configuration media, made for the current account on first use (the
+    // account is asked from the host when not yet known); raises CComError.
+    CVxCalConfigMedia* GetConfigMedia();
     void ResetConfigMedia();
 
     CVxCalStoreMedia* m_pStoreMedia;
     CComRef<ICalendarKernel> m_spKernel;
     BOOL m_bReady;
+    CVxCalConfigMedia* m_pConfigMedia;
     DWORD m_dwUIN;
     CRVxTimer m_timer;
 

@@ -4,13 +4,13 @@
 //   calstore [--root DIR] [--account UIN]
 //
 // Without --root it works in a new scratch directory under $TMPDIR.
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
-#include "media/UserDataDir.h"
+#include "account/UserDataDir.h"
 #include "media/VxCalStoreMedia.h"
 
 namespace {
@@ -77,7 +77,8 @@ int main(int argc, char** argv)
     try {
         CppSQLite3DB db;
         db.open(strDbPath.c_str());
-        CppSQLite3Query tables = db.execQuery(WTEXT("select name, sql from sqlite_master where type='table' order by rowid"));
+        CppSQLite3Query tables =
+            db.execQuery(WTEXT("select name, sql from sqlite_master where type='table' order by rowid"));
         while (!tables.eof()) {
             const WString strName = tables.fieldValue(0) != nullptr ? tables.fieldValue(0) : WTEXT("");
             const WString strCount =

@@ -1,4 +1,4 @@
-#include "media/UserDataDir.h"
+#include "account/UserDataDir.h"
 
 #include "host/CalendarUtil.h"
 

@@ -1,0 +1,119 @@
+#include "config/VxCalConfigMedia.h"
+
+#include <climits>
+
+#include "account/UserDataDir.h"
+#include "config/IniFile.h"
+
+namespace {
+
+const WCHAR s_szConfigFileName[] = WTEXT("CalendarConfig.ini");
+
+// A signed decimal: leading blanks, an optional sign and digits; no digits give 0
+// and numbers beyond 32 bits the nearest limit.
+LONG ParseSaturated(const WCHAR* psz)
+{
+    while (*psz == WTEXT(' ') || (*psz >= WTEXT('\t') && *psz <= WTEXT('\r'))) {
+        ++psz;
+    }
+    const bool bNegative = *psz == WTEXT('-');
+    if (*psz == WTEXT('-') || *psz == WTEXT('+')) {
+        ++psz;
+    }
+    long long llValue = 0;
+    for (; *psz >= WTEXT('0') && *psz <= WTEXT('9'); ++psz) {
+        if (llValue <= static_cast<long long>(INT_MAX) + 1) {
+            llValue = llValue * 10 + (*psz - WTEXT('0'));
+        }
+    }
+    if (bNegative) {
+        llValue = -llValue;
+    }
+    return static_cast<LONG>(std::max<long long>(INT_MIN, std::min<long long>(INT_MAX, llValue)));
+}
+
+// Runs an INI operation; a text without a narrow form fails it.
+template <typename TBody>
+bool RunIni(TBody&& body)
+{
+    try {
+        return body();
+    } catch (const CIniTextError&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+HRESULT CVxCalConfigMedia::Reserved0(DWORD, DWORD)
+{
+    return S_OK;
+}
+
+HRESULT CVxCalConfigMedia::Reserved6()
+{
+    return S_OK;
+}
+
+HRESULT CVxCalConfigMedia::Initialize(DWORD dwUIN)
+{
+    WString strDir;
+    GetUserDataDir(dwUIN, strDir);
+    m_strPath = strDir + s_szConfigFileName;
+    RunIni([&]() { return EnsureIniFile(m_strPath.c_str()); });
+    return S_OK;
+}
+
+HRESULT CVxCalConfigMedia::AddString(WString strNameSpace, WString strItem, WString strValue, BYTE /*cReportType*/)
+{
+    const bool bOk = RunIni(
+        [&]() { return WriteIniString(strNameSpace.c_str(), strItem.c_str(), strValue.c_str(), m_strPath.c_str()); });
+    return bOk ? S_OK : E_FAIL;
+}
+
+bool CVxCalConfigMedia::ReadValue(const WString& strNameSpace, const WString& strItem, WCHAR* pszBuffer)
+{
+    return RunIni([&]() {
+        return ReadIniString(strNameSpace.c_str(), strItem.c_str(), pszBuffer, VALUE_CHARS_MAX + 1, m_strPath.c_str());
+    });
+}
+
+HRESULT CVxCalConfigMedia::GetString(WString strNameSpace, WString strItem, BSTR* pbsValue)
+{
+    if (pbsValue == nullptr) {
+        return E_FAIL;
+    }
+    WCHAR szValue[VALUE_CHARS_MAX + 1] = {};
+    if (!ReadValue(strNameSpace, strItem, szValue)) {
+        *pbsValue = nullptr;
+        return E_FAIL;
+    }
+    *pbsValue = SysAllocString(szValue);
+    return *pbsValue != nullptr ? S_OK : E_FAIL;
+}
+
+HRESULT CVxCalConfigMedia::AddDWord(WString strNameSpace, WString strItem, DWORD dwValue, BYTE cReportType)
+{
+    return AddString(std::move(strNameSpace), std::move(strItem), WStrFormatString(WTEXT("%d"), int(dwValue)),
+                     cReportType);
+}
+
+HRESULT CVxCalConfigMedia::GetDWord(WString strNameSpace, WString strItem, DWORD* pdwValue)
+{
+    // Nowhere to put the value: refuse rather than write through a null pointer.
+    if (pdwValue == nullptr) {
+        return E_FAIL;
+    }
+    WCHAR szValue[VALUE_CHARS_MAX + 1] = {};
+    if (!ReadValue(strNameSpace, strItem, szValue)) {
+        return E_FAIL;
+    }
+    *pdwValue = static_cast<DWORD>(ParseSaturated(szValue));
+    return S_OK;
+}
+
+HRESULT CVxCalConfigMedia::DeleteConfigItem(WString strNameSpace, WString strItem)
+{
+    const bool bOk = RunIni([&]() { return DeleteIniKey(strNameSpace.c_str(), strItem.c_str(), m_strPath.c_str()); });
+    return bOk ? S_OK : E_FAIL;
+}
