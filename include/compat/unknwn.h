@@ -197,11 +197,53 @@ struct ISupportErrorInfo : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) = 0;
 };
 
+struct IClassFactory : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0;
+    virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) = 0;
+};
+
 struct IProvideClassInfo : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** ppTI) = 0;
 };
 
+#define CLSCTX_INPROC_SERVER 0x1
+#define CLSCTX_ALL 0x17
+#define COINIT_APARTMENTTHREADED 0x2
+
+#define REGDB_E_READREGDB ((HRESULT)0x80040150L)
+#define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154L)
+#define CO_E_CLASSSTRING ((HRESULT)0x800401F3L)
+#define CO_E_DLLNOTFOUND ((HRESULT)0x800401F8L)
+#define CO_E_ERRORINDLL ((HRESULT)0x800401F9L)
+
+#define LANG_NEUTRAL 0x00
+#define SUBLANG_SYS_DEFAULT 0x02
+#define SORT_DEFAULT 0x0
+#define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
+#define MAKELCID(lgid, srtid) ((DWORD)((((DWORD)((WORD)(srtid))) << 16) | ((DWORD)((WORD)(lgid)))))
+
 extern "C" {
+
+// The thread's locale, which only travels with the thread here.
+COMPAT_API LCID WINAPI GetThreadLocale(void);
+COMPAT_API BOOL WINAPI SetThreadLocale(LCID Locale);
+
+// COM needs no set-up here; these exist so that hosts read as they do on Windows.
+COMPAT_API HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
+COMPAT_API void WINAPI CoUninitialize(void);
+
+// GUIDs as text: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+COMPAT_API int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
+COMPAT_API HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, CLSID* pclsid);
+
+// Resolves a ProgID through HKEY_CLASSES_ROOT\<ProgID>\CLSID.
+COMPAT_API HRESULT WINAPI CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* lpclsid);
+
+// Creates an object of a registered in-process class: loads the module named by
+// HKEY_CLASSES_ROOT\CLSID\{clsid}\InprocServer32 (once per process) and asks its
+// DllGetClassObject for the class factory.
+COMPAT_API HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
+                                           LPVOID* ppv);
 
 // The calling thread's error object: GetErrorInfo hands it over (and clears it),
 // returning S_FALSE when there is none; SetErrorInfo replaces it (null clears).

@@ -6,5 +6,6 @@
 #include "compat/unknwn.h"
 #include "compat/winbase.h"
 #include "compat/wintypes.h"
+#include "compat/winreg.h"
 #include "compat/winuser.h"
 #include "compat/wstr.h"
