@@ -80,7 +80,6 @@ enum VARENUM {
 
 struct IUnknown;
 struct IDispatch;
-struct ITypeInfo;
 
 // 24 bytes on 64-bit: the type at offset 0, the value at offset 8.
 struct VARIANT {
@@ -174,6 +173,10 @@ struct IUnknown {
     virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
     virtual ULONG STDMETHODCALLTYPE Release() = 0;
 };
+
+// No type library exists off Windows, so no ITypeInfo is ever handed out here;
+// only its IUnknown part is declared.
+struct ITypeInfo : public IUnknown {};
 
 struct IDispatch : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) = 0;

@@ -3,6 +3,7 @@
 
 #include "account/UserDataDir.h"
 #include "host/CalendarUtil.h"
+#include "store/TypeInfo.h"
 
 namespace {
 
@@ -85,6 +86,8 @@ HRESULT CVxCalStoreData::InternalQueryInterface(REFIID riid, void** ppvObject)
         *ppvObject = static_cast<IVxCalStoreConfig*>(this);
     } else if (riid == IID_IExtendKernalSequence) {
         *ppvObject = static_cast<IExtendKernalSequence*>(this);
+    } else if (riid == IID_IProvideClassInfo) {
+        *ppvObject = static_cast<IProvideClassInfo*>(this);
     } else {
         return E_NOINTERFACE;
     }
@@ -134,6 +137,11 @@ ULONG CVxCalStoreData::AddRef()
 ULONG CVxCalStoreData::Release()
 {
     return m_pOuterUnknown->Release();
+}
+
+HRESULT CVxCalStoreData::GetClassInfo(ITypeInfo** ppTI)
+{
+    return LoadStoreTypeInfo(CLSID_VxCalStoreData, ppTI);
 }
 
 // ---------------------------------------------------------------------------

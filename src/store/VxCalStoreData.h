@@ -30,7 +30,8 @@ public:
 
 class CVxCalStoreData final : public CVxDualInterface<IVxCalStoreData>,
                               public CVxDualInterface<IVxCalStoreConfig>,
-                              public IExtendKernalSequence {
+                              public IExtendKernalSequence,
+                              public IProvideClassInfo {
 public:
     // Makes a new object and asks it for riid. With pUnkOuter the object is
     // aggregated: riid must then be IUnknown, and the inner IUnknown is returned.
@@ -78,6 +79,9 @@ public:
     HRESULT STDMETHODCALLTYPE AddDWord(BSTR bsNameSpace, BSTR bsItem, ULONG dwValue, BYTE cReportType) override;
     HRESULT STDMETHODCALLTYPE GetDWord(BSTR bsNameSpace, BSTR bsItem, ULONG* pdwValue) override;
     HRESULT STDMETHODCALLTYPE DeleteConfigItem(BSTR strNameSpace, BSTR strName) override;
+
+    // IProvideClassInfo: the type information of the class.
+    HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** ppTI) override;
 
     // IExtendKernalSequence
     HRESULT STDMETHODCALLTYPE StartSequence(ICalendarKernel* pKernel) override;
