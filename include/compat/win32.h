@@ -5,7 +5,7 @@
 #include "compat/oleauto.h"
 #include "compat/unknwn.h"
 #include "compat/winbase.h"
-#include "compat/wintypes.h"
 #include "compat/winreg.h"
+#include "compat/wintypes.h"
 #include "compat/winuser.h"
 #include "compat/wstr.h"

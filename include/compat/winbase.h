@@ -18,6 +18,16 @@
 #define WC_ERR_INVALID_CHARS 0x00000080
 #define WC_NO_BEST_FIT_CHARS 0x00000400  // every character maps to itself in UTF-8
 
+// Atomic counters, as the Windows intrinsics.
+inline LONG InterlockedIncrement(LONG volatile* pnAddend)
+{
+    return __atomic_add_fetch(pnAddend, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedDecrement(LONG volatile* pnAddend)
+{
+    return __atomic_sub_fetch(pnAddend, 1, __ATOMIC_SEQ_CST);
+}
+
 extern "C" {
 
 COMPAT_API DWORD WINAPI GetLastError(void);

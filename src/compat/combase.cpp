@@ -2,8 +2,8 @@
 
 #ifndef _WIN32
 
-#include <cstdio>
 #include <dlfcn.h>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
@@ -74,7 +74,10 @@ bool ReadDefaultValue(const WString& strKey, WString& strValue)
 
 extern "C" {
 
-LCID WINAPI GetThreadLocale(void) { return t_lcidThread; }
+LCID WINAPI GetThreadLocale(void)
+{
+    return t_lcidThread;
+}
 
 BOOL WINAPI SetThreadLocale(LCID Locale)
 {
@@ -82,17 +85,20 @@ BOOL WINAPI SetThreadLocale(LCID Locale)
     return TRUE;
 }
 
-HRESULT WINAPI CoInitializeEx(LPVOID /*pvReserved*/, DWORD /*dwCoInit*/) { return S_OK; }
+HRESULT WINAPI CoInitializeEx(LPVOID /*pvReserved*/, DWORD /*dwCoInit*/)
+{
+    return S_OK;
+}
 
 void WINAPI CoUninitialize(void) {}
 
 int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax)
 {
-    const WString str = WStrFormatString(
-        WTEXT("{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}"), unsigned(rguid.Data1), unsigned(rguid.Data2),
-        unsigned(rguid.Data3), unsigned(rguid.Data4[0]), unsigned(rguid.Data4[1]), unsigned(rguid.Data4[2]),
-        unsigned(rguid.Data4[3]), unsigned(rguid.Data4[4]), unsigned(rguid.Data4[5]), unsigned(rguid.Data4[6]),
-        unsigned(rguid.Data4[7]));
+    const WString str = WStrFormatString(WTEXT("{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}"),
+                                         unsigned(rguid.Data1), unsigned(rguid.Data2), unsigned(rguid.Data3),
+                                         unsigned(rguid.Data4[0]), unsigned(rguid.Data4[1]), unsigned(rguid.Data4[2]),
+                                         unsigned(rguid.Data4[3]), unsigned(rguid.Data4[4]), unsigned(rguid.Data4[5]),
+                                         unsigned(rguid.Data4[6]), unsigned(rguid.Data4[7]));
     if (lpsz == nullptr || cchMax < static_cast<int>(str.size()) + 1) {
         return 0;
     }

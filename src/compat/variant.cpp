@@ -35,24 +35,66 @@ CSourceValue Inspect(const VARIANT& v)
     switch (v.vt & ~VT_BYREF) {
     case VT_EMPTY: src.eKind = bByRef ? CSourceValue::EKind::Unsupported : CSourceValue::EKind::Empty; break;
     case VT_NULL: src.eKind = bByRef ? CSourceValue::EKind::Unsupported : CSourceValue::EKind::Null; break;
-    case VT_I1: src.eKind = CSourceValue::EKind::Integer; src.nInteger = bByRef ? *v.pcVal : v.cVal; break;
-    case VT_UI1: src.eKind = CSourceValue::EKind::Integer; src.nInteger = bByRef ? *v.pbVal : v.bVal; break;
-    case VT_I2: src.eKind = CSourceValue::EKind::Integer; src.nInteger = bByRef ? *v.piVal : v.iVal; break;
-    case VT_UI2: src.eKind = CSourceValue::EKind::Integer; src.nInteger = bByRef ? *v.puiVal : v.uiVal; break;
-    case VT_I4: src.eKind = CSourceValue::EKind::Integer; src.nInteger = bByRef ? *v.plVal : v.lVal; break;
-    case VT_UI4: src.eKind = CSourceValue::EKind::Integer; src.nInteger = bByRef ? *v.pulVal : v.ulVal; break;
-    case VT_INT: src.eKind = CSourceValue::EKind::Integer; src.nInteger = bByRef ? *v.pintVal : v.intVal; break;
-    case VT_UINT: src.eKind = CSourceValue::EKind::Integer; src.nInteger = bByRef ? *v.puintVal : v.uintVal; break;
-    case VT_I8: src.eKind = CSourceValue::EKind::Integer; src.nInteger = bByRef ? *v.pllVal : v.llVal; break;
-    case VT_UI8: src.eKind = CSourceValue::EKind::Integer; src.nInteger = bByRef ? *v.pullVal : v.ullVal; break;
-    case VT_R4: src.eKind = CSourceValue::EKind::Real; src.dReal = bByRef ? *v.pfltVal : v.fltVal; break;
-    case VT_R8: src.eKind = CSourceValue::EKind::Real; src.dReal = bByRef ? *v.pdblVal : v.dblVal; break;
+    case VT_I1:
+        src.eKind = CSourceValue::EKind::Integer;
+        src.nInteger = bByRef ? *v.pcVal : v.cVal;
+        break;
+    case VT_UI1:
+        src.eKind = CSourceValue::EKind::Integer;
+        src.nInteger = bByRef ? *v.pbVal : v.bVal;
+        break;
+    case VT_I2:
+        src.eKind = CSourceValue::EKind::Integer;
+        src.nInteger = bByRef ? *v.piVal : v.iVal;
+        break;
+    case VT_UI2:
+        src.eKind = CSourceValue::EKind::Integer;
+        src.nInteger = bByRef ? *v.puiVal : v.uiVal;
+        break;
+    case VT_I4:
+        src.eKind = CSourceValue::EKind::Integer;
+        src.nInteger = bByRef ? *v.plVal : v.lVal;
+        break;
+    case VT_UI4:
+        src.eKind = CSourceValue::EKind::Integer;
+        src.nInteger = bByRef ? *v.pulVal : v.ulVal;
+        break;
+    case VT_INT:
+        src.eKind = CSourceValue::EKind::Integer;
+        src.nInteger = bByRef ? *v.pintVal : v.intVal;
+        break;
+    case VT_UINT:
+        src.eKind = CSourceValue::EKind::Integer;
+        src.nInteger = bByRef ? *v.puintVal : v.uintVal;
+        break;
+    case VT_I8:
+        src.eKind = CSourceValue::EKind::Integer;
+        src.nInteger = bByRef ? *v.pllVal : v.llVal;
+        break;
+    case VT_UI8:
+        src.eKind = CSourceValue::EKind::Integer;
+        src.nInteger = bByRef ? *v.pullVal : v.ullVal;
+        break;
+    case VT_R4:
+        src.eKind = CSourceValue::EKind::Real;
+        src.dReal = bByRef ? *v.pfltVal : v.fltVal;
+        break;
+    case VT_R8:
+        src.eKind = CSourceValue::EKind::Real;
+        src.dReal = bByRef ? *v.pdblVal : v.dblVal;
+        break;
     case VT_BOOL:
         src.eKind = CSourceValue::EKind::Bool;
         src.bBool = (bByRef ? *v.pboolVal : v.boolVal) != VARIANT_FALSE;
         break;
-    case VT_BSTR: src.eKind = CSourceValue::EKind::Text; src.bstrText = bByRef ? *v.pbstrVal : v.bstrVal; break;
-    case VT_UNKNOWN: src.eKind = CSourceValue::EKind::Unknown; src.pUnknown = bByRef ? *v.ppunkVal : v.punkVal; break;
+    case VT_BSTR:
+        src.eKind = CSourceValue::EKind::Text;
+        src.bstrText = bByRef ? *v.pbstrVal : v.bstrVal;
+        break;
+    case VT_UNKNOWN:
+        src.eKind = CSourceValue::EKind::Unknown;
+        src.pUnknown = bByRef ? *v.ppunkVal : v.punkVal;
+        break;
     case VT_DISPATCH:
         src.eKind = CSourceValue::EKind::Dispatch;
         src.pDispatch = bByRef ? *v.ppdispVal : v.pdispVal;
@@ -134,16 +176,40 @@ bool RealToInteger(double d, Int128& nOut)
 bool IntegerTarget(VARTYPE vt, Int128& nMin, Int128& nMax)
 {
     switch (vt) {
-    case VT_I1: nMin = -128; nMax = 127; return true;
-    case VT_UI1: nMin = 0; nMax = 255; return true;
-    case VT_I2: nMin = -32768; nMax = 32767; return true;
-    case VT_UI2: nMin = 0; nMax = 65535; return true;
+    case VT_I1:
+        nMin = -128;
+        nMax = 127;
+        return true;
+    case VT_UI1:
+        nMin = 0;
+        nMax = 255;
+        return true;
+    case VT_I2:
+        nMin = -32768;
+        nMax = 32767;
+        return true;
+    case VT_UI2:
+        nMin = 0;
+        nMax = 65535;
+        return true;
     case VT_I4:
-    case VT_INT: nMin = INT32_MIN; nMax = INT32_MAX; return true;
+    case VT_INT:
+        nMin = INT32_MIN;
+        nMax = INT32_MAX;
+        return true;
     case VT_UI4:
-    case VT_UINT: nMin = 0; nMax = UINT32_MAX; return true;
-    case VT_I8: nMin = INT64_MIN; nMax = INT64_MAX; return true;
-    case VT_UI8: nMin = 0; nMax = UINT64_MAX; return true;
+    case VT_UINT:
+        nMin = 0;
+        nMax = UINT32_MAX;
+        return true;
+    case VT_I8:
+        nMin = INT64_MIN;
+        nMax = INT64_MAX;
+        return true;
+    case VT_UI8:
+        nMin = 0;
+        nMax = UINT64_MAX;
+        return true;
     default: return false;
     }
 }
@@ -227,7 +293,10 @@ HRESULT Convert(const CSourceValue& src, VARTYPE vt, USHORT wFlags, VARIANT& out
             // True is all bits set in every width.
             n = src.bBool ? (nMin < 0 ? Int128(-1) : nMax) : 0;
             break;
-        case EKind::Real: bInteger = false; dReal = src.dReal; break;
+        case EKind::Real:
+            bInteger = false;
+            dReal = src.dReal;
+            break;
         case EKind::Text:
             if (!ParseNumber(src.bstrText, bInteger, n, dReal)) {
                 return DISP_E_TYPEMISMATCH;
@@ -317,7 +386,7 @@ HRESULT Convert(const CSourceValue& src, VARTYPE vt, USHORT wFlags, VARIANT& out
         case EKind::Real: bstr = TextOfReal(src.dReal, false); break;
         case EKind::Bool:
             bstr = SysAllocString((wFlags & VARIANT_ALPHABOOL) != 0 ? (src.bBool ? WTEXT("True") : WTEXT("False"))
-                                                                     : (src.bBool ? WTEXT("-1") : WTEXT("0")));
+                                                                    : (src.bBool ? WTEXT("-1") : WTEXT("0")));
             break;
         case EKind::Text: bstr = SysAllocStringLen(src.bstrText, SysStringLen(src.bstrText)); break;
         default: return DISP_E_TYPEMISMATCH;
@@ -362,8 +431,7 @@ HRESULT Convert(const CSourceValue& src, VARTYPE vt, USHORT wFlags, VARIANT& out
         out.pdispVal = p;
         return S_OK;
     }
-    default:
-        return DISP_E_BADVARTYPE;
+    default: return DISP_E_BADVARTYPE;
     }
 }
 
@@ -442,8 +510,8 @@ HRESULT WINAPI VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSr
     // Converted into a new variant first: the source may be the destination.
     VARIANT converted;
     VariantInit(&converted);
-    const HRESULT hr = pvarSrc->vt == vt ? VariantCopy(&converted, pvarSrc)
-                                         : Convert(Inspect(*pvarSrc), vt, wFlags, converted);
+    const HRESULT hr =
+        pvarSrc->vt == vt ? VariantCopy(&converted, pvarSrc) : Convert(Inspect(*pvarSrc), vt, wFlags, converted);
     if (FAILED(hr)) {
         return hr;
     }

@@ -2,17 +2,17 @@
 
 #ifndef _WIN32
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <string>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "compat/wstr.h"
@@ -142,8 +142,8 @@ std::string Serialize(const CRegKeys& keys)
                 strOut += szHex;
             } else {
                 char szPrefix[24];
-                std::snprintf(szPrefix, sizeof(szPrefix), value.dwType == REG_BINARY ? "hex:" : "hex(%x):",
-                              static_cast<unsigned>(value.dwType));
+                std::snprintf(szPrefix, sizeof(szPrefix),
+                              value.dwType == REG_BINARY ? "hex:" : "hex(%x):", static_cast<unsigned>(value.dwType));
                 strOut += szPrefix;
                 for (size_t i = 0; i < value.data.size(); ++i) {
                     char szByte[4];
@@ -390,8 +390,8 @@ std::vector<CRegKeys::iterator> Descendants(CRegKeys& keys, const std::string& s
 {
     const std::string strPrefix = Lower(strPath) + "\\";
     std::vector<CRegKeys::iterator> found;
-    for (auto it = keys.lower_bound(strPrefix); it != keys.end() && it->first.compare(0, strPrefix.size(), strPrefix) == 0;
-         ++it) {
+    for (auto it = keys.lower_bound(strPrefix);
+         it != keys.end() && it->first.compare(0, strPrefix.size(), strPrefix) == 0; ++it) {
         found.push_back(it);
     }
     return found;
@@ -434,7 +434,7 @@ LONG WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*Reserved*/, LPW
     const bool bExisted = KeyExists(keys, strPath);
     if (!bExisted) {
         // Every missing level on the way is made too.
-        for (size_t nPos = strPath.find('\\'); ; nPos = strPath.find('\\', nPos + 1)) {
+        for (size_t nPos = strPath.find('\\');; nPos = strPath.find('\\', nPos + 1)) {
             const std::string strLevel = nPos == std::string::npos ? strPath : strPath.substr(0, nPos);
             if (!KeyExists(keys, strLevel)) {
                 keys[Lower(strLevel)].strPath = strLevel;

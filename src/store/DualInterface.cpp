@@ -76,8 +76,7 @@ struct CDispTable<IVxCalStoreData> {
         case 10: return p->DelCalEvent(a[0].ulVal, a[1].ulVal);
         case 11: return p->GetAllEvent(a[0].punkVal);
         case 12: return p->QueryCalendar(ENUM_STORE_QRURY_CALENDAR_TYPE(a[0].lVal), a[1].punkVal, a[2].punkVal);
-        case 13:
-            return p->QueryEvent(a[0].ulVal, ENUM_STORE_QRURY_EVENT_TYPE(a[1].lVal), a[2].punkVal, a[3].punkVal);
+        case 13: return p->QueryEvent(a[0].ulVal, ENUM_STORE_QRURY_EVENT_TYPE(a[1].lVal), a[2].punkVal, a[3].punkVal);
         case 14: return p->GetAllCalendarEx(a[0].bstrVal, a[1].bstrVal, a[2].punkVal);
         case 15: return p->GetAllCalEventEx(a[0].bstrVal, a[1].bstrVal, a[2].ulVal, a[3].punkVal);
         case 16: return p->GetPeriodEvent(a[0].ulVal, a[1].ulVal, a[2].punkVal);
@@ -115,7 +114,9 @@ struct CDispTable<IVxCalStoreConfig> {
 // Method names compare without regard to (ASCII) letter case.
 bool SameName(const WCHAR* pszA, const WCHAR* pszB)
 {
-    auto fold = [](WCHAR ch) { return ch >= WTEXT('A') && ch <= WTEXT('Z') ? WCHAR(ch - WTEXT('A') + WTEXT('a')) : ch; };
+    auto fold = [](WCHAR ch) {
+        return ch >= WTEXT('A') && ch <= WTEXT('Z') ? WCHAR(ch - WTEXT('A') + WTEXT('a')) : ch;
+    };
     for (; *pszA != 0 && *pszB != 0; ++pszA, ++pszB) {
         if (fold(*pszA) != fold(*pszB)) {
             return false;
@@ -150,7 +151,7 @@ private:
 
 // One argument as its parameter's type. A by-reference parameter takes the
 // caller's reference as it is; anything else is converted.
-HRESULT CoerceArgument(const VARIANT& given, VARTYPE vtParam, VARIANT& converted)
+HRESULT CoerceArgument(VARIANT& given, VARTYPE vtParam, VARIANT& converted)
 {
     if ((vtParam & VT_BYREF) != 0) {
         if (given.vt != vtParam || given.byref == nullptr) {
@@ -228,9 +229,8 @@ HRESULT CVxDualInterface<TInterface>::Invoke(DISPID dispIdMember, REFIID /*riid*
     if (pDispParams->cArgs > s_cMaxArgs) {
         return DISP_E_BADPARAMCOUNT;
     }
-    if (pDispParams->cNamedArgs > 0 &&
-        (pDispParams->cNamedArgs != 1 || pDispParams->rgdispidNamedArgs == nullptr ||
-         pDispParams->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)) {
+    if (pDispParams->cNamedArgs > 0 && (pDispParams->cNamedArgs != 1 || pDispParams->rgdispidNamedArgs == nullptr ||
+                                        pDispParams->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)) {
         return DISP_E_NONAMEDARGS;
     }
     if (pVarResult != nullptr) {
