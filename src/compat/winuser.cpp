@@ -379,8 +379,13 @@ UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC l
     }
     const UINT uInterval = std::min<UINT>(std::max<UINT>(uElapse, USER_TIMER_MINIMUM), USER_TIMER_MAXIMUM);
     CThreadQueue& queue = QueueOf(w, GetCurrentThreadId());
-    // A thread timer without a window gets an identifier of its own.
-    const UINT_PTR uID = hWnd != nullptr ? nIDEvent : w.uNextThreadTimer++;
+    // A thread timer without a window gets an identifier of its own, unless the
+    // call names one of the thread's timers, which it then replaces.
+    const bool bReplacesThreadTimer =
+        hWnd == nullptr && std::any_of(queue.timers.begin(), queue.timers.end(), [&](const CTimer& existing) {
+            return existing.hWnd == nullptr && existing.uID == nIDEvent;
+        });
+    const UINT_PTR uID = hWnd != nullptr || bReplacesThreadTimer ? nIDEvent : w.uNextThreadTimer++;
     const CTimer timer{hWnd, uID, uInterval, lpTimerFunc, Clock::now() + std::chrono::milliseconds(uInterval)};
     for (CTimer& existing : queue.timers) {
         if (existing.hWnd == hWnd && existing.uID == uID) {
