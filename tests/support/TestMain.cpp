@@ -24,6 +24,7 @@ int main(int argc, char** argv)
     ::setenv("CALSTORE_TEST_TMP", strScratch.c_str(), 1);
     ::setenv("CALSTORE_ROOT", (strScratch + "/root").c_str(), 1);
     ::setenv("CALSTORE_LOG", "off", 1);
+    ::setenv("CALSTORE_REGISTRY", (strScratch + "/registry.reg").c_str(), 1);
     const int nResult = RUN_ALL_TESTS();
     ::nftw(strScratch.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
     return nResult;
