@@ -81,6 +81,12 @@ enum VARENUM {
 struct IUnknown;
 struct IDispatch;
 
+// A record held by a VARIANT: the widest member, which sets its size.
+struct tagBRECORD {
+    void* pvRecord;
+    void* pRecInfo;
+};
+
 // 24 bytes on 64-bit: the type at offset 0, the value at offset 8.
 struct VARIANT {
     VARTYPE vt;
@@ -127,10 +133,7 @@ struct VARIANT {
         ULONGLONG* pullVal;
         INT* pintVal;
         UINT* puintVal;
-        struct {
-            void* pvRecord;
-            void* pRecInfo;
-        } brecVal;
+        tagBRECORD brecVal;
     };
 };
 typedef VARIANT VARIANTARG;

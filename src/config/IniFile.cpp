@@ -1,16 +1,21 @@
 #include "config/IniFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <string>
 
 #include <sys/stat.h>
 
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #endif
 
 namespace {
@@ -68,11 +73,36 @@ bool ReadWholeFile(const std::string& strPath, std::string& strContent)
     return bOk;
 }
 
+#ifndef _WIN32
+// Removes the temporary files that writers which died part way left behind;
+// those of live processes are still being written.
+void RemoveAbandonedTempFiles(const std::string& strPath)
+{
+    const size_t nSlash = strPath.rfind('/');
+    const std::string strDir = nSlash == std::string::npos ? std::string(".") : strPath.substr(0, nSlash);
+    const std::string strPrefix = strPath.substr(nSlash == std::string::npos ? 0 : nSlash + 1) + ".tmp.";
+    DIR* pDir = ::opendir(strDir.c_str());
+    if (pDir == nullptr) {
+        return;
+    }
+    while (const dirent* pEntry = ::readdir(pDir)) {
+        const std::string strName = pEntry->d_name;
+        if (strName.compare(0, strPrefix.size(), strPrefix) != 0) {
+            continue;
+        }
+        const long lPid = std::strtol(strName.c_str() + strPrefix.size(), nullptr, 10);
+        if (lPid > 0 && lPid != ::getpid() && ::kill(static_cast<pid_t>(lPid), 0) != 0 && errno == ESRCH) {
+            ::unlink((strDir + "/" + strName).c_str());
+        }
+    }
+    ::closedir(pDir);
+}
+#endif
+
 // Writes the bytes to a temporary file beside the target, flushes it to disk and
 // moves it over the target. The old file stays whole until the last step.
 bool ReplaceWholeFile(const std::string& strPath, const std::string& strBytes)
 {
-    const std::string strTemp = strPath + ".tmp";
     size_t cbToWrite = strBytes.size();
     bool bInjectedFailure = false;
     if (s_cbFailWriteAfter >= 0 && static_cast<unsigned long long>(s_cbFailWriteAfter) < cbToWrite) {
@@ -81,8 +111,12 @@ bool ReplaceWholeFile(const std::string& strPath, const std::string& strBytes)
     }
     s_cbFailWriteAfter = -1;
 #ifdef _WIN32
-    const std::wstring strWideTemp = WidePath(strTemp);
-    FILE* pFile = _wfopen(strWideTemp.c_str(), L"wb");
+    // Each writer gets its own temporary file: two writers sharing one would
+    // empty each other's before it is moved into place.
+    static LONG s_nTempCounter = 0;
+    const std::wstring strWideTemp = WidePath(strPath) + L".tmp" + std::to_wstring(GetCurrentProcessId()) + L"." +
+                                     std::to_wstring(InterlockedIncrement(&s_nTempCounter));
+    FILE* pFile = _wfopen(strWideTemp.c_str(), L"wbx");
     if (pFile == nullptr) {
         return false;
     }
@@ -98,7 +132,18 @@ bool ReplaceWholeFile(const std::string& strPath, const std::string& strBytes)
     }
     return bOk;
 #else
-    const int fd = ::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Each writer gets its own temporary file (process and call in its name): two
+    // writers sharing one would empty each other's before it is moved into place.
+    static std::atomic<unsigned> s_nTempCounter{0};
+    std::string strTemp;
+    int fd = -1;
+    for (int nAttempt = 0; fd < 0 && nAttempt < 100; ++nAttempt) {
+        strTemp = strPath + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++s_nTempCounter);
+        fd = ::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            return false;
+        }
+    }
     if (fd < 0) {
         return false;
     }
@@ -122,6 +167,7 @@ bool ReplaceWholeFile(const std::string& strPath, const std::string& strBytes)
     if (!bOk) {
         ::unlink(strTemp.c_str());
     }
+    RemoveAbandonedTempFiles(strPath);
     return bOk;
 #endif
 }

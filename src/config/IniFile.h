@@ -26,9 +26,10 @@ namespace IniFile {
 // Reads the file into content; false (content untouched) when it cannot be read.
 bool Load(const std::string& strPath, std::vector<IniRecord>& content);
 
-// Writes the content as the whole file. The new text goes to a temporary file
-// beside it, is flushed to disk, and then replaces the file, so that a failure
-// part way leaves the old file whole. False when it could not be written.
+// Writes the content as the whole file. The new text goes to a temporary file of
+// its own beside it ("<path>.tmp.<process>.<n>"), is flushed to disk, and then
+// replaces the file, so that a failure part way, or another writer at the same
+// time, leaves the old file whole. False when it could not be written.
 bool Save(const std::string& strPath, const std::vector<IniRecord>& content);
 
 // An empty file.

@@ -1,5 +1,6 @@
 #include "config/VxCalConfigMedia.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "account/UserDataDir.h"
@@ -30,6 +31,27 @@ LONG ParseSaturated(const WCHAR* psz)
         llValue = -llValue;
     }
     return static_cast<LONG>(std::max<long long>(INT_MIN, std::min<long long>(INT_MAX, llValue)));
+}
+
+bool HasLineBreak(const WString& str) { return str.find_first_of(WTEXT("\r\n")) != WString::npos; }
+
+bool IsBlank(WCHAR ch) { return ch == WTEXT(' ') || ch == WTEXT('\t'); }
+
+// Names and values that the settings file could not give back as written, or that
+// would change other settings (an empty item matches the section header itself, a
+// line break starts a new line), are refused.
+bool IsStorableName(const WString& strNameSpace, const WString& strItem)
+{
+    if (HasLineBreak(strNameSpace) || strNameSpace.find_first_of(WTEXT("]=")) != WString::npos) {
+        return false;
+    }
+    return !strItem.empty() && !HasLineBreak(strItem) && strItem.find_first_of(WTEXT("=[")) == WString::npos &&
+           strItem[0] != WTEXT('#') && strItem[0] != WTEXT(';') && !IsBlank(strItem[0]);
+}
+
+bool IsStorableValue(const WString& strValue)
+{
+    return !HasLineBreak(strValue) && (strValue.empty() || !IsBlank(strValue.back()));
 }
 
 // Runs an INI operation; a text without a narrow form fails it.
@@ -66,6 +88,9 @@ HRESULT CVxCalConfigMedia::Initialize(DWORD dwUIN)
 
 HRESULT CVxCalConfigMedia::AddString(WString strNameSpace, WString strItem, WString strValue, BYTE /*cReportType*/)
 {
+    if (!IsStorableName(strNameSpace, strItem) || !IsStorableValue(strValue)) {
+        return E_FAIL;
+    }
     const bool bOk = RunIni(
         [&]() { return WriteIniString(strNameSpace.c_str(), strItem.c_str(), strValue.c_str(), m_strPath.c_str()); });
     return bOk ? S_OK : E_FAIL;
@@ -73,6 +98,9 @@ HRESULT CVxCalConfigMedia::AddString(WString strNameSpace, WString strItem, WStr
 
 bool CVxCalConfigMedia::ReadValue(const WString& strNameSpace, const WString& strItem, WCHAR* pszBuffer)
 {
+    if (!IsStorableName(strNameSpace, strItem)) {
+        return false;
+    }
     return RunIni([&]() {
         return ReadIniString(strNameSpace.c_str(), strItem.c_str(), pszBuffer, VALUE_CHARS_MAX + 1, m_strPath.c_str());
     });
@@ -114,6 +142,9 @@ HRESULT CVxCalConfigMedia::GetDWord(WString strNameSpace, WString strItem, DWORD
 
 HRESULT CVxCalConfigMedia::DeleteConfigItem(WString strNameSpace, WString strItem)
 {
+    if (!IsStorableName(strNameSpace, strItem)) {
+        return E_FAIL;
+    }
     const bool bOk = RunIni([&]() { return DeleteIniKey(strNameSpace.c_str(), strItem.c_str(), m_strPath.c_str()); });
     return bOk ? S_OK : E_FAIL;
 }

@@ -29,7 +29,10 @@ public:
     HRESULT Reserved0(DWORD dwFirst, DWORD dwSecond) override;
 
     // Every failure is E_FAIL: the file unreadable or unwritable, a missing item,
-    // an empty stored value (it reads as missing), a text without a narrow form.
+    // an empty stored value (it reads as missing), a text without a narrow form,
+    // and names or values the file could not give back as written (an empty item;
+    // a line break anywhere; "]" or "=" in a namespace; "=" or "[" in an item, or
+    // one starting with "#", ";" or a blank; a value ending in a blank).
     HRESULT AddString(WString strNameSpace, WString strItem, WString strValue, BYTE cReportType) override;
     HRESULT GetString(WString strNameSpace, WString strItem, BSTR* pbsValue) override;
     // Numbers are stored as signed decimals: 4294967295 is written as -1.
