@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake ninja-build g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ pkg-config libsqlite3-dev sqlite3 libical-dev libgtest-dev libgmock-dev libbenchmark-dev)
 
 install_missing() {
     local missing=()
@@ -34,7 +34,7 @@ case "${1:-run}" in
         [ $# -gt 0 ] && shift
         install_missing "${packages[@]}"
         build >/dev/null
-        exec ./build/tools/calstore/calstore "$@"
+        exec ./build/bin/calstore "$@"
         ;;
     test)
         install_missing "${packages[@]}"

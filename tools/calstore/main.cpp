@@ -1,101 +1,183 @@
-// calstore: opens (creating or repairing) an account's calendar database and shows
-// what it holds. Until the full host exists, this is the project's main job.
-//
-//   calstore [--root DIR] [--account UIN]
-//
-// Without --root it works in a new scratch directory under $TMPDIR.
-#include <unistd.h>
+// calstore: the reference host of the calendar store. It drives the component as a
+// calendar application does (create by ProgID, start with the host's kernel, work,
+// end the start-up batch, stop) and offers its operations as commands.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
-#include "account/UserDataDir.h"
-#include "media/VxCalStoreMedia.h"
+#include "Commands.h"
+#include "host/CalendarUtil.h"
 
 namespace {
 
-std::string Narrow(const WCHAR* psz)
+void PrintUsage(FILE* pOut)
 {
-    std::string str;
-    WStrToUtf8(psz != nullptr ? psz : WTEXT(""), str);
-    return str;
+    std::fprintf(pOut, "usage: calstore [--root DIR] [--account UIN] [--json] COMMAND [ARGUMENTS]\n\ncommands:\n");
+    for (const CCommandSpec& spec : Commands()) {
+        std::fprintf(pOut, "  %s\n", spec.pszUsage);
+    }
+    std::fprintf(pOut,
+                 "\nTimes are local ISO 8601 (2026-12-06, 2026-12-06T09:30) or Unix seconds.\n"
+                 "Without a command, calstore runs the demo in a scratch directory.\n");
 }
 
-int Usage()
+const CCommandSpec* FindCommand(const std::string& strName)
 {
-    std::fprintf(stderr, "usage: calstore [--root DIR] [--account UIN]\n");
-    return 2;
+    for (const CCommandSpec& spec : Commands()) {
+        if (strName == spec.pszName) {
+            return &spec;
+        }
+    }
+    return nullptr;
+}
+
+bool Contains(const std::vector<std::string>& names, const std::string& strName)
+{
+    for (const std::string& str : names) {
+        if (str == strName) {
+            return true;
+        }
+    }
+    return false;
+}
+
+CCommandLine Parse(int argc, char** argv, const CCommandSpec*& pSpec)
+{
+    CCommandLine cmd;
+    std::vector<std::string> words;
+    for (int i = 1; i < argc; ++i) {
+        words.push_back(argv[i]);
+    }
+    pSpec = nullptr;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& strWord = words[i];
+        auto next = [&]() -> const std::string& {
+            if (i + 1 >= words.size()) {
+                throw CUsageError{strWord + " needs a value"};
+            }
+            return words[++i];
+        };
+        if (strWord == "--root") {
+            cmd.strRoot = next();
+        } else if (strWord == "--account") {
+            cmd.dwAccount = ParseId(next(), "account number");
+        } else if (strWord == "--json") {
+            cmd.bJson = true;
+        } else if (strWord == "--help" || strWord == "-h") {
+            cmd.strCommand = "help";
+            return cmd;
+        } else if (strWord.size() > 1 && strWord[0] == '-' && strWord.find_first_not_of("-0123456789") != std::string::npos) {
+            if (pSpec == nullptr) {
+                throw CUsageError{"unknown option " + strWord};
+            }
+            if (Contains(pSpec->valueOptions, strWord)) {
+                cmd.options[strWord] = next();
+            } else if (Contains(pSpec->flagOptions, strWord)) {
+                cmd.options[strWord] = "";
+            } else {
+                throw CUsageError{"unknown option " + strWord + " for " + pSpec->pszName};
+            }
+        } else if (pSpec == nullptr) {
+            pSpec = FindCommand(strWord);
+            if (pSpec == nullptr) {
+                throw CUsageError{"unknown command '" + strWord + "'"};
+            }
+            cmd.strCommand = strWord;
+        } else {
+            cmd.arguments.push_back(strWord);
+        }
+    }
+    if (pSpec == nullptr) {
+        pSpec = FindCommand("demo");
+        cmd.strCommand = "demo";
+    }
+    if (cmd.arguments.size() < pSpec->nMinArgs || cmd.arguments.size() > pSpec->nMaxArgs) {
+        throw CUsageError{std::string("usage: calstore ") + pSpec->pszUsage};
+    }
+    return cmd;
+}
+
+// The demo runs in a scratch directory of its own unless a root is given.
+void ChooseRoot(CCommandLine& cmd)
+{
+    if (cmd.strRoot.empty() && cmd.strCommand == "demo") {
+        const char* pszTmp = std::getenv("TMPDIR");
+        std::string strTemplate = std::string(pszTmp != nullptr && *pszTmp != 0 ? pszTmp : "/tmp") + "/calstore.XXXXXX";
+        if (::mkdtemp(&strTemplate[0]) == nullptr) {
+            throw CCommandError{"cannot make a scratch directory under " + strTemplate.substr(0, strTemplate.rfind('/'))};
+        }
+        cmd.strRoot = strTemplate;
+    }
+    if (!cmd.strRoot.empty()) {
+        ::setenv("CALSTORE_ROOT", cmd.strRoot.c_str(), 1);
+    }
+}
+
+std::string HresultText(HRESULT hr)
+{
+    char szCode[16];
+    std::snprintf(szCode, sizeof(szCode), "0x%08X", static_cast<unsigned>(hr));
+    switch (hr) {
+    case E_FAIL: return std::string("the store reported a failure (") + szCode + ")";
+    case E_POINTER: return std::string("a required object was missing (") + szCode + ")";
+    case E_NOINTERFACE: return std::string("an object lacked an interface (") + szCode + ")";
+    case E_INVALIDARG: return std::string("an argument was refused (") + szCode + ")";
+    case REGDB_E_CLASSNOTREG: return std::string("the class is not registered (") + szCode + ")";
+    case CO_E_DLLNOTFOUND: return std::string("the module could not be loaded (") + szCode + ")";
+    default: return std::string("error ") + szCode;
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    std::string strRoot;
-    DWORD dwUIN = 0;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--root") == 0 && i + 1 < argc) {
-            strRoot = argv[++i];
-        } else if (std::strcmp(argv[i], "--account") == 0 && i + 1 < argc) {
-            char* pszEnd = nullptr;
-            const unsigned long ulValue = std::strtoul(argv[++i], &pszEnd, 10);
-            if (*pszEnd != 0 || ulValue > 0xFFFFFFFFul) {
-                std::fprintf(stderr, "calstore: bad account number '%s'\n", argv[i]);
-                return 2;
-            }
-            dwUIN = static_cast<DWORD>(ulValue);
-        } else {
-            return Usage();
+    CCommandLine cmd;
+    const CCommandSpec* pSpec = nullptr;
+    try {
+        cmd = Parse(argc, argv, pSpec);
+        if (cmd.strCommand == "help") {
+            PrintUsage(stdout);
+            return 0;
         }
+        ChooseRoot(cmd);
+    } catch (const CUsageError& e) {
+        std::fprintf(stderr, "calstore: %s\n", e.strMessage.c_str());
+        return 2;
+    } catch (const CCommandError& e) {
+        std::fprintf(stderr, "calstore: %s\n", e.strMessage.c_str());
+        return 1;
     }
-    if (strRoot.empty()) {
-        const char* pszTmp = std::getenv("TMPDIR");
-        std::string strTemplate = std::string(pszTmp != nullptr && *pszTmp != 0 ? pszTmp : "/tmp") + "/calstore.XXXXXX";
-        if (::mkdtemp(&strTemplate[0]) == nullptr) {
-            std::perror("calstore: cannot make a scratch directory");
+
+    if (!pSpec->bNeedsStore) {
+        try {
+            RunModuleCommand(cmd);
+            return 0;
+        } catch (const CStoreError& e) {
+            std::fprintf(stderr, "calstore: %s failed: %s\n", e.strWhat.c_str(), HresultText(e.hr).c_str());
             return 1;
         }
-        strRoot = strTemplate;
-    }
-    ::setenv("CALSTORE_ROOT", strRoot.c_str(), 1);
-
-    // The account directory is made by whoever makes the media, as the store object does.
-    WString strDir;
-    GetUserDataDir(dwUIN, strDir);
-    CreateDirectoryW(strDir.c_str(), nullptr);
-    CVxCalStoreMedia media;
-    const HRESULT hr = media.Open(dwUIN, WTEXT("CalData.db"), FALSE);
-    const WString strDbPath = strDir + WTEXT("CalData.db");
-    if (FAILED(hr)) {
-        std::fprintf(stderr, "calstore: cannot open %s (0x%08X)\n", Narrow(strDbPath.c_str()).c_str(),
-                     static_cast<unsigned>(hr));
-        return 1;
     }
 
-    std::printf("Account %u database: %s\n\n", static_cast<unsigned>(dwUIN), Narrow(strDbPath.c_str()).c_str());
+    CStoreSession session(cmd.dwAccount, cmd.strCommand == "stop" && cmd.Has("--clear"));
+    int nExit = 0;
     try {
-        CppSQLite3DB db;
-        db.open(strDbPath.c_str());
-        CppSQLite3Query tables =
-            db.execQuery(WTEXT("select name, sql from sqlite_master where type='table' order by rowid"));
-        while (!tables.eof()) {
-            const WString strName = tables.fieldValue(0) != nullptr ? tables.fieldValue(0) : WTEXT("");
-            const WString strCount =
-                WStrFormatString(WTEXT("%d"), db.execScalar((WTEXT("select count(*) from ") + strName).c_str()));
-            std::printf("%s (%s rows)\n  %s\n", Narrow(strName.c_str()).c_str(), Narrow(strCount.c_str()).c_str(),
-                        Narrow(tables.fieldValue(1)).c_str());
-            tables.nextRow();
-        }
-        CppSQLite3Query version = db.execQuery(WTEXT("select CalTblVer, EventTblVer, Ext1, Ext2 from Version"));
-        if (!version.eof()) {
-            std::printf("\nFormat version: %s|%s|%s|%s\n", Narrow(version.fieldValue(0)).c_str(),
-                        Narrow(version.fieldValue(1)).c_str(), Narrow(version.fieldValue(2)).c_str(),
-                        Narrow(version.fieldValue(3)).c_str());
-        }
-    } catch (const CppSQLite3Exception& e) {
-        std::fprintf(stderr, "calstore: %s\n", Narrow(e.errorMessage()).c_str());
-        return 1;
+        session.Start();
+        pSpec->pfnRun(cmd, session);
+        session.Finish();
+        return 0;
+    } catch (const CUsageError& e) {
+        std::fprintf(stderr, "calstore: %s\n", e.strMessage.c_str());
+        nExit = 2;
+    } catch (const CCommandError& e) {
+        std::fprintf(stderr, "calstore: %s\n", e.strMessage.c_str());
+        nExit = 1;
+    } catch (const CStoreError& e) {
+        std::fprintf(stderr, "calstore: %s failed: %s\n", e.strWhat.c_str(), HresultText(e.hr).c_str());
+        nExit = 1;
     }
-    return 0;
+    // A failed command leaves the stored data as it was: nothing it wrote is committed.
+    CStoreSession::AbandonAndExit(nExit);
 }

@@ -1,0 +1,42 @@
+// Output of the command-line host: plain lines for people, JSON for programs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "compat/win32.h"
+
+// UTF-16 to UTF-8 for printing; an unpaired surrogate becomes U+FFFD.
+std::string Utf8(const WString& str);
+WString Utf16(const std::string& str);
+
+// A BSTR made from a text, freed with the holder.
+class CBstrHolder {
+public:
+    explicit CBstrHolder(const WString& str) : m_bstr(SysAllocStringLen(str.data(), static_cast<UINT>(str.size()))) {}
+    ~CBstrHolder() { SysFreeString(m_bstr); }
+    CBstrHolder(const CBstrHolder&) = delete;
+    CBstrHolder& operator=(const CBstrHolder&) = delete;
+    BSTR Get() const { return m_bstr; }
+
+private:
+    BSTR m_bstr;
+};
+
+// One JSON object, built field by field in order.
+class CJsonObject {
+public:
+    CJsonObject& Add(const std::string& strName, const std::string& strValue);
+    CJsonObject& Add(const std::string& strName, int64_t llValue);
+    CJsonObject& Add(const std::string& strName, bool bValue);
+    CJsonObject& AddRaw(const std::string& strName, const std::string& strJson);
+    std::string Text() const;
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_fields;
+};
+
+std::string JsonString(const std::string& str);
+std::string JsonArray(const std::vector<std::string>& items);
