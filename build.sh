@@ -29,11 +29,24 @@ build() {
     cmake --build build
 }
 
+# The same, printing the compiler's output only when something fails.
+quiet_build() {
+    local log
+    log=$(mktemp)
+    if ! build >"$log" 2>&1; then
+        cat "$log" >&2
+        rm -f "$log"
+        echo "build failed" >&2
+        exit 1
+    fi
+    rm -f "$log"
+}
+
 case "${1:-run}" in
     run)
         [ $# -gt 0 ] && shift
         install_missing "${packages[@]}"
-        build >/dev/null
+        quiet_build
         exec ./build/bin/calstore "$@"
         ;;
     test)
