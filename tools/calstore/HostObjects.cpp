@@ -1,7 +1,5 @@
 #include "HostObjects.h"
 
-#include <new>
-
 // ---------------------------------------------------------------------------
 // Property helpers
 
@@ -98,37 +96,6 @@ HRESULT CEventItem::SetContacts(BSTR bsContactID, BSTR bsContactInfo, BSTR bsCon
     CCalendarItem::SetText(data.strContactInfo, bsContactInfo);
     CCalendarItem::SetText(data.strContactIDInvalid, bsContactIDInvalid);
     return CCalendarItem::SetText(data.strContactIDDisplay, bsContactIDDisplay);
-}
-
-// ---------------------------------------------------------------------------
-// Factories
-
-HRESULT CCalendarItemFactory::CreateItem(ICalendarItem** ppItem)
-{
-    if (ppItem == nullptr) {
-        return E_POINTER;
-    }
-    auto* pItem = new (std::nothrow) CCalendarItem();
-    if (pItem == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    pItem->AddRef();
-    *ppItem = pItem;
-    return S_OK;
-}
-
-HRESULT CEventItemFactory::CreateItem(IEventItem** ppItem)
-{
-    if (ppItem == nullptr) {
-        return E_POINTER;
-    }
-    auto* pItem = new (std::nothrow) CEventItem();
-    if (pItem == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    pItem->AddRef();
-    *ppItem = pItem;
-    return S_OK;
 }
 
 // ---------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -270,7 +271,9 @@ private:
     static HRESULT SetByte(BYTE& cField, BYTE cValue);
 };
 
-class CCalendarItemFactory final : public CHostObject<ICalendarItemFactory> {
+// A factory of new, empty items: TItem answers TItemInterface.
+template <typename TFactoryInterface, const IID& riidFactory, typename TItemInterface, typename TItem>
+class CItemFactory final : public CHostObject<TFactoryInterface> {
 public:
     CALSTORE_NO_LATE_BINDING
     CALSTORE_RESERVED(7)
@@ -279,26 +282,27 @@ public:
     CALSTORE_RESERVED(10)
     CALSTORE_RESERVED(11)
     CALSTORE_RESERVED(12)
-    HRESULT STDMETHODCALLTYPE CreateItem(ICalendarItem** ppItem) override;
+    HRESULT STDMETHODCALLTYPE CreateItem(TItemInterface** ppItem) override
+    {
+        if (ppItem == nullptr) {
+            return E_POINTER;
+        }
+        auto* pItem = new (std::nothrow) TItem();
+        if (pItem == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        pItem->AddRef();
+        *ppItem = pItem;
+        return S_OK;
+    }
 
 protected:
-    const IID& InterfaceId() const override { return IID_ICalendarItemFactory; }
+    const IID& InterfaceId() const override { return riidFactory; }
 };
 
-class CEventItemFactory final : public CHostObject<IEventItemFactory> {
-public:
-    CALSTORE_NO_LATE_BINDING
-    CALSTORE_RESERVED(7)
-    CALSTORE_RESERVED(8)
-    CALSTORE_RESERVED(9)
-    CALSTORE_RESERVED(10)
-    CALSTORE_RESERVED(11)
-    CALSTORE_RESERVED(12)
-    HRESULT STDMETHODCALLTYPE CreateItem(IEventItem** ppItem) override;
-
-protected:
-    const IID& InterfaceId() const override { return IID_IEventItemFactory; }
-};
+typedef CItemFactory<ICalendarItemFactory, IID_ICalendarItemFactory, ICalendarItem, CCalendarItem>
+    CCalendarItemFactory;
+typedef CItemFactory<IEventItemFactory, IID_IEventItemFactory, IEventItem, CEventItem> CEventItemFactory;
 
 // The account's settings: named byte values.
 class CAccountSettings final : public CHostObject<IAccountSettings> {
