@@ -32,9 +32,15 @@ struct CComponentFree {
 };
 using CComponentPtr = std::unique_ptr<icalcomponent, CComponentFree>;
 
-std::string SystemError(int nErr) { return std::strerror(nErr); }
+std::string SystemError(int nErr)
+{
+    return std::strerror(nErr);
+}
 
-std::string Text(const char* psz) { return psz != nullptr ? psz : ""; }
+std::string Text(const char* psz)
+{
+    return psz != nullptr ? psz : "";
+}
 
 // --- Times -----------------------------------------------------------------------
 
@@ -127,8 +133,8 @@ bool IsValidTime(const icaltimetype& tt)
         tt.day > icaltime_days_in_month(tt.month, tt.year)) {
         return false;
     }
-    return tt.is_date || (tt.hour >= 0 && tt.hour <= 23 && tt.minute >= 0 && tt.minute <= 59 && tt.second >= 0 &&
-                          tt.second <= 60);
+    return tt.is_date ||
+           (tt.hour >= 0 && tt.hour <= 23 && tt.minute >= 0 && tt.minute <= 59 && tt.second >= 0 && tt.second <= 60);
 }
 
 // The VTIMEZONEs of one VCALENDAR by TZID, with libical's own zone database behind
@@ -402,7 +408,23 @@ bool ExpandSeries(const CVevent& master, int64_t llHorizon, std::vector<COccurre
 
     for (icalproperty* p = icalcomponent_get_first_property(pComp, ICAL_RRULE_PROPERTY); p != nullptr;
          p = icalcomponent_get_next_property(pComp, ICAL_RRULE_PROPERTY)) {
-        const icalrecurrencetype rule = icalproperty_get_rrule(p);
+        icalrecurrencetype rule = icalproperty_get_rrule(p);
+        // A UTC UNTIL on a floating or all-day series (a common slip) is meant on the
+        // local clock; libical would compare it with the local times as if they were UTC.
+        if (master.start.anchor.eKind == CAnchor::LOCAL && !icaltime_is_null_time(rule.until) &&
+            icaltime_is_utc(rule.until)) {
+            const time_t until = static_cast<time_t>(UtcToUnix(rule.until.year, rule.until.month, rule.until.day,
+                                                               rule.until.hour, rule.until.minute, rule.until.second));
+            std::tm parts{};
+            ::localtime_r(&until, &parts);
+            rule.until = icaltime_null_time();
+            rule.until.year = parts.tm_year + 1900;
+            rule.until.month = parts.tm_mon + 1;
+            rule.until.day = parts.tm_mday;
+            rule.until.hour = parts.tm_hour;
+            rule.until.minute = parts.tm_min;
+            rule.until.second = parts.tm_sec;
+        }
         icaltimetype first = master.start.tt;
         if (!first.is_date) {
             // With its zone the iterator compares the starts to a UTC UNTIL correctly.
@@ -763,7 +785,7 @@ bool ReadIcsFile(const std::string& strPath, int64_t llHorizon, CIcsImport& resu
     CComponentPtr pRoot(icalparser_parse_string(strContent.c_str()));
     if (pRoot == nullptr) {
         strError = strPath + (HasBeginLine(strContent) ? ": cannot parse the iCalendar data (cut short?)"
-                                                        : ": not an iCalendar file");
+                                                       : ": not an iCalendar file");
         return false;
     }
     // Several VCALENDARs in one file come back inside an XROOT.
@@ -778,8 +800,8 @@ bool ReadIcsFile(const std::string& strPath, int64_t llHorizon, CIcsImport& resu
         }
     }
     if (calendars.empty()) {
-        strError = strPath + ": no VCALENDAR in the file (it holds a " +
-                   Text(icalcomponent_kind_to_string(eRootKind)) + ")";
+        strError =
+            strPath + ": no VCALENDAR in the file (it holds a " + Text(icalcomponent_kind_to_string(eRootKind)) + ")";
         return false;
     }
 
@@ -791,6 +813,14 @@ bool ReadIcsFile(const std::string& strPath, int64_t llHorizon, CIcsImport& resu
              p = icalcomponent_get_next_property(pCalendar, ICAL_X_PROPERTY)) {
             if (Text(icalproperty_get_x_name(p)) == "X-WR-CALNAME") {
                 imported.strCalendarName = Text(icalproperty_get_x(p));
+            }
+        }
+        // Junk between the components, as between the properties of an event.
+        for (icalproperty* p = icalcomponent_get_first_property(pCalendar, ICAL_XLICERROR_PROPERTY); p != nullptr;
+             p = icalcomponent_get_next_property(pCalendar, ICAL_XLICERROR_PROPERTY)) {
+            if (!IsHarmless(p)) {
+                strError = strPath + ": " + Text(icalproperty_get_xlicerror(p));
+                return false;
             }
         }
         zones.push_back(std::make_unique<CZones>(pCalendar));
@@ -847,8 +877,8 @@ bool ReadIcsFile(const std::string& strPath, int64_t llHorizon, CIcsImport& resu
     return true;
 }
 
-bool WriteIcsFile(const std::string& strPath, const std::string& strCalendarName,
-                  const std::vector<CIcsEvent>& events, std::string& strError)
+bool WriteIcsFile(const std::string& strPath, const std::string& strCalendarName, const std::vector<CIcsEvent>& events,
+                  std::string& strError)
 {
     strError.clear();
     CComponentPtr pCalendar(icalcomponent_new_vcalendar());
