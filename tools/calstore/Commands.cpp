@@ -1,17 +1,17 @@
 #include "Commands.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
 #include <set>
-#include <unistd.h>
 
 #include "IcsFile.h"
-#include "host/CalendarUtil.h"
 #include "Output.h"
 #include "TimeText.h"
+#include "host/CalendarUtil.h"
 
 namespace {
 
@@ -38,7 +38,10 @@ private:
     T* m_p;
 };
 
-void Check(HRESULT hr, const std::string& strWhat) { CStoreSession::Check(hr, strWhat); }
+void Check(HRESULT hr, const std::string& strWhat)
+{
+    CStoreSession::Check(hr, strWhat);
+}
 
 std::vector<CCalendarData> ListCalendars(CStoreSession& session)
 {
@@ -354,7 +357,8 @@ void RunAddCalendar(const CCommandLine& cmd, CStoreSession& session)
         throw CCommandError{"calendar " + std::to_string(dwCalID) + " already exists"};
     }
     const WString strSubject = StoreText(cmd.arguments[1], s_cchSubjectMax, "the subject");
-    const WString strDetail = StoreText(cmd.Has("--detail") ? cmd.Option("--detail") : "", s_cchDetailMax, "the detail");
+    const WString strDetail =
+        StoreText(cmd.Has("--detail") ? cmd.Option("--detail") : "", s_cchDetailMax, "the detail");
     Check(AddCalendarItem(session, dwCalID, strSubject, strDetail), "adding calendar " + std::to_string(dwCalID));
     PrintDone(cmd, "Added calendar " + std::to_string(dwCalID) + " \"" + cmd.arguments[1] + "\"");
 }
@@ -396,8 +400,8 @@ void RunAddEvent(const CCommandLine& cmd, CStoreSession& session)
     RequireCalendar(session, dwCalID);
     CEventData existing;
     if (FindEvent(session, dwCalID, dwEvtID, existing)) {
-        throw CCommandError{"calendar " + std::to_string(dwCalID) + " already has an event " +
-                            std::to_string(dwEvtID) + " (change it with 'calstore update-event')"};
+        throw CCommandError{"calendar " + std::to_string(dwCalID) + " already has an event " + std::to_string(dwEvtID) +
+                            " (change it with 'calstore update-event')"};
     }
     Check(SaveEvent(session, evt, false), "adding the event");
     PrintDone(cmd, "Added event " + std::to_string(dwEvtID) + " to calendar " + std::to_string(dwCalID));
@@ -492,8 +496,9 @@ void RunFindExternal(const CCommandLine& cmd, CStoreSession& session)
     VARIANT_BOOL bExists = VARIANT_FALSE;
     Check(session.Data()->IsOutlookIDExist(bsID.Get(), &bExists), "looking up the external id");
     if (cmd.bJson) {
-        std::printf("%s\n",
-                    CJsonObject().Add("external_id", cmd.arguments[0]).Add("exists", bExists != VARIANT_FALSE).Text().c_str());
+        std::printf(
+            "%s\n",
+            CJsonObject().Add("external_id", cmd.arguments[0]).Add("exists", bExists != VARIANT_FALSE).Text().c_str());
     } else {
         std::printf("%s: %s\n", cmd.arguments[0].c_str(), bExists != VARIANT_FALSE ? "stored" : "not stored");
     }
@@ -652,7 +657,8 @@ void RunDemo(const CCommandLine& cmd, CStoreSession& session)
                 strSample.c_str(), report.nStored);
 
     const int64_t llWeek = StartOfWeek(std::time(nullptr));
-    const std::vector<CEventData> thisWeek = EventsBetween(session, llWeek, llWeek + 7 * s_llDay - 1, CalendarIds(session));
+    const std::vector<CEventData> thisWeek =
+        EventsBetween(session, llWeek, llWeek + 7 * s_llDay - 1, CalendarIds(session));
     std::printf("\nThis week (%s to %s), by period query:\n", FormatLocalTime(llWeek).substr(0, 10).c_str(),
                 FormatLocalTime(llWeek + 6 * s_llDay).substr(0, 10).c_str());
     for (const CEventData& evt : thisWeek) {
@@ -677,7 +683,8 @@ void RunDemo(const CCommandLine& cmd, CStoreSession& session)
     SysFreeString(bsRead);
 
     std::printf("\nFiles:\n  %sCalData.db\n  %sCalendarConfig.ini\n", strDir.c_str(), strDir.c_str());
-    std::printf("Try: calstore --root %s events 1\n", strDir.substr(0, strDir.size() - std::to_string(cmd.dwAccount).size() - 2).c_str());
+    std::printf("Try: calstore --root %s events 1\n",
+                strDir.substr(0, strDir.size() - std::to_string(cmd.dwAccount).size() - 2).c_str());
 }
 
 }  // namespace
@@ -744,7 +751,13 @@ const std::vector<CCommandSpec>& Commands()
         {"clear-calendar", 1, 1, {}, {}, "clear-calendar CAL", RunClearCalendar, true},
         {"between", 2, 2, {"--calendar"}, {}, "between BEGIN END [--calendar CAL]", RunBetween, true},
         {"find-external", 1, 1, {}, {}, "find-external ID", RunFindExternal, true},
-        {"import", 1, 1, {"--calendar", "--horizon"}, {}, "import FILE.ics [--calendar CAL] [--horizon DAYS]", RunImport,
+        {"import",
+         1,
+         1,
+         {"--calendar", "--horizon"},
+         {},
+         "import FILE.ics [--calendar CAL] [--horizon DAYS]",
+         RunImport,
          true},
         {"export", 1, 1, {"--calendar"}, {}, "export FILE.ics [--calendar CAL]", RunExport, true},
         {"config", 3, 4, {}, {}, "config get|set|get-number|set-number|delete NS ITEM [VALUE]", RunConfig, true},

@@ -89,8 +89,7 @@ HRESULT CEventItem::put_Valid(VARIANT_BOOL b)
     return S_OK;
 }
 
-HRESULT CEventItem::SetContacts(BSTR bsContactID, BSTR bsContactInfo, BSTR bsContactIDInvalid,
-                                BSTR bsContactIDDisplay)
+HRESULT CEventItem::SetContacts(BSTR bsContactID, BSTR bsContactInfo, BSTR bsContactIDInvalid, BSTR bsContactIDDisplay)
 {
     CCalendarItem::SetText(data.strContactID, bsContactID);
     CCalendarItem::SetText(data.strContactInfo, bsContactInfo);
@@ -141,7 +140,9 @@ HRESULT CEventCollector::Visit(IEventItem* pItem, LONG* /*pbStop*/)
 // Account and kernel
 
 CCalendarAccount::CCalendarAccount(ULONG dwUIN, ULONG dwAltUIN)
-    : m_dwUIN(dwUIN), m_dwAltUIN(dwAltUIN), m_pSettings(new CAccountSettings()),
+    : m_dwUIN(dwUIN),
+      m_dwAltUIN(dwAltUIN),
+      m_pSettings(new CAccountSettings()),
       m_pStartupCalendars(new CCalendarCollector())
 {
     m_pSettings->AddRef();
@@ -190,7 +191,8 @@ void* CCalendarAccount::OtherInterface(REFIID riid)
 }
 
 CCalendarKernel::CCalendarKernel(ULONG dwUIN, ULONG dwAltUIN)
-    : m_pAccount(new CCalendarAccount(dwUIN, dwAltUIN)), m_pCalendarFactory(new CCalendarItemFactory()),
+    : m_pAccount(new CCalendarAccount(dwUIN, dwAltUIN)),
+      m_pCalendarFactory(new CCalendarItemFactory()),
       m_pEventFactory(new CEventItemFactory())
 {
     m_pAccount->AddRef();

@@ -11,8 +11,11 @@
 
 #include "host/CalendarKernel.h"
 
-#define CALSTORE_RESERVED(n) \
-    HRESULT STDMETHODCALLTYPE Reserved##n() override { return E_NOTIMPL; }
+#define CALSTORE_RESERVED(n)                         \
+    HRESULT STDMETHODCALLTYPE Reserved##n() override \
+    {                                                \
+        return E_NOTIMPL;                            \
+    }
 
 // Reference counting, QueryInterface and an IDispatch that offers no late binding,
 // for a host object whose main interface is TInterface.
@@ -62,19 +65,25 @@ private:
 };
 
 // IDispatch for the host objects: they are called through their vtables only.
-#define CALSTORE_NO_LATE_BINDING                                                                                  \
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override                                           \
-    {                                                                                                             \
-        if (pctinfo != nullptr) {                                                                                 \
-            *pctinfo = 0;                                                                                         \
-        }                                                                                                         \
-        return pctinfo != nullptr ? S_OK : E_POINTER;                                                             \
-    }                                                                                                             \
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }                 \
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; } \
+#define CALSTORE_NO_LATE_BINDING                                                                                    \
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override                                              \
+    {                                                                                                               \
+        if (pctinfo != nullptr) {                                                                                   \
+            *pctinfo = 0;                                                                                           \
+        }                                                                                                           \
+        return pctinfo != nullptr ? S_OK : E_POINTER;                                                               \
+    }                                                                                                               \
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override                                         \
+    {                                                                                                               \
+        return E_NOTIMPL;                                                                                           \
+    }                                                                                                               \
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override                        \
+    {                                                                                                               \
+        return E_NOTIMPL;                                                                                           \
+    }                                                                                                               \
     HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override \
-    {                                                                                                             \
-        return E_NOTIMPL;                                                                                         \
+    {                                                                                                               \
+        return E_NOTIMPL;                                                                                           \
     }
 
 // What the host knows of a calendar.
@@ -300,8 +309,7 @@ protected:
     const IID& InterfaceId() const override { return riidFactory; }
 };
 
-typedef CItemFactory<ICalendarItemFactory, IID_ICalendarItemFactory, ICalendarItem, CCalendarItem>
-    CCalendarItemFactory;
+typedef CItemFactory<ICalendarItemFactory, IID_ICalendarItemFactory, ICalendarItem, CCalendarItem> CCalendarItemFactory;
 typedef CItemFactory<IEventItemFactory, IID_IEventItemFactory, IEventItem, CEventItem> CEventItemFactory;
 
 // The account's settings: named byte values.

@@ -7,9 +7,10 @@
 
 // One event as the host stores it: times are Unix seconds (UTC), texts UTF-8.
 struct CIcsEvent {
-    std::string strUid;          // UID; for an occurrence of a repeating event, that of the series
-    int64_t llBegin = 0;         // DTSTART
-    int64_t llEnd = 0;           // DTEND, or DTSTART + DURATION, or the start again when neither is given
+    std::string strUid;   // UID; for an occurrence of a repeating event, that of the series
+    int64_t llBegin = 0;  // DTSTART
+    int64_t llEnd =
+        0;  // DTEND, or DTSTART + DURATION; without either the start again (a day later for an all-day event)
     bool bAllDay = false;        // DTSTART was a date (local midnight to midnight)
     std::string strSummary;      // SUMMARY
     std::string strDescription;  // DESCRIPTION
@@ -31,5 +32,5 @@ struct CIcsImport {
 bool ReadIcsFile(const std::string& strPath, int64_t llHorizon, CIcsImport& result, std::string& strError);
 
 // Writes the events as one VCALENDAR, times in UTC (all-day events as dates).
-bool WriteIcsFile(const std::string& strPath, const std::string& strCalendarName,
-                  const std::vector<CIcsEvent>& events, std::string& strError);
+bool WriteIcsFile(const std::string& strPath, const std::string& strCalendarName, const std::vector<CIcsEvent>& events,
+                  std::string& strError);

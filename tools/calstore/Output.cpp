@@ -6,8 +6,8 @@ std::string Utf8(const WString& str)
 {
     std::string strOut;
     if (!WStrToUtf8(str.c_str(), str.size(), strOut)) {
-        const int cb = WideCharToMultiByte(CP_UTF8, 0, str.c_str(), static_cast<int>(str.size()), nullptr, 0, nullptr,
-                                           nullptr);
+        const int cb =
+            WideCharToMultiByte(CP_UTF8, 0, str.c_str(), static_cast<int>(str.size()), nullptr, 0, nullptr, nullptr);
         strOut.assign(cb > 0 ? static_cast<size_t>(cb) : 0, '\0');
         if (cb > 0) {
             WideCharToMultiByte(CP_UTF8, 0, str.c_str(), static_cast<int>(str.size()), &strOut[0], cb, nullptr,

@@ -1,11 +1,11 @@
 #include "StoreSession.h"
 
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -67,7 +67,8 @@ HRESULT RegisterModule(bool bRegister, std::string& strModulePath)
     if (hModule == nullptr) {
         return CO_E_DLLNOTFOUND;
     }
-    auto pfn = reinterpret_cast<PFN_REGISTER>(::dlsym(hModule, bRegister ? "DllRegisterServer" : "DllUnregisterServer"));
+    auto pfn =
+        reinterpret_cast<PFN_REGISTER>(::dlsym(hModule, bRegister ? "DllRegisterServer" : "DllUnregisterServer"));
     const HRESULT hr = pfn != nullptr ? pfn() : CO_E_ERRORINDLL;
     ::dlclose(hModule);
     return hr;
@@ -111,8 +112,9 @@ void CStoreSession::Start()
     }
     CLSID clsid{};
     Check(CLSIDFromProgID(s_szProgID, &clsid), "looking up Brellin.VxCalStoreData in the registry");
-    Check(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IVxCalStoreData, reinterpret_cast<void**>(&m_pData)),
-          "creating the calendar store");
+    Check(
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IVxCalStoreData, reinterpret_cast<void**>(&m_pData)),
+        "creating the calendar store");
     Check(m_pData->QueryInterface(IID_IVxCalStoreConfig, reinterpret_cast<void**>(&m_pConfig)),
           "asking the store for its settings");
     Check(m_pData->QueryInterface(IID_IExtendKernalSequence, reinterpret_cast<void**>(&m_pSequence)),

@@ -50,14 +50,14 @@ bool ParseTime(const std::string& strText, int64_t& llSeconds)
             return false;
         }
         int cchTime = 0;
-        const int nFields = std::sscanf(strRest.c_str() + 1, "%2d:%2d%n:%2d%n", &nHour, &nMinute, &cchTime, &nSecond,
-                                        &cchTime);
+        const int nFields =
+            std::sscanf(strRest.c_str() + 1, "%2d:%2d%n:%2d%n", &nHour, &nMinute, &cchTime, &nSecond, &cchTime);
         if (nFields < 2 || static_cast<size_t>(cchTime) + 1 != strRest.size()) {
             return false;
         }
     }
-    if (nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > 31 || nHour > 23 || nMinute > 59 || nSecond > 60 ||
-        nHour < 0 || nMinute < 0 || nSecond < 0) {
+    if (nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > 31 || nHour > 23 || nMinute > 59 || nSecond > 60 || nHour < 0 ||
+        nMinute < 0 || nSecond < 0) {
         return false;
     }
     struct tm tmValue {};
@@ -77,7 +77,10 @@ bool ParseTime(const std::string& strText, int64_t& llSeconds)
     return true;
 }
 
-bool FitsStore(int64_t llSeconds) { return llSeconds >= INT32_MIN && llSeconds <= INT32_MAX; }
+bool FitsStore(int64_t llSeconds)
+{
+    return llSeconds >= INT32_MIN && llSeconds <= INT32_MAX;
+}
 
 std::string FormatLocalTime(int64_t llSeconds)
 {

@@ -1,11 +1,11 @@
 // calstore: the reference host of the calendar store. It drives the component as a
 // calendar application does (create by ProgID, start with the host's kernel, work,
 // end the start-up batch, stop) and offers its operations as commands.
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 #include "Commands.h"
 #include "host/CalendarUtil.h"
@@ -68,7 +68,8 @@ CCommandLine Parse(int argc, char** argv, const CCommandSpec*& pSpec)
         } else if (strWord == "--help" || strWord == "-h") {
             cmd.strCommand = "help";
             return cmd;
-        } else if (strWord.size() > 1 && strWord[0] == '-' && strWord.find_first_not_of("-0123456789") != std::string::npos) {
+        } else if (strWord.size() > 1 && strWord[0] == '-' &&
+                   strWord.find_first_not_of("-0123456789") != std::string::npos) {
             if (pSpec == nullptr) {
                 throw CUsageError{"unknown option " + strWord};
             }
@@ -106,7 +107,8 @@ void ChooseRoot(CCommandLine& cmd)
         const char* pszTmp = std::getenv("TMPDIR");
         std::string strTemplate = std::string(pszTmp != nullptr && *pszTmp != 0 ? pszTmp : "/tmp") + "/calstore.XXXXXX";
         if (::mkdtemp(&strTemplate[0]) == nullptr) {
-            throw CCommandError{"cannot make a scratch directory under " + strTemplate.substr(0, strTemplate.rfind('/'))};
+            throw CCommandError{"cannot make a scratch directory under " +
+                                strTemplate.substr(0, strTemplate.rfind('/'))};
         }
         cmd.strRoot = strTemplate;
     }
