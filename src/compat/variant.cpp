@@ -18,6 +18,7 @@ struct CSourceValue {
     enum class EKind { Empty, Null, Integer, Real, Bool, Text, Unknown, Dispatch, Unsupported } eKind;
     Int128 nInteger = 0;
     double dReal = 0;
+    bool bSingle = false;  // the real was a VT_R4: its text has 7 significant digits
     bool bBool = false;
     BSTR bstrText = nullptr;
     IUnknown* pUnknown = nullptr;
@@ -78,6 +79,7 @@ CSourceValue Inspect(const VARIANT& v)
     case VT_R4:
         src.eKind = CSourceValue::EKind::Real;
         src.dReal = bByRef ? *v.pfltVal : v.fltVal;
+        src.bSingle = true;
         break;
     case VT_R8:
         src.eKind = CSourceValue::EKind::Real;
@@ -383,7 +385,7 @@ HRESULT Convert(const CSourceValue& src, VARTYPE vt, USHORT wFlags, VARIANT& out
         switch (src.eKind) {
         case EKind::Empty: bstr = SysAllocString(WTEXT("")); break;
         case EKind::Integer: bstr = TextOfInteger(src.nInteger); break;
-        case EKind::Real: bstr = TextOfReal(src.dReal, false); break;
+        case EKind::Real: bstr = TextOfReal(src.dReal, src.bSingle); break;
         case EKind::Bool:
             bstr = SysAllocString((wFlags & VARIANT_ALPHABOOL) != 0 ? (src.bBool ? WTEXT("True") : WTEXT("False"))
                                                                     : (src.bBool ? WTEXT("-1") : WTEXT("0")));

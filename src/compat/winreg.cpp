@@ -119,7 +119,9 @@ bool AsText(const CRegValue& value, std::string& strText)
         return false;
     }
     strWide.pop_back();
-    return WStrToUtf8(strWide.c_str(), strWide.size(), strText);
+    // A line break would split the value's line: such texts are written as bytes.
+    return strWide.find_first_of(WTEXT("\r\n")) == WString::npos &&
+           WStrToUtf8(strWide.c_str(), strWide.size(), strText);
 }
 
 std::string Serialize(const CRegKeys& keys)
@@ -364,7 +366,7 @@ LONG SubkeyPath(HKEY hKey, LPCWSTR lpSubKey, std::string& strPath)
         return ERROR_INVALID_HANDLE;
     }
     std::string strSub;
-    if (lpSubKey != nullptr && !WStrToUtf8(lpSubKey, strSub)) {
+    if (lpSubKey != nullptr && (!WStrToUtf8(lpSubKey, strSub) || strSub.find_first_of("\r\n[]") != std::string::npos)) {
         return ERROR_INVALID_PARAMETER;
     }
     while (!strSub.empty() && strSub.back() == '\\') {
@@ -480,7 +482,9 @@ LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD /*Reserved*/, D
     if (!PathOfHandle(hKey, strPath)) {
         return ERROR_INVALID_HANDLE;
     }
-    if (lpData == nullptr && cbData != 0) {
+    const std::string strName = ValueName(lpValueName);
+    // Names are lines of the registry file: a line break would break it.
+    if ((lpData == nullptr && cbData != 0) || strName.find_first_of("\r\n") != std::string::npos) {
         return ERROR_INVALID_PARAMETER;
     }
     CRegistrySession session;
@@ -489,7 +493,6 @@ LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD /*Reserved*/, D
         return IsRootPath(Lower(strPath)) ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
     }
     CRegKey& key = keys[Lower(strPath)];
-    const std::string strName = ValueName(lpValueName);
     CRegValue value{strName, dwType, std::vector<BYTE>(lpData, lpData + cbData)};
     const auto it = FindValue(key, strName);
     if (it != key.values.end()) {
