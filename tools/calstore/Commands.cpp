@@ -148,13 +148,14 @@ void PrintEvents(const CCommandLine& cmd, const std::vector<CEventData>& events,
         return;
     }
     std::printf("%s: %zu event%s\n", strTitle.c_str(), events.size(), events.size() == 1 ? "" : "s");
-    ULONG dwLastCalendar = std::numeric_limits<ULONG>::max();
+    const CEventData* pPrevious = nullptr;
     for (const CEventData& evt : events) {
-        if (ULONG(evt.lCalID) != dwLastCalendar) {
-            dwLastCalendar = ULONG(evt.lCalID);
+        if (pPrevious == nullptr || pPrevious->lCalID != evt.lCalID) {
+            const ULONG dwLastCalendar = ULONG(evt.lCalID);
             std::printf(" calendar %lu\n", static_cast<unsigned long>(dwLastCalendar));
         }
         std::printf("%s\n", EventLine(evt).c_str());
+        pPrevious = &evt;
     }
 }
 
