@@ -5,7 +5,10 @@
 namespace {
 
 const WCHAR s_szLogModule[] = WTEXT("CalStore");
-const WCHAR s_szBeginTransaction[] = WTEXT("begin transaction;");
+// The batch takes the write lock when it begins. A deferred transaction would
+// start with a read lock, and SQLite fails the later write at once, without
+// waiting, when another connection is writing at the time.
+const WCHAR s_szBeginTransaction[] = WTEXT("begin immediate transaction;");
 const WCHAR s_szCommitTransaction[] = WTEXT("commit transaction;");
 
 }  // namespace

@@ -260,7 +260,7 @@ HRESULT CVxCalStoreMedia::Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen)
 void CVxCalStoreMedia::RebuildOldFormat(bool bHasVersionRow)
 {
     // One transaction, so that a crash cannot leave the file without its tables.
-    m_db.execDML(WTEXT("begin transaction;"));
+    m_db.execDML(WTEXT("begin immediate transaction;"));
     m_db.execDML(FormatSql(s_szDropTable, s_szCalendarTable));
     m_db.execDML(FormatSql(s_szDropTable, s_szEventTable));
     CreateTable(s_szCreateCalendar, s_szCalendarTable);
@@ -363,7 +363,7 @@ void CVxCalStoreMedia::OnOperationFailure(const CppSQLite3Exception* pException,
         // throw away every earlier write of the batch, all reported as done.
         if (!m_db.inTransaction()) {
             try {
-                m_db.execDML(WTEXT("begin transaction;"));
+                m_db.execDML(WTEXT("begin immediate transaction;"));
                 StoreTrace(WTEXT("batch transaction ended by SQLite, begun again\r\n"));
             } catch (const CppSQLite3Exception& e) {
                 TraceException(e);
