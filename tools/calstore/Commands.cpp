@@ -614,12 +614,28 @@ void RunConfig(const CCommandLine& cmd, CStoreSession& session)
             std::printf("%s\n", strValue.c_str());
         }
     } else if (strAction == "set") {
-        CBstrHolder bsValue(Utf16(cmd.arguments[3]));
-        Check(pConfig->AddString(bsNameSpace.Get(), bsItem.Get(), bsValue.Get(), 0), "storing the setting " + strName);
+        const std::string& strValue = cmd.arguments[3];
+        // The settings file reads an empty value as missing and drops trailing blanks.
+        if (strValue.empty()) {
+            throw CUsageError{"an empty value could not be read back; remove a setting with 'config delete'"};
+        }
+        if (strValue.back() == ' ' || strValue.back() == '\t') {
+            throw CUsageError{"a value may not end in a blank: the settings file would not keep it"};
+        }
+        CBstrHolder bsValue(Utf16(strValue));
+        if (FAILED(pConfig->AddString(bsNameSpace.Get(), bsItem.Get(), bsValue.Get(), 0))) {
+            throw CCommandError{
+                "the store refused the setting " + strName +
+                " (names may not be empty, hold line breaks, \"=\" or \"[\", or start with \"#\" or \";\")"};
+        }
         PrintDone(cmd, "Set " + strName);
     } else if (strAction == "set-number") {
         const ULONG dwValue = ParseId(cmd.arguments[3], "number");
-        Check(pConfig->AddDWord(bsNameSpace.Get(), bsItem.Get(), dwValue, 0), "storing the setting " + strName);
+        if (FAILED(pConfig->AddDWord(bsNameSpace.Get(), bsItem.Get(), dwValue, 0))) {
+            throw CCommandError{
+                "the store refused the setting " + strName +
+                " (names may not be empty, hold line breaks, \"=\" or \"[\", or start with \"#\" or \";\")"};
+        }
         PrintDone(cmd, "Set " + strName);
     } else if (strAction == "delete") {
         if (FAILED(pConfig->DeleteConfigItem(bsNameSpace.Get(), bsItem.Get()))) {
