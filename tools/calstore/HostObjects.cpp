@@ -140,20 +140,15 @@ HRESULT CEventCollector::Visit(IEventItem* pItem, LONG* /*pbStop*/)
 // Account and kernel
 
 CCalendarAccount::CCalendarAccount(ULONG dwUIN, ULONG dwAltUIN)
-    : m_dwUIN(dwUIN),
-      m_dwAltUIN(dwAltUIN),
-      m_pSettings(new CAccountSettings()),
-      m_pStartupCalendars(new CCalendarCollector())
+    : m_dwUIN(dwUIN), m_dwAltUIN(dwAltUIN), m_pSettings(new CAccountSettings())
 {
     m_pSettings->AddRef();
-    m_pStartupCalendars->AddRef();
     m_pSettings->SetValue("cStoreMode", 0);
 }
 
 CCalendarAccount::~CCalendarAccount()
 {
     m_pSettings->Release();
-    m_pStartupCalendars->Release();
 }
 
 HRESULT CCalendarAccount::get_UIN(ULONG* pdwUIN)
@@ -186,8 +181,17 @@ HRESULT CCalendarAccount::get_Settings(IUnknown** ppSettings)
 
 void* CCalendarAccount::OtherInterface(REFIID riid)
 {
-    // The calendars delivered at start-up go to the account's list.
-    return riid == IID_ICalendarVisitor ? static_cast<ICalendarVisitor*>(m_pStartupCalendars) : nullptr;
+    return riid == IID_ICalendarVisitor ? static_cast<ICalendarVisitor*>(this) : nullptr;
+}
+
+HRESULT CCalendarAccount::Visit(ICalendarItem* pItem, LONG* /*pbStop*/)
+{
+    auto* pOurs = dynamic_cast<CCalendarItem*>(pItem);
+    if (pOurs == nullptr) {
+        return E_INVALIDARG;
+    }
+    m_startupCalendars.push_back(pOurs->data);
+    return S_OK;
 }
 
 CCalendarKernel::CCalendarKernel(ULONG dwUIN, ULONG dwAltUIN)

@@ -349,14 +349,22 @@ protected:
     bool IsDispatch() const override { return false; }
 };
 
-// The signed-in account. It also takes the calendars that the store hands over at
-// start-up, as a real host's account fills its calendar list.
-class CCalendarAccount final : public CHostObject<ICalendarAccount> {
+// The signed-in account. It is also the visitor that takes the calendars the
+// store hands over at start-up, as a real host's account fills its calendar list.
+class CCalendarAccount final : public CHostObject<ICalendarAccount>, public ICalendarVisitor {
 public:
     CCalendarAccount(ULONG dwUIN, ULONG dwAltUIN);
 
-    CCalendarCollector* StartupCalendars() { return m_pStartupCalendars; }
+    const std::vector<CCalendarData>& StartupCalendars() const { return m_startupCalendars; }
     CAccountSettings* Settings() { return m_pSettings; }
+
+    // One identity for both interfaces.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override
+    {
+        return CHostObject<ICalendarAccount>::QueryInterface(riid, ppvObject);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return CHostObject<ICalendarAccount>::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return CHostObject<ICalendarAccount>::Release(); }
 
     CALSTORE_NO_LATE_BINDING
     CALSTORE_RESERVED(7)
@@ -373,6 +381,9 @@ public:
     CALSTORE_RESERVED(18)
     HRESULT STDMETHODCALLTYPE get_Settings(IUnknown** ppSettings) override;
 
+    // ICalendarVisitor
+    HRESULT STDMETHODCALLTYPE Visit(ICalendarItem* pItem, LONG* pbStop) override;
+
 protected:
     const IID& InterfaceId() const override { return IID_ICalendarAccount; }
     void* OtherInterface(REFIID riid) override;
@@ -383,7 +394,7 @@ private:
     ULONG m_dwUIN;
     ULONG m_dwAltUIN;
     CAccountSettings* m_pSettings;
-    CCalendarCollector* m_pStartupCalendars;
+    std::vector<CCalendarData> m_startupCalendars;
 };
 
 class CCalendarKernel final : public CHostObject<ICalendarKernel> {
