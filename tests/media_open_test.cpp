@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <regex>
 #include <string>
 #include <unistd.h>
@@ -350,6 +351,57 @@ TEST_F(MediaPathLimitTest, UsesTheBareFileNameWhenNoRootDirectoryIsKnown)
     }
     EXPECT_EQ(S_OK, hr);
     EXPECT_TRUE(FileExists(m_dir.Join("CalData.db")));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MediaOpenTest, AFailedOpenLeavesNoFileToWorkOn)
+{
+    CVxCalStoreMedia media;
+    ASSERT_EQ(S_OK, media.Open(s_dwAccount, WTEXT("CalData.db"), FALSE));
+    ASSERT_EQ(S_OK, media.SetBatchMode(TRUE));
+
+    // Opening another account whose path is refused: the open batch is committed
+    // and no later operation may reach the first account's file.
+    CTempDir dirLong;
+    CScopedRoot root(dirLong.Path() + "/" + std::string(250, 'x'));
+    EXPECT_EQ(E_FAIL, media.Open(7, WTEXT("CalData.db"), FALSE));
+    tagCalendarRecord rec{};
+    rec.dwCalID = 1;
+    EXPECT_EQ(E_FAIL, media.SaveCalendar(&rec, 0));
+    EXPECT_EQ(E_FAIL, media.DelAllCalendar());
+    EXPECT_EQ("0\n", Sql("select count(*) from Calendar;"));
+    EXPECT_FALSE(IsOpenInProcess(m_strDbPath));
+}
+
+TEST_F(MediaOpenTest, ABackupNeverReplacesAnEarlierOne)
+{
+    // Backups named for this second and the next few already exist.
+    const time_t tNow = std::time(nullptr);
+    std::vector<std::string> earlier;
+    for (int nOffset = -1; nOffset <= 4; ++nOffset) {
+        const time_t t = tNow + nOffset;
+        struct tm tmLocal {};
+        localtime_r(&t, &tmLocal);
+        char szName[32];
+        std::strftime(szName, sizeof(szName), "%Y%m%d%H%M%SCalData.db", &tmLocal);
+        earlier.push_back(szName);
+        ASSERT_TRUE(WriteFile(m_strAccountDir + "/" + szName, "earlier backup " + std::to_string(nOffset)));
+    }
+    ASSERT_TRUE(WriteFile(m_strDbPath, "not a database"));
+
+    CVxCalStoreMedia media;
+    ASSERT_EQ(S_OK, media.Open(s_dwAccount, WTEXT("CalData.db"), FALSE));
+    const std::vector<std::string> backups = Backups();
+    ASSERT_EQ(earlier.size() + 1, backups.size());
+    for (size_t i = 0; i < earlier.size(); ++i) {
+        std::string strContent;
+        ASSERT_TRUE(ReadFile(m_strAccountDir + "/" + earlier[i], strContent));
+        EXPECT_EQ("earlier backup " + std::to_string(int(i) - 1), strContent);
+    }
+    ExpectFreshDatabase();
 }
 
 }  // namespace

@@ -450,3 +450,25 @@ TEST_F(MediaRecordsTest, ListsComeInOneArrayInRowOrder)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MediaRecordsTest, ALoneSurrogateCannotCloseAQuote)
+{
+    // SQLite pairs a lone high surrogate with whatever follows it, a closing
+    // quote included; the texts below would otherwise rewrite every row.
+    for (DWORD dwEvt = 1; dwEvt <= 3; ++dwEvt) {
+        auto pRec = NewEvent(1, dwEvt);
+        SetText(pRec->szSubject, WTEXT("kept"));
+        ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pRec.get(), 0));
+    }
+    auto pEvil = NewEvent(1, 2);
+    const WCHAR szSubject[] = {u'e', u'v', u'i', u'l', 0xD800, 0};
+    SetText(pEvil->szSubject, szSubject);
+    SetText(pEvil->szDetail, WTEXT(" where 1=1 --"));
+    ASSERT_EQ(S_OK, m_pMedia->UpdateCalEvent(pEvil.get()));
+    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pEvil.get(), 0));
+    EXPECT_EQ("1|kept\n2|evil\xEF\xBF\xBD\n3|kept\n", Sql("select EvtID, subject from Event order by EvtID;"));
+}
+
+}  // namespace

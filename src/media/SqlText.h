@@ -5,7 +5,8 @@
 #include "sqlite/CppSQLite3.h"
 
 // The text with every apostrophe doubled, for use between single quotes in a
-// statement. Null gives the empty text.
+// statement, and every unpaired surrogate replaced by U+FFFD. Null gives the empty
+// text.
 WString EscapeQuotes(LPCWSTR pszText);
 
 // Copies a column's text into a record field of cchField units (terminator

@@ -3,7 +3,10 @@
 #include "media/VxCalStoreMedia.h"
 
 #include <sys/stat.h>
+#include <sqlite3.h>
+
 #include <cstdio>
+#include <ctime>
 
 #include "account/UserDataDir.h"
 
@@ -34,6 +37,9 @@ const WCHAR s_szDropTable[] = WTEXT("drop table %s");
 const WCHAR s_szUpdateVersion[] = WTEXT("update %s set CalTblVer = 2, EventTblVer = 2, Ext1 = 0, Ext2 = 0");
 
 const int s_nCurrentTableVersion = 2;
+
+// The code raised for a missing table (the number of SQLITE_DONE, as before).
+const int s_nMissingTableCode = 101;
 
 // Statements that EnsureOpen formats stay within 1023 characters.
 const size_t s_cchEnsureOpenSql = 1024;
@@ -68,6 +74,40 @@ EFileProbe ProbeDbFile(LPCWSTR pszPath, long long& cbSize)
     }
     cbSize = static_cast<long long>(st.st_size);
     return EFileProbe::Sized;
+}
+
+// The 14-digit local-time stamp of a backup's name, nSecondsLater than st.
+WString LocalStamp(const SYSTEMTIME& st, int nSecondsLater)
+{
+    struct tm tmLocal {};
+    tmLocal.tm_year = st.wYear - 1900;
+    tmLocal.tm_mon = st.wMonth - 1;
+    tmLocal.tm_mday = st.wDay;
+    tmLocal.tm_hour = st.wHour;
+    tmLocal.tm_min = st.wMinute;
+    tmLocal.tm_sec = st.wSecond + nSecondsLater;
+    tmLocal.tm_isdst = -1;
+    std::mktime(&tmLocal);  // carries the added seconds into minutes, hours, ...
+    return WStrFormatString(WTEXT("%04d%02d%02d%02d%02d%02d"), tmLocal.tm_year + 1900, tmLocal.tm_mon + 1,
+                            tmLocal.tm_mday, tmLocal.tm_hour, tmLocal.tm_min, tmLocal.tm_sec);
+}
+
+// The copy must be on disk before the original goes. (The POSIX copy flushes by
+// itself; the Windows one does not.)
+bool FlushToDisk(LPCWSTR pszPath)
+{
+#ifdef _WIN32
+    const HANDLE hFile = CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const BOOL bFlushed = FlushFileBuffers(hFile);
+    CloseHandle(hFile);
+    return bFlushed != FALSE;
+#else
+    (void)pszPath;
+    return true;
+#endif
 }
 
 bool FileExists(LPCWSTR pszPath)
@@ -177,6 +217,10 @@ HRESULT CVxCalStoreMedia::Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen)
     // Opening again must neither lose a batch nor leak the open connection.
     CommitOpenBatch();
     m_db.close();
+    m_bBatchMode = FALSE;
+    // Until this Open succeeds the media has no file to work on: neither the one
+    // it refuses nor the previous account's may be touched by a data operation.
+    m_bInitialized = FALSE;
     m_bKeepOpen = bKeepOpen;
 
     WString strPath;
@@ -203,58 +247,78 @@ HRESULT CVxCalStoreMedia::Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen)
     try {
         if (eProbe == EFileProbe::Sized) {
             m_db.open(m_szDbPath);
-            if (!m_db.tableExists(s_szVersionTable)) {
-                StoreTrace(WTEXT("No Version Table!\r\n"));
-                throw CppSQLite3Exception(101, WTEXT("No Version Table!"));
-            }
-            if (!m_db.tableExists(s_szCalendarTable)) {
-                StoreTrace(WTEXT("No Calendar Table!\r\n"));
-                throw CppSQLite3Exception(101, WTEXT("No Calendar Table!"));
-            }
-            if (!m_db.tableExists(s_szEventTable)) {
-                StoreTrace(WTEXT("No Event Table!\r\n"));
-                throw CppSQLite3Exception(101, WTEXT("No Event Table!"));
-            }
-            int nVersion = 0;
-            bool bHasVersionRow = false;
-            {
-                CppSQLite3Query query = m_db.execQuery(s_szSelectVersion);
-                if (!query.eof()) {
-                    bHasVersionRow = true;
-                    nVersion = WStrToInt32(query.fieldValue(0));
-                }
-            }
-            if (nVersion < s_nCurrentTableVersion) {
-                // The rebuild drops every calendar and event: keep a copy first.
-                if (!BackupDatabaseFile(dwUIN)) {
-                    StoreTrace(WTEXT("backup before upgrade failed!\r\n"));
-                    m_db.close();
-                    m_bInitialized = FALSE;
-                    return E_FAIL;
-                }
-                RebuildOldFormat(bHasVersionRow);
-            }
+            CheckTablesAndVersion(dwUIN);
         } else {
             m_db.open(m_szDbPath);
-            CreateTable(s_szCreateVersion, s_szVersionTable);
-            InsertVersionRow(s_nCurrentTableVersion, s_nCurrentTableVersion);
-            CreateTable(s_szCreateCalendar, s_szCalendarTable);
-            CreateTable(s_szCreateEvent, s_szEventTable);
+            CreateFreshTables();
         }
     } catch (const CppSQLite3Exception& e) {
         TraceException(e);
         m_db.close();
-        if (BackupAndRecreate(dwUIN) == 0) {
-            m_db.close();
-            m_bInitialized = FALSE;
+        // Only a damaged file is rebuilt. A busy file, a failing disk or a full
+        // one is no damage: rebuilding would throw away a healthy database.
+        if (!IsDamage(e.errorCode())) {
             return E_FAIL;
         }
+        if (BackupAndRecreate(dwUIN) == 0) {
+            m_db.close();
+            return E_FAIL;
+        }
+    } catch (...) {
+        StoreTrace(WTEXT("unexpected failure\r\n"));
+        m_db.close();
+        return E_FAIL;
     }
 
-    m_bBatchMode = FALSE;
     m_db.close();
     m_bInitialized = TRUE;
     return S_OK;
+}
+
+bool CVxCalStoreMedia::IsDamage(int nErrCode)
+{
+    return nErrCode == SQLITE_CORRUPT || nErrCode == SQLITE_NOTADB || nErrCode == s_nMissingTableCode;
+}
+
+void CVxCalStoreMedia::CheckTablesAndVersion(DWORD dwUIN)
+{
+    if (!m_db.tableExists(s_szVersionTable)) {
+        StoreTrace(WTEXT("No Version Table!\r\n"));
+        throw CppSQLite3Exception(s_nMissingTableCode, WTEXT("No Version Table!"));
+    }
+    if (!m_db.tableExists(s_szCalendarTable)) {
+        StoreTrace(WTEXT("No Calendar Table!\r\n"));
+        throw CppSQLite3Exception(s_nMissingTableCode, WTEXT("No Calendar Table!"));
+    }
+    if (!m_db.tableExists(s_szEventTable)) {
+        StoreTrace(WTEXT("No Event Table!\r\n"));
+        throw CppSQLite3Exception(s_nMissingTableCode, WTEXT("No Event Table!"));
+    }
+    int nVersion = 0;
+    bool bHasVersionRow = false;
+    {
+        CppSQLite3Query query = m_db.execQuery(s_szSelectVersion);
+        if (!query.eof()) {
+            bHasVersionRow = true;
+            nVersion = WStrToInt32(query.fieldValue(0));
+        }
+    }
+    if (nVersion < s_nCurrentTableVersion) {
+        // The rebuild drops every calendar and event: keep a copy first.
+        if (!BackupDatabaseFile(dwUIN)) {
+            StoreTrace(WTEXT("backup before upgrade failed!\r\n"));
+            throw CppSQLite3Exception(CPPSQLITE_ERROR, WTEXT("backup before upgrade failed"));
+        }
+        RebuildOldFormat(bHasVersionRow);
+    }
+}
+
+void CVxCalStoreMedia::CreateFreshTables()
+{
+    CreateTable(s_szCreateVersion, s_szVersionTable);
+    InsertVersionRow(s_nCurrentTableVersion, s_nCurrentTableVersion);
+    CreateTable(s_szCreateCalendar, s_szCalendarTable);
+    CreateTable(s_szCreateEvent, s_szEventTable);
 }
 
 void CVxCalStoreMedia::RebuildOldFormat(bool bHasVersionRow)
@@ -278,16 +342,24 @@ bool CVxCalStoreMedia::BackupDatabaseFile(DWORD dwUIN)
 {
     SYSTEMTIME st{};
     GetLocalTime(&st);
-    WString strBackup;
-    GetUserDataDir(dwUIN, strBackup);
-    strBackup += WStrFormatString(WTEXT("%04d%02d%02d%02d%02d%02d"), int(st.wYear), int(st.wMonth), int(st.wDay),
-                                  int(st.wHour), int(st.wMinute), int(st.wSecond));
-    strBackup += s_szDbFileName;
-    if (strBackup.size() >= MAX_PATH) {
-        StoreTrace(WTEXT("backup path too long!\r\n"));
-        return false;
+    WString strDir;
+    GetUserDataDir(dwUIN, strDir);
+    // A backup never replaces an earlier one: when the second's name is taken,
+    // the next second's is used.
+    for (int nSecondsLater = 0; nSecondsLater < 60; ++nSecondsLater) {
+        const WString strBackup = strDir + LocalStamp(st, nSecondsLater) + s_szDbFileName;
+        if (strBackup.size() >= MAX_PATH) {
+            StoreTrace(WTEXT("backup path too long!\r\n"));
+            return false;
+        }
+        if (CopyFileW(m_szDbPath, strBackup.c_str(), TRUE)) {
+            return FlushToDisk(strBackup.c_str());
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
+            return false;
+        }
     }
-    return CopyFileW(m_szDbPath, strBackup.c_str(), FALSE) != FALSE;
+    return false;
 }
 
 int CVxCalStoreMedia::BackupAndRecreate(DWORD dwUIN)
@@ -302,10 +374,7 @@ int CVxCalStoreMedia::BackupAndRecreate(DWORD dwUIN)
     }
     try {
         m_db.open(m_szDbPath);
-        CreateTable(s_szCreateVersion, s_szVersionTable);
-        InsertVersionRow(s_nCurrentTableVersion, s_nCurrentTableVersion);
-        CreateTable(s_szCreateCalendar, s_szCalendarTable);
-        CreateTable(s_szCreateEvent, s_szEventTable);
+        CreateFreshTables();
     } catch (const CppSQLite3Exception& e) {
         TraceException(e);
         m_db.close();

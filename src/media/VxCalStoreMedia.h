@@ -69,7 +69,10 @@ public:
 
     // Examines the account's "CalData.db": creates it when absent, upgrades a file
     // of format version below 2 (after backing it up), and backs up and rebuilds a
-    // damaged one. Ends with the connection closed and batch mode off. pszFileName
+    // damaged one (unreadable as a database, or missing a table). A file that is
+    // only busy, or an error of the disk, fails the call and is left alone. Commits
+    // a batch still open first; ends with the connection closed and batch mode off.
+    // After a failure no data operation works until an Open succeeds. pszFileName
     // must be given but the file is always "CalData.db".
     HRESULT Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen) override;
 
@@ -148,6 +151,9 @@ private:
     enum { SQL_BUFFER_CHARS = 4096 };
 
     void CreateTable(LPCWSTR pszCreateFormat, LPCWSTR pszTable);
+    void CreateFreshTables();
+    void CheckTablesAndVersion(DWORD dwUIN);
+    static bool IsDamage(int nErrCode);
     LPCWSTR FormatCalendarUpdate(const tagCalendarRecord& rec);
     LPCWSTR FormatEventUpdate(const tagEventRecord& rec);
     void RebuildOldFormat(bool bHasVersionRow);
