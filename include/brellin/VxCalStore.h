@@ -6,12 +6,13 @@
 #include "compat/win32.h"
 #include "host/CalendarKernel.h"
 
-enum ENUM_STORE_QRURY_CALENDAR_TYPE {
+// 32-bit, as in the type library: any value a late-bound caller passes fits.
+enum ENUM_STORE_QRURY_CALENDAR_TYPE : int {
     EN_QRY_BY_CAL_CREATOR = 0,
     EN_QRY_BY_CAL_SUBJECT = 1,
 };
 
-enum ENUM_STORE_QRURY_EVENT_TYPE {
+enum ENUM_STORE_QRURY_EVENT_TYPE : int {
     EN_QRY_BY_EVT_TIME = 0,
     EN_QRY_BY_EVT_SUBJECT = 1,
     EN_QRY_BY_EVT_SPONSOR = 2,

@@ -31,6 +31,9 @@ inline LONG InterlockedDecrement(LONG volatile* pnAddend)
 extern "C" {
 
 COMPAT_API DWORD WINAPI GetLastError(void);
+
+// The narrow code page: always UTF-8 here.
+COMPAT_API UINT WINAPI GetACP(void);
 COMPAT_API void WINAPI SetLastError(DWORD dwErrCode);
 
 // Creates one directory level. Fails with ERROR_ALREADY_EXISTS when the path exists

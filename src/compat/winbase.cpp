@@ -85,6 +85,11 @@ DWORD WINAPI GetLastError(void)
     return t_dwLastError;
 }
 
+UINT WINAPI GetACP(void)
+{
+    return CP_UTF8;
+}
+
 void WINAPI SetLastError(DWORD dwErrCode)
 {
     t_dwLastError = dwErrCode;

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #else
 #include <dirent.h>
@@ -114,10 +115,15 @@ bool ReplaceWholeFile(const std::string& strPath, const std::string& strBytes)
     // Each writer gets its own temporary file: two writers sharing one would
     // empty each other's before it is moved into place.
     static LONG s_nTempCounter = 0;
-    const std::wstring strWideTemp = WidePath(strPath) + L".tmp" + std::to_wstring(GetCurrentProcessId()) + L"." +
+    const std::wstring strWideTemp = WidePath(strPath) + L".tmp." + std::to_wstring(GetCurrentProcessId()) + L"." +
                                      std::to_wstring(InterlockedIncrement(&s_nTempCounter));
-    FILE* pFile = _wfopen(strWideTemp.c_str(), L"wbx");
+    const int fd = _wopen(strWideTemp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    FILE* pFile = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
     if (pFile == nullptr) {
+        if (fd >= 0) {
+            _close(fd);
+            _wremove(strWideTemp.c_str());
+        }
         return false;
     }
     bool bOk = std::fwrite(strBytes.data(), 1, cbToWrite, pFile) == cbToWrite && !bInjectedFailure;
@@ -146,6 +152,11 @@ bool ReplaceWholeFile(const std::string& strPath, const std::string& strBytes)
     }
     if (fd < 0) {
         return false;
+    }
+    // The new file keeps the old one's permissions (a private file stays private).
+    struct stat stOld {};
+    if (::stat(strPath.c_str(), &stOld) == 0) {
+        ::fchmod(fd, stOld.st_mode & 07777);
     }
     bool bOk = true;
     const char* pData = strBytes.data();
@@ -393,13 +404,19 @@ std::string Narrow(const WCHAR* psz)
     if (psz == nullptr || *psz == 0) {
         return std::string();
     }
+    // With a UTF-8 code page every character has a narrow form, and the call
+    // takes no default-character arguments; elsewhere an unmapped one is refused.
+    const bool bUtf8 = GetACP() == CP_UTF8;
+    const UINT uCodePage = bUtf8 ? CP_UTF8 : CP_ACP;
+    const DWORD dwFlags = bUtf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
     BOOL bUsedDefault = FALSE;
-    const int cb = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, psz, -1, nullptr, 0, nullptr, &bUsedDefault);
+    LPBOOL pbUsedDefault = bUtf8 ? nullptr : &bUsedDefault;
+    const int cb = WideCharToMultiByte(uCodePage, dwFlags, psz, -1, nullptr, 0, nullptr, pbUsedDefault);
     if (cb <= 0 || bUsedDefault) {
         throw CIniTextError();
     }
     std::string str(static_cast<size_t>(cb), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, psz, -1, &str[0], cb, nullptr, &bUsedDefault);
+    WideCharToMultiByte(uCodePage, dwFlags, psz, -1, &str[0], cb, nullptr, pbUsedDefault);
     if (bUsedDefault) {
         throw CIniTextError();
     }
@@ -427,17 +444,19 @@ WString Wide(const std::string& str)
 bool EnsureIniFile(const WCHAR* pszPath)
 {
     const std::string strPath = Narrow(pszPath);
-    // Only a missing file is made: one that merely cannot be read is left alone.
+    // Only a missing file is made, and made in one step, so that a file another
+    // process creates meanwhile, or one that merely cannot be read, is left alone.
 #ifdef _WIN32
-    struct _stat64 st {};
-    const bool bExists = _wstat64(WidePath(strPath).c_str(), &st) == 0;
-#else
-    struct stat st {};
-    const bool bExists = ::stat(strPath.c_str(), &st) == 0;
-#endif
-    if (!bExists) {
-        IniFile::Create(strPath);
+    const int fd = _wopen(WidePath(strPath).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd >= 0) {
+        _close(fd);
     }
+#else
+    const int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+#endif
     return true;
 }
 

@@ -33,25 +33,33 @@ LONG ParseSaturated(const WCHAR* psz)
     return static_cast<LONG>(std::max<long long>(INT_MIN, std::min<long long>(INT_MAX, llValue)));
 }
 
-bool HasLineBreak(const WString& str) { return str.find_first_of(WTEXT("\r\n")) != WString::npos; }
+// A line break starts a new line of the file; an embedded zero ends the text early.
+bool HasUnstorableCharacter(const WString& str)
+{
+    return str.find_first_of(WTEXT("\r\n")) != WString::npos || str.find(WCHAR(0)) != WString::npos;
+}
 
-bool IsBlank(WCHAR ch) { return ch == WTEXT(' ') || ch == WTEXT('\t'); }
+bool IsBlank(WCHAR ch)
+{
+    return ch == WTEXT(' ') || ch == WTEXT('\t');
+}
 
 // Names and values that the settings file could not give back as written, or that
 // would change other settings (an empty item matches the section header itself, a
 // line break starts a new line), are refused.
 bool IsStorableName(const WString& strNameSpace, const WString& strItem)
 {
-    if (HasLineBreak(strNameSpace) || strNameSpace.find_first_of(WTEXT("]=")) != WString::npos) {
+    if (HasUnstorableCharacter(strNameSpace) || strNameSpace.find_first_of(WTEXT("]=")) != WString::npos) {
         return false;
     }
-    return !strItem.empty() && !HasLineBreak(strItem) && strItem.find_first_of(WTEXT("=[")) == WString::npos &&
-           strItem[0] != WTEXT('#') && strItem[0] != WTEXT(';') && !IsBlank(strItem[0]);
+    return !strItem.empty() && !HasUnstorableCharacter(strItem) &&
+           strItem.find_first_of(WTEXT("=[")) == WString::npos && strItem[0] != WTEXT('#') &&
+           strItem[0] != WTEXT(';') && !IsBlank(strItem[0]);
 }
 
 bool IsStorableValue(const WString& strValue)
 {
-    return !HasLineBreak(strValue) && (strValue.empty() || !IsBlank(strValue.back()));
+    return !HasUnstorableCharacter(strValue) && (strValue.empty() || !IsBlank(strValue.back()));
 }
 
 // Runs an INI operation; a text without a narrow form fails it.

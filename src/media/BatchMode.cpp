@@ -24,6 +24,9 @@ HRESULT CVxCalStoreMedia::BeginTransaction()
         TraceException(e);
         m_db.close();
         return E_FAIL;
+    } catch (...) {
+        m_db.close();
+        return E_FAIL;
     }
     return S_OK;
 }
@@ -44,6 +47,8 @@ HRESULT CVxCalStoreMedia::CommitTransaction()
             m_db.close();
         }
         return E_FAIL;
+    } catch (...) {
+        return E_FAIL;  // out of memory building the error: the transaction stays as it is
     }
     return S_OK;
 }
@@ -63,14 +68,19 @@ HRESULT CVxCalStoreMedia::SetBatchMode(BOOL bBatchMode)
         CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, WTEXT("SetBatchMode ------TRUE  \r\n"));
         try {
             EnsureOpen(m_szDbPath);
-        } catch (const CppSQLite3Exception& e) {
+        } catch (...) {
             // No connection, no batch: later writes go through one by one.
-            TraceException(e);
+            StoreTrace(WTEXT("batch mode could not open the file\r\n"));
             m_db.close();
             m_bBatchMode = FALSE;
             return E_FAIL;
         }
-        BeginTransaction();
+        // Without its transaction the batch would only keep the file open.
+        if (FAILED(BeginTransaction())) {
+            m_bBatchMode = FALSE;
+            m_db.close();
+            return E_FAIL;
+        }
         return S_OK;
     }
 

@@ -139,44 +139,49 @@ HRESULT CVxCalStoreMedia::SaveCalEvent(const tagEventRecord* pRec, DWORD /*dwRes
         return E_FAIL;
     }
     const DWORD dwStart = GetTickCount();
-    return RunDataOperation([&]() {
-        const tagEventRecord& rec = *pRec;
-        try {
-            CppSQLite3Query query =
-                m_db.execQuery(FormatSql(s_szSelectEvent, s_szEventTable, int(rec.dwCalID), int(rec.dwEvtID)));
-            LPCWSTR pszWrite = nullptr;
-            if (query.eof()) {
-                const CEscapedEventTexts texts(rec);
-                // The external identifier is escaped too, so that lookups of it match.
-                const WString strExt3 = EscapeQuotes(rec.szExt3);
-                pszWrite = FormatSql(
-                    s_szInsertEvent, s_szEventTable, int(rec.dwCalID), int(rec.dwEvtID), int(rec.cEvtType),
-                    int(rec.dwBgnTm), int(rec.dwEndTm), int(rec.dwTimeStamp), int(rec.cTipType), int(rec.cMinute),
-                    int(rec.cHour), int(rec.wDay), int(rec.cWeek), int(rec.cMonth), int(rec.cLoopType),
-                    texts.strSubject.c_str(), texts.strDetail.c_str(), int(rec.cSynchronized), int(rec.cRevisedState),
-                    int(rec.wRemindMinute), texts.strContactID.c_str(), texts.strContactInfo.c_str(),
-                    texts.strLocation.c_str(), int(rec.dwSponsorID), int(rec.wWeekNum), int(rec.wMonthNum),
-                    int(rec.dwYear), int(rec.wCalType), int(rec.cEndType), int(rec.wSwitchTimes), int(rec.dwLoopCalID),
-                    int(rec.dwLoopEventID), int(rec.dwCalOwnerUin), int(rec.cEventRight),
-                    texts.strContactIDDisplay.c_str(), texts.strContactIDInvalid.c_str(), int(rec.cEventStatus),
-                    int(rec.cValid), WTEXT(""), WTEXT(""), strExt3.c_str(), 0, 0, 0);
-            } else {
-                query.finalize();
-                CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, s_szLogUpdatePath, int(rec.dwCalID),
-                                              int(rec.dwEvtID), int(rec.dwTimeStamp), int(m_bBatchMode));
-                pszWrite = FormatEventUpdate(rec);
+    return RunDataOperation(
+        [&]() {
+            const tagEventRecord& rec = *pRec;
+            try {
+                // Opened here, so that a failure to open is logged like any other.
+                OpenIfClosed();
+                CppSQLite3Query query =
+                    m_db.execQuery(FormatSql(s_szSelectEvent, s_szEventTable, int(rec.dwCalID), int(rec.dwEvtID)));
+                LPCWSTR pszWrite = nullptr;
+                if (query.eof()) {
+                    const CEscapedEventTexts texts(rec);
+                    // The external identifier is escaped too, so that lookups of it match.
+                    const WString strExt3 = EscapeQuotes(rec.szExt3);
+                    pszWrite = FormatSql(
+                        s_szInsertEvent, s_szEventTable, int(rec.dwCalID), int(rec.dwEvtID), int(rec.cEvtType),
+                        int(rec.dwBgnTm), int(rec.dwEndTm), int(rec.dwTimeStamp), int(rec.cTipType), int(rec.cMinute),
+                        int(rec.cHour), int(rec.wDay), int(rec.cWeek), int(rec.cMonth), int(rec.cLoopType),
+                        texts.strSubject.c_str(), texts.strDetail.c_str(), int(rec.cSynchronized),
+                        int(rec.cRevisedState), int(rec.wRemindMinute), texts.strContactID.c_str(),
+                        texts.strContactInfo.c_str(), texts.strLocation.c_str(), int(rec.dwSponsorID),
+                        int(rec.wWeekNum), int(rec.wMonthNum), int(rec.dwYear), int(rec.wCalType), int(rec.cEndType),
+                        int(rec.wSwitchTimes), int(rec.dwLoopCalID), int(rec.dwLoopEventID), int(rec.dwCalOwnerUin),
+                        int(rec.cEventRight), texts.strContactIDDisplay.c_str(), texts.strContactIDInvalid.c_str(),
+                        int(rec.cEventStatus), int(rec.cValid), WTEXT(""), WTEXT(""), strExt3.c_str(), 0, 0, 0);
+                } else {
+                    query.finalize();
+                    CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, s_szLogUpdatePath,
+                                                  int(rec.dwCalID), int(rec.dwEvtID), int(rec.dwTimeStamp),
+                                                  int(m_bBatchMode));
+                    pszWrite = FormatEventUpdate(rec);
+                }
+                CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, s_szLogSaveTime,
+                                              int(GetTickCount() - dwStart));
+                m_db.execDML(pszWrite);
+            } catch (const CppSQLite3Exception& e) {
+                CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, WTEXT("%d: %s\r\n"), e.errorCode(),
+                                              e.errorMessage());
+                CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, s_szLogSaveError, 0);
+                throw;
             }
-            CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, s_szLogSaveTime,
-                                          int(GetTickCount() - dwStart));
-            m_db.execDML(pszWrite);
-        } catch (const CppSQLite3Exception& e) {
-            CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, WTEXT("%d: %s\r\n"), e.errorCode(),
-                                          e.errorMessage());
-            CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, s_szLogSaveError, 0);
-            throw;
-        }
-        return S_OK;
-    });
+            return S_OK;
+        },
+        FRAME_OPEN_IN_BODY);
 }
 
 HRESULT CVxCalStoreMedia::UpdateCalEvent(const tagEventRecord* pRec)

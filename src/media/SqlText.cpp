@@ -2,8 +2,14 @@
 
 namespace {
 
-bool IsHighSurrogate(WCHAR ch) { return ch >= 0xD800 && ch <= 0xDBFF; }
-bool IsLowSurrogate(WCHAR ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
+bool IsHighSurrogate(WCHAR ch)
+{
+    return ch >= 0xD800 && ch <= 0xDBFF;
+}
+bool IsLowSurrogate(WCHAR ch)
+{
+    return ch >= 0xDC00 && ch <= 0xDFFF;
+}
 
 }  // namespace
 

@@ -2,8 +2,8 @@
 // data operations.
 #include "media/VxCalStoreMedia.h"
 
-#include <sys/stat.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <ctime>
@@ -206,6 +206,8 @@ void CVxCalStoreMedia::CommitOpenBatch()
         m_db.execDML(WTEXT("commit transaction;"));
     } catch (const CppSQLite3Exception& e) {
         TraceException(e);
+    } catch (...) {
+        // Also called from the destructor: nothing may leave it.
     }
 }
 
@@ -424,9 +426,6 @@ void CVxCalStoreMedia::OnOperationFailure(const CppSQLite3Exception* pException,
     } else {
         StoreTrace(WTEXT("unexpected failure\r\n"));
     }
-    if ((uFlags & FRAME_KEEP_OPEN) != 0) {
-        return;
-    }
     if (m_bBatchMode && m_db.isOpen()) {
         // SQLite has undone only the failed statement; closing the connection would
         // throw away every earlier write of the batch, all reported as done.
@@ -434,12 +433,14 @@ void CVxCalStoreMedia::OnOperationFailure(const CppSQLite3Exception* pException,
             try {
                 m_db.execDML(WTEXT("begin immediate transaction;"));
                 StoreTrace(WTEXT("batch transaction ended by SQLite, begun again\r\n"));
-            } catch (const CppSQLite3Exception& e) {
-                TraceException(e);
+            } catch (...) {
+                StoreTrace(WTEXT("batch transaction could not be begun again\r\n"));
                 m_db.close();
             }
         }
         return;
     }
-    m_db.close();
+    if ((uFlags & FRAME_KEEP_OPEN) == 0) {
+        m_db.close();
+    }
 }

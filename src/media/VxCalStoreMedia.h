@@ -101,6 +101,8 @@ public:
 
     static void SetTraceHook(PFN_STORE_TRACE_HOOK pfnHook, void* pContext);
 
+    BOOL IsBatchMode() const { return m_bBatchMode; }
+
 private:
     // Opens the connection on pszPath and creates whichever of the three tables is
     // missing (a new Version table gets its row). E_FAIL before a successful Open;
@@ -126,7 +128,16 @@ private:
         FRAME_DEFAULT = 0,
         FRAME_NO_INIT_CHECK = 1,  // run even before Open (the lazy open then refuses)
         FRAME_KEEP_OPEN = 2,      // never close the connection afterwards
+        FRAME_OPEN_IN_BODY = 4,   // the body opens the connection itself (OpenIfClosed)
     };
+
+    // The lazy open of the data operations.
+    void OpenIfClosed()
+    {
+        if (!m_db.isOpen()) {
+            EnsureOpen(m_szDbPath);
+        }
+    }
 
     // The frame of every data operation: refuse before Open, open the connection
     // when it is closed, run the body (which returns the operation's result), close
@@ -172,8 +183,8 @@ HRESULT CVxCalStoreMedia::RunDataOperation(TBody&& body, unsigned uFlags)
         return E_FAIL;
     }
     try {
-        if (!m_db.isOpen()) {
-            EnsureOpen(m_szDbPath);
+        if ((uFlags & FRAME_OPEN_IN_BODY) == 0) {
+            OpenIfClosed();
         }
         const HRESULT hr = body();
         if (!m_bBatchMode && (uFlags & FRAME_KEEP_OPEN) == 0) {

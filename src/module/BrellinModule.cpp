@@ -143,7 +143,7 @@ WString CBrellinModule::ModulePath() const
 // Entry points
 
 #ifdef _WIN32
-BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*lpReserved*/)
+extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*lpReserved*/)
 {
     if (dwReason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls(hInstance);

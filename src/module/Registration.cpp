@@ -142,7 +142,7 @@ HRESULT RegisterTypeLibrary(const WString& strModulePath)
 HRESULT UnregisterTypeLibrary()
 {
 #ifdef _WIN32
-    const HRESULT hr = UnRegisterTypeLib(LIBID_Brellin, 1, 0, 0, SYS_WIN64);
+    const HRESULT hr = UnRegisterTypeLib(LIBID_Brellin, 1, 0, 0, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
     return hr == TYPE_E_REGISTRYACCESS ? S_OK : hr;
 #else
     return S_OK;

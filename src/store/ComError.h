@@ -2,6 +2,8 @@
 // exception from where it happens to the method that reports it.
 #pragma once
 
+#include <new>
+
 #include "compat/win32.h"
 #include "store/ComRef.h"
 
@@ -48,8 +50,10 @@ T* RequireHost(T* p, REFIID riid)
     return p;
 }
 
-// Runs a method body that may raise CComError and hands such an error to the
-// caller as the method's result: no exception leaves a COM method.
+// Runs the body of a COM method and turns whatever it raises into the method's
+// result: a failed host call into its own HRESULT (its error information handed on
+// to the caller), a failed allocation into E_OUTOFMEMORY, anything else into
+// E_FAIL. No exception leaves a COM method.
 template <typename TBody>
 HRESULT ReportComErrors(TBody&& body)
 {
@@ -57,5 +61,9 @@ HRESULT ReportComErrors(TBody&& body)
         return body();
     } catch (const CComError& e) {
         return e.Report();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
     }
 }

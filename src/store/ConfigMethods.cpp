@@ -38,6 +38,16 @@ CVxCalConfigMedia* CVxCalStoreData::GetConfigMedia()
     return m_pConfigMedia;
 }
 
+template <typename TCall>
+HRESULT CVxCalStoreData::OnConfigMedia(TCall&& call)
+{
+    return ReportComErrors([&]() {
+        // Settling the account calls the host, which may release this object.
+        const CComRef<IUnknown> spSelf(Self());
+        return call(GetConfigMedia());
+    });
+}
+
 HRESULT CVxCalStoreData::InitializeConfig(ULONG dwUIN)
 {
     if (m_dwUIN != 0) {
@@ -46,39 +56,48 @@ HRESULT CVxCalStoreData::InitializeConfig(ULONG dwUIN)
     if (m_pConfigMedia != nullptr) {
         return S_OK;
     }
-    m_pConfigMedia = new CVxCalConfigMedia();
-    WString strDir;
-    GetUserDataDir(dwUIN, strDir);
-    CreateDirectoryW(strDir.c_str(), nullptr);
-    m_pConfigMedia->Initialize(dwUIN);
-    return S_OK;
+    return ReportComErrors([&]() {
+        m_pConfigMedia = new CVxCalConfigMedia();
+        WString strDir;
+        GetUserDataDir(dwUIN, strDir);
+        CreateDirectoryW(strDir.c_str(), nullptr);
+        m_pConfigMedia->Initialize(dwUIN);
+        return S_OK;
+    });
 }
 
 HRESULT CVxCalStoreData::AddString(BSTR bsNameSpace, BSTR bsItem, BSTR bsValue, BYTE cReportType)
 {
-    return ReportComErrors([&]() {
-        return GetConfigMedia()->AddString(TextOf(bsNameSpace), TextOf(bsItem), TextOf(bsValue), cReportType);
+    return OnConfigMedia([&](CVxCalConfigMedia* pMedia) {
+        return pMedia->AddString(TextOf(bsNameSpace), TextOf(bsItem), TextOf(bsValue), cReportType);
     });
 }
 
 HRESULT CVxCalStoreData::GetString(BSTR bsNameSpace, BSTR bsItem, BSTR* pbsValue)
 {
-    return ReportComErrors(
-        [&]() { return GetConfigMedia()->GetString(TextOf(bsNameSpace), TextOf(bsItem), pbsValue); });
+    // The out value is written on every path, even when the account cannot be settled.
+    if (pbsValue != nullptr) {
+        *pbsValue = nullptr;
+    }
+    return OnConfigMedia(
+        [&](CVxCalConfigMedia* pMedia) { return pMedia->GetString(TextOf(bsNameSpace), TextOf(bsItem), pbsValue); });
 }
 
 HRESULT CVxCalStoreData::AddDWord(BSTR bsNameSpace, BSTR bsItem, ULONG dwValue, BYTE cReportType)
 {
-    return ReportComErrors(
-        [&]() { return GetConfigMedia()->AddDWord(TextOf(bsNameSpace), TextOf(bsItem), dwValue, cReportType); });
+    return OnConfigMedia([&](CVxCalConfigMedia* pMedia) {
+        return pMedia->AddDWord(TextOf(bsNameSpace), TextOf(bsItem), dwValue, cReportType);
+    });
 }
 
 HRESULT CVxCalStoreData::GetDWord(BSTR bsNameSpace, BSTR bsItem, ULONG* pdwValue)
 {
-    return ReportComErrors([&]() { return GetConfigMedia()->GetDWord(TextOf(bsNameSpace), TextOf(bsItem), pdwValue); });
+    return OnConfigMedia(
+        [&](CVxCalConfigMedia* pMedia) { return pMedia->GetDWord(TextOf(bsNameSpace), TextOf(bsItem), pdwValue); });
 }
 
 HRESULT CVxCalStoreData::DeleteConfigItem(BSTR strNameSpace, BSTR strName)
 {
-    return ReportComErrors([&]() { return GetConfigMedia()->DeleteConfigItem(TextOf(strNameSpace), TextOf(strName)); });
+    return OnConfigMedia(
+        [&](CVxCalConfigMedia* pMedia) { return pMedia->DeleteConfigItem(TextOf(strNameSpace), TextOf(strName)); });
 }

@@ -2,6 +2,8 @@
 // and Invoke with its argument checks and coercions. The method tables below
 // describe each interface in DISPID order; the calls go through the interface's
 // own vtable.
+#include <cstring>
+
 #include "store/TypeInfo.h"
 #include "store/VxCalStoreData.h"
 
@@ -256,7 +258,10 @@ HRESULT CVxDualInterface<TInterface>::Invoke(DISPID dispIdMember, REFIID /*riid*
             return DISP_E_TYPEMISMATCH;
         }
     }
+    // Zeroed whole: VariantInit sets only the type, and a method that fails may
+    // leave its out-value unwritten before the result is cleared.
     VARIANT result;
+    std::memset(&result, 0, sizeof(result));
     VariantInit(&result);
     const HRESULT hr = CDispTable<TInterface>::Call(static_cast<TInterface*>(this), dispIdMember, args.Get(), &result);
     if (SUCCEEDED(hr) && pVarResult != nullptr && method.vtResult != VT_EMPTY) {

@@ -19,19 +19,23 @@ using CRecordArrayPtr = std::unique_ptr<TRecord, CRecordArrayDeleter<TRecord>>;
 // item of the kind, is refused before the media is touched: its zero record would
 // be saved under account 0 and empty the store at the next start.
 template <typename TItem, typename TRecord, typename TConvert, typename TWrite>
-HRESULT WriteFromItem(IUnknown* pUnkItem, REFIID riid, TConvert convert, TWrite write)
+HRESULT WriteFromItem(IUnknown* pSelf, IUnknown* pUnkItem, REFIID riid, TConvert convert, TWrite write)
 {
     if (pUnkItem == nullptr) {
         return E_POINTER;
     }
-    CComRef<TItem> spItem;
-    if (FAILED(spItem.QueryFrom(pUnkItem, riid)) || !spItem) {
-        return E_NOINTERFACE;
-    }
-    std::unique_ptr<TRecord> pRec(new TRecord());
-    // A property that fails leaves the rest of the record as it was: zero.
-    convert(pRec.get(), spItem.Get());
-    return write(pRec.get());
+    return ReportComErrors([&]() {
+        // The item's properties are host code, which may release this object.
+        const CComRef<IUnknown> spSelf(pSelf);
+        CComRef<TItem> spItem;
+        if (FAILED(spItem.QueryFrom(pUnkItem, riid)) || !spItem) {
+            return E_NOINTERFACE;
+        }
+        std::unique_ptr<TRecord> pRec(new TRecord());
+        // A property that fails leaves the rest of the record as it was: zero.
+        convert(pRec.get(), spItem.Get());
+        return write(pRec.get());
+    });
 }
 
 }  // namespace
@@ -42,7 +46,7 @@ HRESULT WriteFromItem(IUnknown* pUnkItem, REFIID riid, TConvert convert, TWrite 
 HRESULT CVxCalStoreData::AddCalendar(IUnknown* pCalItem)
 {
     return WriteFromItem<ICalendarItem, tagCalendarRecord>(
-        pCalItem, IID_ICalendarItem,
+        Self(), pCalItem, IID_ICalendarItem,
         [this](tagCalendarRecord* pRec, ICalendarItem* pItem) { CalItemToRecord(pRec, pItem); },
         [this](const tagCalendarRecord* pRec) { return GetStoreMedia()->SaveCalendar(pRec, 0); });
 }
@@ -50,7 +54,7 @@ HRESULT CVxCalStoreData::AddCalendar(IUnknown* pCalItem)
 HRESULT CVxCalStoreData::UpdateCalendar(IUnknown* pCalItem)
 {
     return WriteFromItem<ICalendarItem, tagCalendarRecord>(
-        pCalItem, IID_ICalendarItem,
+        Self(), pCalItem, IID_ICalendarItem,
         [this](tagCalendarRecord* pRec, ICalendarItem* pItem) { CalItemToRecord(pRec, pItem); },
         [this](const tagCalendarRecord* pRec) { return GetStoreMedia()->UpdateCalendar(pRec); });
 }
@@ -58,14 +62,16 @@ HRESULT CVxCalStoreData::UpdateCalendar(IUnknown* pCalItem)
 HRESULT CVxCalStoreData::AddCalEvent(IUnknown* pCalEvent)
 {
     return WriteFromItem<IEventItem, tagEventRecord>(
-        pCalEvent, IID_IEventItem, [](tagEventRecord* pRec, IEventItem* pItem) { EventItemToRecord(pRec, pItem); },
+        Self(), pCalEvent, IID_IEventItem,
+        [](tagEventRecord* pRec, IEventItem* pItem) { EventItemToRecord(pRec, pItem); },
         [this](const tagEventRecord* pRec) { return GetStoreMedia()->SaveCalEvent(pRec, 0); });
 }
 
 HRESULT CVxCalStoreData::UpdateCalEvent(IUnknown* pCalEvent)
 {
     return WriteFromItem<IEventItem, tagEventRecord>(
-        pCalEvent, IID_IEventItem, [](tagEventRecord* pRec, IEventItem* pItem) { EventItemToRecord(pRec, pItem); },
+        Self(), pCalEvent, IID_IEventItem,
+        [](tagEventRecord* pRec, IEventItem* pItem) { EventItemToRecord(pRec, pItem); },
         [this](const tagEventRecord* pRec) { return GetStoreMedia()->UpdateCalEvent(pRec); });
 }
 
@@ -79,17 +85,17 @@ HRESULT CVxCalStoreData::DelCalendar(ULONG dwCalID)
 
 HRESULT CVxCalStoreData::DelCalEvent(ULONG dwCalID, ULONG dwEventID)
 {
-    return GetStoreMedia()->DelCalEvent(dwCalID, dwEventID, 0);
+    return ReportComErrors([&]() { return GetStoreMedia()->DelCalEvent(dwCalID, dwEventID, 0); });
 }
 
 HRESULT CVxCalStoreData::SetBatchMode(LONG bBatchMode)
 {
-    return GetStoreMedia()->SetBatchMode(bBatchMode);
+    return ReportComErrors([&]() { return GetStoreMedia()->SetBatchMode(bBatchMode); });
 }
 
 HRESULT CVxCalStoreData::DelAllEventofCalendar(ULONG dwCalID)
 {
-    return GetStoreMedia()->DelAllEventofCalendar(dwCalID);
+    return ReportComErrors([&]() { return GetStoreMedia()->DelAllEventofCalendar(dwCalID); });
 }
 
 HRESULT CVxCalStoreData::IsOutlookIDExist(BSTR bstrID, VARIANT_BOOL* bExist)
@@ -97,12 +103,14 @@ HRESULT CVxCalStoreData::IsOutlookIDExist(BSTR bstrID, VARIANT_BOOL* bExist)
     if (bExist == nullptr) {
         return E_INVALIDARG;
     }
-    const HRESULT hr = GetStoreMedia()->IsOutlookIDExist(bstrID);
-    if (hr == S_OK || hr == S_FALSE) {
-        *bExist = hr == S_OK ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-    return hr;
+    return ReportComErrors([&]() {
+        const HRESULT hr = GetStoreMedia()->IsOutlookIDExist(bstrID);
+        if (hr == S_OK || hr == S_FALSE) {
+            *bExist = hr == S_OK ? VARIANT_TRUE : VARIANT_FALSE;
+            return S_OK;
+        }
+        return hr;
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -189,7 +197,7 @@ HRESULT CVxCalStoreData::EnumerateCalendars(IUnknown* pUnkVisitor, bool bCheckAc
     }
     ICalendarKernel* pKernel = RequireHost(m_spKernel.Get(), IID_ICalendarKernel);
     // A visitor may release this object; it must outlive the loop.
-    const CComRef<IUnknown> spSelf(static_cast<IVxCalStoreData*>(this));
+    const CComRef<IUnknown> spSelf(Self());
 
     CComRef<ICalendarItemFactory> spFactory;
     CheckHost(pKernel->get_CalendarFactory(spFactory.Receive()), IID_ICalendarKernel, pKernel);
@@ -235,7 +243,7 @@ HRESULT CVxCalStoreData::EnumerateEvents(IUnknown* pUnkVisitor, EEventQuery eQue
         return E_FAIL;
     }
     ICalendarKernel* pKernel = RequireHost(m_spKernel.Get(), IID_ICalendarKernel);
-    const CComRef<IUnknown> spSelf(static_cast<IVxCalStoreData*>(this));
+    const CComRef<IUnknown> spSelf(Self());
 
     CComRef<IEventItemFactory> spFactory;
     CheckHost(pKernel->get_EventFactory(spFactory.Receive()), IID_ICalendarKernel, pKernel);

@@ -210,16 +210,13 @@ HRESULT CVxCalStoreData::SetDataSource(BSTR bsCalType, BSTR bsFileName)
 {
     switch (DataSourceOf(bsCalType)) {
     case EDataSource::Database: return S_OK;
-    case EDataSource::File: {
-        // The file-based sources open the account's own database, kept open.
-        const HRESULT hr = GetStoreMedia()->Open(m_dwUIN, bsFileName, TRUE);
-        if (FAILED(hr)) {
-            m_bReady = FALSE;
-            return E_FAIL;
-        }
-        m_bReady = TRUE;
-        return hr;
-    }
+    case EDataSource::File:
+        return ReportComErrors([&]() {
+            // The file-based sources open the account's own database, kept open.
+            const HRESULT hr = GetStoreMedia()->Open(m_dwUIN, bsFileName, TRUE);
+            m_bReady = SUCCEEDED(hr) ? TRUE : FALSE;
+            return SUCCEEDED(hr) ? hr : E_FAIL;
+        });
     case EDataSource::Unknown:
     default: return E_FAIL;
     }
@@ -267,8 +264,8 @@ HRESULT CVxCalStoreData::StartSequence(ICalendarKernel* pKernel)
         return E_FAIL;
     }
     // The host may release this object while it is being called back.
-    const CComRef<IUnknown> spSelf(static_cast<IVxCalStoreData*>(this));
-    try {
+    const CComRef<IUnknown> spSelf(Self());
+    const HRESULT hr = ReportComErrors([&]() {
         m_spKernel = pKernel;
         m_bReady = TRUE;
         SettleAccountNumber();
@@ -278,16 +275,15 @@ HRESULT CVxCalStoreData::StartSequence(ICalendarKernel* pKernel)
         CreateDirectoryW(strDir.c_str(), nullptr);
 
         CComRef<IDispatch> spDispatch;
-        const HRESULT hr = spDispatch.QueryFrom(m_spKernel.Get(), IID_IDispatch);
-        if (FAILED(hr) && hr != E_NOINTERFACE) {
-            ThrowComError(hr, IID_IDispatch, m_spKernel.Get());
+        const HRESULT hrQuery = spDispatch.QueryFrom(m_spKernel.Get(), IID_IDispatch);
+        if (FAILED(hrQuery) && hrQuery != E_NOINTERFACE) {
+            ThrowComError(hrQuery, IID_IDispatch, m_spKernel.Get());
         }
         InitializeCore(spDispatch.Get());
         ResetConfigMedia();
-    } catch (const CComError& e) {
-        return e.Report();
-    }
-    return RunStartupEnumeration();
+        return S_OK;
+    });
+    return FAILED(hr) ? hr : RunStartupEnumeration();
 }
 
 HRESULT CVxCalStoreData::RunStartupEnumeration()
@@ -306,7 +302,8 @@ HRESULT CVxCalStoreData::RunStartupEnumeration()
             }
         }
         EnumerateCalendars(spVisitor.Get(), true);
-    } catch (const CComError&) {
+    } catch (...) {
+        // A failure from here on is reported as E_FAIL; what was done stays done.
         return E_FAIL;
     }
     return S_OK;
@@ -320,7 +317,8 @@ HRESULT CVxCalStoreData::RunSequence()
 HRESULT CVxCalStoreData::EndStartupBatch()
 {
     m_timer.Tick().Disconnect(this, &CVxCalStoreData::OnTimer);
-    GetStoreMedia()->SetBatchMode(FALSE);
+    // Its result is not reported: a host that must know calls SetBatchMode(0).
+    ReportComErrors([&]() { return GetStoreMedia()->SetBatchMode(FALSE); });
     return S_OK;
 }
 
@@ -331,8 +329,8 @@ HRESULT CVxCalStoreData::StopSequence()
         return E_POINTER;
     }
     // The host may release this object while it is being called back.
-    const CComRef<IUnknown> spSelf(static_cast<IVxCalStoreData*>(this));
-    try {
+    const CComRef<IUnknown> spSelf(Self());
+    const HRESULT hr = ReportComErrors([&]() {
         CComRef<IAccountSettings> spSettings;
         {
             CComRef<ICalendarAccount> spAccount = Account();
@@ -349,8 +347,10 @@ HRESULT CVxCalStoreData::StopSequence()
             GetStoreMedia()->DelAllCalendar();
             GetStoreMedia()->DelAllEvent();
         }
-    } catch (const CComError& e) {
-        return e.Report();
+        return S_OK;
+    });
+    if (FAILED(hr)) {
+        return hr;
     }
     m_spKernel.Reset();
     m_bReady = FALSE;
@@ -361,6 +361,16 @@ HRESULT CVxCalStoreData::StopSequence()
 void CVxCalStoreData::OnTimer()
 {
     m_timer.Tick().Disconnect(this, &CVxCalStoreData::OnTimer);
-    GetStoreMedia()->SetBatchMode(FALSE);
-    CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, WTEXT("OnTimer ------"));
+    // Runs from the window procedure: nothing may be thrown through the host's
+    // message loop.
+    ReportComErrors([&]() {
+        CVxCalStoreMedia* pMedia = GetStoreMedia();
+        // A batch that could not commit (the file held by another process) is
+        // tried again on the next tick rather than left open.
+        if (FAILED(pMedia->SetBatchMode(FALSE)) && pMedia->IsBatchMode()) {
+            m_timer.Tick().Connect(this, &CVxCalStoreData::OnTimer);
+        }
+        CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, WTEXT("OnTimer ------"));
+        return S_OK;
+    });
 }

@@ -127,6 +127,10 @@ private:
     };
 
     HRESULT InternalQueryInterface(REFIID riid, void** ppvObject);
+
+    // This object's controlling IUnknown; a reference to it keeps the object alive
+    // while host code that might release it runs.
+    IUnknown* Self() { return static_cast<IVxCalStoreData*>(this); }
     ULONG InternalAddRef();
     ULONG InternalRelease();
 
@@ -155,6 +159,10 @@ private:
     // The configuration media, made for the current account on first use (the
     // account is asked from the host when not yet known); raises CComError.
     CVxCalConfigMedia* GetConfigMedia();
+
+    // Runs a settings call on the configuration media, reporting every failure.
+    template <typename TCall>
+    HRESULT OnConfigMedia(TCall&& call);
     void ResetConfigMedia();
 
     CVxCalStoreMedia* m_pStoreMedia;

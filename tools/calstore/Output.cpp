@@ -20,7 +20,9 @@ std::string Utf8(const WString& str)
 WString Utf16(const std::string& str)
 {
     WString strOut;
-    WStrFromUtf8(str.c_str(), str.size(), strOut);
+    if (!WStrFromUtf8(str.c_str(), str.size(), strOut)) {
+        throw CTextError{str};
+    }
     return strOut;
 }
 

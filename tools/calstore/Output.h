@@ -8,8 +8,15 @@
 
 #include "compat/win32.h"
 
+// Text that is not valid UTF-8.
+struct CTextError {
+    std::string strText;
+};
+
 // UTF-16 to UTF-8 for printing; an unpaired surrogate becomes U+FFFD.
 std::string Utf8(const WString& str);
+
+// UTF-8 to UTF-16; raises CTextError for text that is not valid UTF-8.
 WString Utf16(const std::string& str);
 
 // A BSTR made from a text, freed with the holder.

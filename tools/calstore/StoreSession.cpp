@@ -129,7 +129,9 @@ void CStoreSession::Finish()
         return;
     }
     m_bStarted = false;
-    Check(m_pSequence->EndStartupBatch(), "committing the changes");
+    // Ending batch mode commits; its result tells whether the changes are stored.
+    Check(m_pData->SetBatchMode(0), "committing the changes");
+    Check(m_pSequence->EndStartupBatch(), "ending the start-up batch");
     Check(m_pSequence->StopSequence(), "stopping the store");
 }
 

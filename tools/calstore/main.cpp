@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "Output.h"
 #include "host/CalendarUtil.h"
 
 namespace {
@@ -179,7 +180,11 @@ int main(int argc, char** argv)
     } catch (const CStoreError& e) {
         std::fprintf(stderr, "calstore: %s failed: %s\n", e.strWhat.c_str(), HresultText(e.hr).c_str());
         nExit = 1;
+    } catch (const CTextError&) {
+        std::fprintf(stderr, "calstore: an argument or a text is not valid UTF-8\n");
+        nExit = 2;
     }
-    // A failed command leaves the stored data as it was: nothing it wrote is committed.
+    // A failed command leaves the stored data as it was: nothing it wrote in the
+    // batch is committed.
     CStoreSession::AbandonAndExit(nExit);
 }
