@@ -363,3 +363,30 @@ TEST_F(ConfigMediaTest, CallsThroughTheInterfaceReachTheMedia)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ConfigMediaTest, NamesAndValuesTheFileCannotGiveBackAreRefused)
+{
+    Init();
+    ASSERT_EQ(m_media.AddString(WTEXT("N"), WTEXT("a"), WTEXT("1"), 0), S_OK);
+    const std::string strBefore = Bytes();
+    const WString strWithZero(WTEXT("a\0x"), 3);
+    const WString astrBadItems[] = {WTEXT(""), WTEXT("a=b"), WTEXT("a[b"), WTEXT("#a"), WTEXT(";a"),
+                                    WTEXT(" a"), WTEXT("a\nb"), strWithZero};
+    for (const WString& strItem : astrBadItems) {
+        EXPECT_EQ(m_media.AddString(WTEXT("N"), strItem, WTEXT("2"), 0), E_FAIL) << Narrow(strItem);
+        EXPECT_EQ(m_media.DeleteConfigItem(WTEXT("N"), strItem), E_FAIL) << Narrow(strItem);
+    }
+    for (const WString& strNameSpace : {WString(WTEXT("N]")), WString(WTEXT("N=1")), WString(WTEXT("N\r"))}) {
+        EXPECT_EQ(m_media.AddString(strNameSpace, WTEXT("a"), WTEXT("2"), 0), E_FAIL) << Narrow(strNameSpace);
+    }
+    for (const WString& strValue : {WString(WTEXT("2 ")), WString(WTEXT("2\t")), WString(WTEXT("2\n3"))}) {
+        EXPECT_EQ(m_media.AddString(WTEXT("N"), WTEXT("a"), strValue, 0), E_FAIL) << Narrow(strValue);
+    }
+    // The section line itself is no item: the namespace keeps its items.
+    EXPECT_EQ(Bytes(), strBefore);
+    EXPECT_EQ(GetString(WTEXT("N"), WTEXT("a")), "1");
+}
+
+}  // namespace

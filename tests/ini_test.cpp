@@ -3,6 +3,7 @@
 // adapters. Every case works on a copy in its own scratch directory.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
@@ -657,6 +658,20 @@ TEST_F(IniAdapterTest, StoredTextWithoutAWideFormRaisesTextError)
     EXPECT_THROW(ReadIniString(WTEXT("S"), WTEXT("latin1"), szBuffer, 8, m_strWidePath.c_str()), CIniTextError);
     EXPECT_THROW(ReadIniString(WTEXT("S"), WTEXT("cut"), szBuffer, 8, m_strWidePath.c_str()), CIniTextError);
     EXPECT_TRUE(IsMarked(szBuffer, 8));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(IniFileTest, ARewrittenFileKeepsItsPermissions)
+{
+    Write("[S]\nk=v\n");
+    ASSERT_EQ(0, ::chmod(m_strPath.c_str(), 0600));
+    ASSERT_TRUE(IniFile::SetValue("k", "w", "S", m_strPath));
+    struct stat st {};
+    ASSERT_EQ(0, ::stat(m_strPath.c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 07777);
 }
 
 }  // namespace
