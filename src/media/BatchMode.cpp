@@ -1,10 +1,10 @@
 // Batch mode: one open connection and one transaction for a burst of writes.
 #include "host/CalendarUtil.h"
+#include "media/StoreNames.h"
 #include "media/VxCalStoreMedia.h"
 
 namespace {
 
-const WCHAR s_szLogModule[] = WTEXT("CalStore");
 // The batch takes the write lock when it begins. A deferred transaction would
 // start with a read lock, and SQLite fails the later write at once, without
 // waiting, when another connection is writing at the time.
@@ -65,7 +65,7 @@ HRESULT CVxCalStoreMedia::SetBatchMode(BOOL bBatchMode)
     }
     m_bBatchMode = bBatchMode;
     if (bBatchMode != FALSE) {
-        CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, WTEXT("SetBatchMode ------TRUE  \r\n"));
+        CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, g_szLogModule, WTEXT("SetBatchMode ------TRUE  \r\n"));
         try {
             EnsureOpen(m_szDbPath);
         } catch (...) {
@@ -84,7 +84,7 @@ HRESULT CVxCalStoreMedia::SetBatchMode(BOOL bBatchMode)
         return S_OK;
     }
 
-    CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, WTEXT("SetBatchMode ------FALSE  \r\n"));
+    CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, g_szLogModule, WTEXT("SetBatchMode ------FALSE  \r\n"));
     if (FAILED(CommitTransaction()) && m_db.inTransaction()) {
         // The batch is still open and intact: stay in batch mode so that a later
         // switch, or closing the store, can commit it.

@@ -1,10 +1,9 @@
 // Calendar rows: save, read, update and delete.
 #include "media/SqlText.h"
+#include "media/StoreNames.h"
 #include "media/VxCalStoreMedia.h"
 
 namespace {
-
-const WCHAR s_szCalendarTable[] = WTEXT("Calendar");
 
 const WCHAR s_szSelectCalendar[] = WTEXT("select * from %s where CalID = %d ;");
 const WCHAR s_szInsertCalendar[] =
@@ -62,7 +61,7 @@ void ReadCalendarRow(CppSQLite3Query& query, tagCalendarRecord& rec)
 LPCWSTR CVxCalStoreMedia::FormatCalendarUpdate(const tagCalendarRecord& rec)
 {
     const CEscapedCalendarTexts texts(rec);
-    return FormatSql(s_szUpdateCalendar, s_szCalendarTable, int(rec.cCalType), int(rec.dwShrLevel),
+    return FormatSql(s_szUpdateCalendar, g_szCalendarTable, int(rec.cCalType), int(rec.dwShrLevel),
                      int(rec.dwTimeStamp), texts.strSubject.c_str(), texts.strDetail.c_str(),
                      texts.strContactID.c_str(), texts.strContactInfo.c_str(), int(rec.dwSponsorID),
                      int(rec.dwFromCalID), texts.strExt1.c_str(), int(rec.dwCalID));
@@ -75,12 +74,12 @@ HRESULT CVxCalStoreMedia::SaveCalendar(const tagCalendarRecord* pRec, DWORD /*dw
     }
     return RunDataOperation([&]() {
         const tagCalendarRecord& rec = *pRec;
-        CppSQLite3Query query = m_db.execQuery(FormatSql(s_szSelectCalendar, s_szCalendarTable, int(rec.dwCalID)));
+        CppSQLite3Query query = m_db.execQuery(FormatSql(s_szSelectCalendar, g_szCalendarTable, int(rec.dwCalID)));
         LPCWSTR pszWrite = nullptr;
         if (query.eof()) {
             const CEscapedCalendarTexts texts(rec);
             pszWrite =
-                FormatSql(s_szInsertCalendar, s_szCalendarTable, int(rec.dwUIN), int(rec.dwCalID), int(rec.cCalType),
+                FormatSql(s_szInsertCalendar, g_szCalendarTable, int(rec.dwUIN), int(rec.dwCalID), int(rec.cCalType),
                           int(rec.dwShrLevel), int(rec.dwTimeStamp), texts.strSubject.c_str(), texts.strDetail.c_str(),
                           texts.strContactID.c_str(), texts.strContactInfo.c_str(), int(rec.dwSponsorID),
                           int(rec.dwFromCalID), texts.strExt1.c_str(), WTEXT(""), WTEXT(""), 0, 0, 0);
@@ -100,7 +99,7 @@ HRESULT CVxCalStoreMedia::GetCalendar(DWORD dwCalID, tagCalendarRecord* pRec)
         return E_FAIL;
     }
     return RunDataOperation([&]() {
-        CppSQLite3Query query = m_db.execQuery(FormatSql(s_szSelectCalendar, s_szCalendarTable, int(dwCalID)));
+        CppSQLite3Query query = m_db.execQuery(FormatSql(s_szSelectCalendar, g_szCalendarTable, int(dwCalID)));
         if (!query.eof()) {
             // Read into a copy, so that a failure part way leaves the caller's record alone.
             tagCalendarRecord rec = *pRec;
@@ -114,7 +113,7 @@ HRESULT CVxCalStoreMedia::GetCalendar(DWORD dwCalID, tagCalendarRecord* pRec)
 HRESULT CVxCalStoreMedia::GetAllCalendar(tagCalendarRecord** ppArray, int* pnCount)
 {
     return ListRecords(
-        ppArray, pnCount, [&]() { return FormatSql(s_szSelectAllCalendars, s_szCalendarTable); }, ReadCalendarRow);
+        ppArray, pnCount, [&]() { return FormatSql(s_szSelectAllCalendars, g_szCalendarTable); }, ReadCalendarRow);
 }
 
 HRESULT CVxCalStoreMedia::UpdateCalendar(const tagCalendarRecord* pRec)
@@ -131,7 +130,7 @@ HRESULT CVxCalStoreMedia::UpdateCalendar(const tagCalendarRecord* pRec)
 HRESULT CVxCalStoreMedia::DelCalendar(DWORD dwCalID, DWORD /*dwReserved*/)
 {
     return RunDataOperation([&]() {
-        m_db.execDML(FormatSql(s_szDeleteCalendar, s_szCalendarTable, int(dwCalID)));
+        m_db.execDML(FormatSql(s_szDeleteCalendar, g_szCalendarTable, int(dwCalID)));
         return S_OK;
     });
 }
@@ -142,7 +141,7 @@ HRESULT CVxCalStoreMedia::DelAllCalendar()
     // statement meets a closed connection and fails.
     return RunDataOperation(
         [&]() {
-            m_db.execDML(FormatSql(s_szDeleteAllCalendars, s_szCalendarTable));
+            m_db.execDML(FormatSql(s_szDeleteAllCalendars, g_szCalendarTable));
             return S_OK;
         },
         FRAME_NO_INIT_CHECK);

@@ -2,12 +2,10 @@
 // external identifier.
 #include "host/CalendarUtil.h"
 #include "media/SqlText.h"
+#include "media/StoreNames.h"
 #include "media/VxCalStoreMedia.h"
 
 namespace {
-
-const WCHAR s_szEventTable[] = WTEXT("Event");
-const WCHAR s_szLogModule[] = WTEXT("CalStore");
 
 const WCHAR s_szSelectEvent[] = WTEXT("select * from %s where CalID = %d and EvtID =%d; ");
 const WCHAR s_szInsertEvent[] = WTEXT(
@@ -123,7 +121,7 @@ LPCWSTR CVxCalStoreMedia::FormatEventUpdate(const tagEventRecord& rec)
 {
     const CEscapedEventTexts texts(rec);
     return FormatSql(
-        s_szUpdateEvent, s_szEventTable, int(rec.cEvtType), int(rec.dwBgnTm), int(rec.dwEndTm), int(rec.dwTimeStamp),
+        s_szUpdateEvent, g_szEventTable, int(rec.cEvtType), int(rec.dwBgnTm), int(rec.dwEndTm), int(rec.dwTimeStamp),
         int(rec.cTipType), int(rec.cMinute), int(rec.cHour), int(rec.wDay), int(rec.cWeek), int(rec.cMonth),
         int(rec.cLoopType), texts.strSubject.c_str(), texts.strDetail.c_str(), int(rec.cSynchronized),
         int(rec.cRevisedState), int(rec.wRemindMinute), texts.strContactID.c_str(), texts.strContactInfo.c_str(),
@@ -146,14 +144,14 @@ HRESULT CVxCalStoreMedia::SaveCalEvent(const tagEventRecord* pRec, DWORD /*dwRes
                 // Opened here, so that a failure to open is logged like any other.
                 OpenIfClosed();
                 CppSQLite3Query query =
-                    m_db.execQuery(FormatSql(s_szSelectEvent, s_szEventTable, int(rec.dwCalID), int(rec.dwEvtID)));
+                    m_db.execQuery(FormatSql(s_szSelectEvent, g_szEventTable, int(rec.dwCalID), int(rec.dwEvtID)));
                 LPCWSTR pszWrite = nullptr;
                 if (query.eof()) {
                     const CEscapedEventTexts texts(rec);
                     // The external identifier is escaped too, so that lookups of it match.
                     const WString strExt3 = EscapeQuotes(rec.szExt3);
                     pszWrite = FormatSql(
-                        s_szInsertEvent, s_szEventTable, int(rec.dwCalID), int(rec.dwEvtID), int(rec.cEvtType),
+                        s_szInsertEvent, g_szEventTable, int(rec.dwCalID), int(rec.dwEvtID), int(rec.cEvtType),
                         int(rec.dwBgnTm), int(rec.dwEndTm), int(rec.dwTimeStamp), int(rec.cTipType), int(rec.cMinute),
                         int(rec.cHour), int(rec.wDay), int(rec.cWeek), int(rec.cMonth), int(rec.cLoopType),
                         texts.strSubject.c_str(), texts.strDetail.c_str(), int(rec.cSynchronized),
@@ -165,18 +163,18 @@ HRESULT CVxCalStoreMedia::SaveCalEvent(const tagEventRecord* pRec, DWORD /*dwRes
                         int(rec.cEventStatus), int(rec.cValid), WTEXT(""), WTEXT(""), strExt3.c_str(), 0, 0, 0);
                 } else {
                     query.finalize();
-                    CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, s_szLogUpdatePath,
+                    CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, g_szLogModule, s_szLogUpdatePath,
                                                   int(rec.dwCalID), int(rec.dwEvtID), int(rec.dwTimeStamp),
                                                   int(m_bBatchMode));
                     pszWrite = FormatEventUpdate(rec);
                 }
-                CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, s_szLogSaveTime,
+                CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, g_szLogModule, s_szLogSaveTime,
                                               int(GetTickCount() - dwStart));
                 m_db.execDML(pszWrite);
             } catch (const CppSQLite3Exception& e) {
-                CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, WTEXT("%d: %s\r\n"), e.errorCode(),
+                CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, g_szLogModule, WTEXT("%d: %s\r\n"), e.errorCode(),
                                               e.errorMessage());
-                CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, s_szLogSaveError, 0);
+                CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, g_szLogModule, s_szLogSaveError, 0);
                 throw;
             }
             return S_OK;
@@ -189,7 +187,7 @@ HRESULT CVxCalStoreMedia::UpdateCalEvent(const tagEventRecord* pRec)
     if (!m_bInitialized || pRec == nullptr) {
         return E_FAIL;
     }
-    CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, s_szLogUpdate, int(pRec->dwCalID),
+    CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, g_szLogModule, s_szLogUpdate, int(pRec->dwCalID),
                                   int(pRec->dwEvtID), int(pRec->dwTimeStamp), int(m_bBatchMode));
     return RunDataOperation([&]() {
         m_db.execDML(FormatEventUpdate(*pRec));
@@ -203,7 +201,7 @@ HRESULT CVxCalStoreMedia::GetCalEvent(DWORD dwCalID, DWORD dwEvtID, tagEventReco
         return E_FAIL;
     }
     return RunDataOperation([&]() {
-        CppSQLite3Query query = m_db.execQuery(FormatSql(s_szSelectEvent, s_szEventTable, int(dwCalID), int(dwEvtID)));
+        CppSQLite3Query query = m_db.execQuery(FormatSql(s_szSelectEvent, g_szEventTable, int(dwCalID), int(dwEvtID)));
         if (!query.eof()) {
             // Read into a copy, so that a failure part way leaves the caller's record alone.
             tagEventRecord rec = *pRec;
@@ -220,8 +218,8 @@ HRESULT CVxCalStoreMedia::DelCalEvent(DWORD dwCalID, DWORD dwEvtID, DWORD /*dwRe
         // The event and its exceptions go together or not at all, in batch mode too.
         m_db.execDML(WTEXT("savepoint DelCalEvent;"));
         try {
-            m_db.execDML(FormatSql(s_szDeleteEvent, s_szEventTable, int(dwCalID), int(dwEvtID)));
-            m_db.execDML(FormatSql(s_szDeleteExceptions, s_szEventTable, int(dwCalID), int(dwEvtID)));
+            m_db.execDML(FormatSql(s_szDeleteEvent, g_szEventTable, int(dwCalID), int(dwEvtID)));
+            m_db.execDML(FormatSql(s_szDeleteExceptions, g_szEventTable, int(dwCalID), int(dwEvtID)));
             m_db.execDML(WTEXT("release DelCalEvent;"));
         } catch (const CppSQLite3Exception&) {
             try {
@@ -239,7 +237,7 @@ HRESULT CVxCalStoreMedia::DelCalEvent(DWORD dwCalID, DWORD dwEvtID, DWORD /*dwRe
 HRESULT CVxCalStoreMedia::DelLoopException(DWORD dwLoopCalID, DWORD dwLoopEventID)
 {
     return RunDataOperation([&]() {
-        m_db.execDML(FormatSql(s_szDeleteExceptions, s_szEventTable, int(dwLoopCalID), int(dwLoopEventID)));
+        m_db.execDML(FormatSql(s_szDeleteExceptions, g_szEventTable, int(dwLoopCalID), int(dwLoopEventID)));
         return S_OK;
     });
 }
@@ -247,7 +245,7 @@ HRESULT CVxCalStoreMedia::DelLoopException(DWORD dwLoopCalID, DWORD dwLoopEventI
 HRESULT CVxCalStoreMedia::GetAllCalEvent(DWORD dwCalID, tagEventRecord** ppArray, int* pnCount)
 {
     return ListRecords(
-        ppArray, pnCount, [&]() { return FormatSql(s_szSelectCalendarEvents, s_szEventTable, int(dwCalID)); },
+        ppArray, pnCount, [&]() { return FormatSql(s_szSelectCalendarEvents, g_szEventTable, int(dwCalID)); },
         ReadEventRow);
 }
 
@@ -258,7 +256,7 @@ HRESULT CVxCalStoreMedia::QueryCalEvent(DWORD dwCalID, LPCWSTR pszName, LPCWSTR 
     // its own quotes.
     return ListRecords(
         ppArray, pnCount,
-        [&]() { return FormatSql(s_szSelectByField, s_szEventTable, int(dwCalID), pszName, pszValue); }, ReadEventRow);
+        [&]() { return FormatSql(s_szSelectByField, g_szEventTable, int(dwCalID), pszName, pszValue); }, ReadEventRow);
 }
 
 HRESULT CVxCalStoreMedia::QueryCalEventEx(DWORD dwCalID, LPCWSTR pszName1, LPCWSTR pszValue1, LPCWSTR pszName2,
@@ -267,7 +265,7 @@ HRESULT CVxCalStoreMedia::QueryCalEventEx(DWORD dwCalID, LPCWSTR pszName1, LPCWS
     return ListRecords(
         ppArray, pnCount,
         [&]() {
-            return FormatSql(s_szSelectByTwoFields, s_szEventTable, int(dwCalID), pszName1, pszValue1, pszName2,
+            return FormatSql(s_szSelectByTwoFields, g_szEventTable, int(dwCalID), pszName1, pszValue1, pszName2,
                              pszValue2);
         },
         ReadEventRow);
@@ -279,14 +277,14 @@ HRESULT CVxCalStoreMedia::GetPeriodEvent(DWORD dwCalID, DWORD dwBeginTime, DWORD
     // Bounds and times compare as signed 32-bit numbers, as they are stored.
     return ListRecords(
         ppArray, pnCount,
-        [&]() { return FormatSql(s_szSelectPeriod, s_szEventTable, int(dwCalID), int(dwEndTime), int(dwBeginTime)); },
+        [&]() { return FormatSql(s_szSelectPeriod, g_szEventTable, int(dwCalID), int(dwEndTime), int(dwBeginTime)); },
         ReadEventRow);
 }
 
 HRESULT CVxCalStoreMedia::DelAllEvent()
 {
     return RunDataOperation([&]() {
-        m_db.execDML(FormatSql(s_szDeleteAllEvents, s_szEventTable));
+        m_db.execDML(FormatSql(s_szDeleteAllEvents, g_szEventTable));
         return S_OK;
     });
 }
@@ -294,7 +292,7 @@ HRESULT CVxCalStoreMedia::DelAllEvent()
 HRESULT CVxCalStoreMedia::DelAllEventofCalendar(DWORD dwCalID)
 {
     return RunDataOperation([&]() {
-        m_db.execDML(FormatSql(s_szDeleteCalendarEvents, s_szEventTable, int(dwCalID)));
+        m_db.execDML(FormatSql(s_szDeleteCalendarEvents, g_szEventTable, int(dwCalID)));
         return S_OK;
     });
 }
@@ -309,7 +307,7 @@ HRESULT CVxCalStoreMedia::IsOutlookIDExist(LPCWSTR pszOutlookID)
     return RunDataOperation(
         [&]() {
             const WString strID = EscapeQuotes(pszOutlookID);
-            CppSQLite3Query query = m_db.execQuery(FormatSql(s_szSelectByExternalID, s_szEventTable, strID.c_str()));
+            CppSQLite3Query query = m_db.execQuery(FormatSql(s_szSelectByExternalID, g_szEventTable, strID.c_str()));
             return query.eof() ? S_FALSE : S_OK;
         },
         FRAME_KEEP_OPEN);

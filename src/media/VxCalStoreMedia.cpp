@@ -1,6 +1,7 @@
 // The database file: location, tables, version, recovery, and the frame of the
 // data operations.
 #include "media/VxCalStoreMedia.h"
+#include "media/StoreNames.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -11,11 +12,6 @@
 #include "account/UserDataDir.h"
 
 namespace {
-
-const WCHAR s_szDbFileName[] = WTEXT("CalData.db");
-const WCHAR s_szVersionTable[] = WTEXT("Version");
-const WCHAR s_szCalendarTable[] = WTEXT("Calendar");
-const WCHAR s_szEventTable[] = WTEXT("Event");
 
 // The table texts are part of the file format: older readers depend on them.
 const WCHAR s_szCreateVersion[] = WTEXT("create table %s (CalTblVer int, EventTblVer int,Ext1 int,Ext2 int);");
@@ -40,9 +36,6 @@ const int s_nCurrentTableVersion = 2;
 
 // The code raised for a missing table (the number of SQLITE_DONE, as before).
 const int s_nMissingTableCode = 101;
-
-// Statements that EnsureOpen formats stay within 1023 characters.
-const size_t s_cchEnsureOpenSql = 1024;
 
 PFN_STORE_TRACE_HOOK s_pfnTraceHook = nullptr;
 void* s_pTraceHookContext = nullptr;
@@ -190,7 +183,7 @@ void CVxCalStoreMedia::CreateTable(LPCWSTR pszCreateFormat, LPCWSTR pszTable)
 void CVxCalStoreMedia::InsertVersionRow(int nCalTblVer, int nEventTblVer)
 {
     try {
-        m_db.execDML(FormatSql(s_szInsertVersion, s_szVersionTable, nCalTblVer, nEventTblVer, 0, 0));
+        m_db.execDML(FormatSql(s_szInsertVersion, g_szVersionTable, nCalTblVer, nEventTblVer, 0, 0));
     } catch (const CppSQLite3Exception& e) {
         TraceException(e);
         m_db.close();
@@ -227,7 +220,7 @@ HRESULT CVxCalStoreMedia::Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen)
 
     WString strPath;
     GetUserDataDir(dwUIN, strPath);
-    strPath += s_szDbFileName;
+    strPath += g_szDbFileName;
     // A path that does not fit the path buffer is refused, not cut.
     if (strPath.size() >= MAX_PATH) {
         StoreTrace(WTEXT("path too long!\r\n"));
@@ -284,15 +277,15 @@ bool CVxCalStoreMedia::IsDamage(int nErrCode)
 
 void CVxCalStoreMedia::CheckTablesAndVersion(DWORD dwUIN)
 {
-    if (!m_db.tableExists(s_szVersionTable)) {
+    if (!m_db.tableExists(g_szVersionTable)) {
         StoreTrace(WTEXT("No Version Table!\r\n"));
         throw CppSQLite3Exception(s_nMissingTableCode, WTEXT("No Version Table!"));
     }
-    if (!m_db.tableExists(s_szCalendarTable)) {
+    if (!m_db.tableExists(g_szCalendarTable)) {
         StoreTrace(WTEXT("No Calendar Table!\r\n"));
         throw CppSQLite3Exception(s_nMissingTableCode, WTEXT("No Calendar Table!"));
     }
-    if (!m_db.tableExists(s_szEventTable)) {
+    if (!m_db.tableExists(g_szEventTable)) {
         StoreTrace(WTEXT("No Event Table!\r\n"));
         throw CppSQLite3Exception(s_nMissingTableCode, WTEXT("No Event Table!"));
     }
@@ -317,25 +310,25 @@ void CVxCalStoreMedia::CheckTablesAndVersion(DWORD dwUIN)
 
 void CVxCalStoreMedia::CreateFreshTables()
 {
-    CreateTable(s_szCreateVersion, s_szVersionTable);
+    CreateTable(s_szCreateVersion, g_szVersionTable);
     InsertVersionRow(s_nCurrentTableVersion, s_nCurrentTableVersion);
-    CreateTable(s_szCreateCalendar, s_szCalendarTable);
-    CreateTable(s_szCreateEvent, s_szEventTable);
+    CreateTable(s_szCreateCalendar, g_szCalendarTable);
+    CreateTable(s_szCreateEvent, g_szEventTable);
 }
 
 void CVxCalStoreMedia::RebuildOldFormat(bool bHasVersionRow)
 {
     // One transaction, so that a crash cannot leave the file without its tables.
     m_db.execDML(WTEXT("begin immediate transaction;"));
-    m_db.execDML(FormatSql(s_szDropTable, s_szCalendarTable));
-    m_db.execDML(FormatSql(s_szDropTable, s_szEventTable));
-    CreateTable(s_szCreateCalendar, s_szCalendarTable);
-    CreateTable(s_szCreateEvent, s_szEventTable);
-    m_db.execDML(FormatSql(s_szUpdateVersion, s_szVersionTable));
+    m_db.execDML(FormatSql(s_szDropTable, g_szCalendarTable));
+    m_db.execDML(FormatSql(s_szDropTable, g_szEventTable));
+    CreateTable(s_szCreateCalendar, g_szCalendarTable);
+    CreateTable(s_szCreateEvent, g_szEventTable);
+    m_db.execDML(FormatSql(s_szUpdateVersion, g_szVersionTable));
     // A Version table without its row would make every later Open rebuild again.
     if (!bHasVersionRow) {
         m_db.execDML(
-            FormatSql(s_szInsertVersion, s_szVersionTable, s_nCurrentTableVersion, s_nCurrentTableVersion, 0, 0));
+            FormatSql(s_szInsertVersion, g_szVersionTable, s_nCurrentTableVersion, s_nCurrentTableVersion, 0, 0));
     }
     m_db.execDML(WTEXT("commit transaction;"));
 }
@@ -349,7 +342,7 @@ bool CVxCalStoreMedia::BackupDatabaseFile(DWORD dwUIN)
     // A backup never replaces an earlier one: when the second's name is taken,
     // the next second's is used.
     for (int nSecondsLater = 0; nSecondsLater < 60; ++nSecondsLater) {
-        const WString strBackup = strDir + LocalStamp(st, nSecondsLater) + s_szDbFileName;
+        const WString strBackup = strDir + LocalStamp(st, nSecondsLater) + g_szDbFileName;
         if (strBackup.size() >= MAX_PATH) {
             StoreTrace(WTEXT("backup path too long!\r\n"));
             return false;
@@ -402,19 +395,15 @@ HRESULT CVxCalStoreMedia::EnsureOpen(LPCWSTR pszPath)
     if (!m_db.isOpen()) {
         m_db.open(pszPath);
     }
-    WCHAR szCreate[s_cchEnsureOpenSql];
-    if (!m_db.tableExists(s_szVersionTable)) {
-        WStrFormat(szCreate, s_cchEnsureOpenSql, s_szCreateVersion, s_szVersionTable);
-        m_db.execDML(szCreate);
+    if (!m_db.tableExists(g_szVersionTable)) {
+        CreateTable(s_szCreateVersion, g_szVersionTable);
         InsertVersionRow(s_nCurrentTableVersion, s_nCurrentTableVersion);
     }
-    if (!m_db.tableExists(s_szCalendarTable)) {
-        WStrFormat(szCreate, s_cchEnsureOpenSql, s_szCreateCalendar, s_szCalendarTable);
-        m_db.execDML(szCreate);
+    if (!m_db.tableExists(g_szCalendarTable)) {
+        CreateTable(s_szCreateCalendar, g_szCalendarTable);
     }
-    if (!m_db.tableExists(s_szEventTable)) {
-        WStrFormat(szCreate, s_cchEnsureOpenSql, s_szCreateEvent, s_szEventTable);
-        m_db.execDML(szCreate);
+    if (!m_db.tableExists(g_szEventTable)) {
+        CreateTable(s_szCreateEvent, g_szEventTable);
     }
     return S_OK;
 }

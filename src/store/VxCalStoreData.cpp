@@ -1,14 +1,13 @@
 // The store object's identity, life cycle and start/stop sequence.
 #include "store/VxCalStoreData.h"
 
+#include "media/StoreNames.h"
+
 #include "account/UserDataDir.h"
 #include "host/CalendarUtil.h"
 #include "store/TypeInfo.h"
 
 namespace {
-
-const WCHAR s_szDbFileName[] = WTEXT("CalData.db");
-const WCHAR s_szLogModule[] = WTEXT("CalStore");
 
 PFN_OBJECT_LOCK_HOOK s_pfnObjectLockHook = nullptr;
 
@@ -189,7 +188,7 @@ void CVxCalStoreData::InitializeCore(IDispatch* pDispatch)
     if (pDispatch != nullptr && FAILED(hr) && hr != E_NOINTERFACE) {
         ThrowComError(hr, IID_ICalendarKernel, pDispatch);
     }
-    if (SUCCEEDED(GetStoreMedia()->Open(m_dwUIN, s_szDbFileName, FALSE))) {
+    if (SUCCEEDED(GetStoreMedia()->Open(m_dwUIN, g_szDbFileName, FALSE))) {
         m_bReady = TRUE;
     }
 }
@@ -370,7 +369,7 @@ void CVxCalStoreData::OnTimer()
         if (FAILED(pMedia->SetBatchMode(FALSE)) && pMedia->IsBatchMode()) {
             m_timer.Tick().Connect(this, &CVxCalStoreData::OnTimer);
         }
-        CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, s_szLogModule, WTEXT("OnTimer ------"));
+        CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, g_szLogModule, WTEXT("OnTimer ------"));
         return S_OK;
     });
 }
