@@ -28,31 +28,23 @@ typedef HRESULT(STDMETHODCALLTYPE* PFN_DLLGETCLASSOBJECT)(REFCLSID, REFIID, LPVO
 typedef HRESULT(STDMETHODCALLTYPE* PFN_DLLNOARGS)();
 
 // The loaded module; loaded once and kept, as COM keeps an in-process server.
-struct CModuleEntries {
-    void* hModule = nullptr;
-    PFN_DLLNOARGS pfnCanUnloadNow = nullptr;
-    PFN_DLLGETCLASSOBJECT pfnGetClassObject = nullptr;
-    PFN_DLLNOARGS pfnRegisterServer = nullptr;
-    PFN_DLLNOARGS pfnUnregisterServer = nullptr;
+struct CModule {
+    template <typename T>
+    T Find(const char* pszName) const
+    {
+        return hModule != nullptr ? reinterpret_cast<T>(::dlsym(hModule, pszName)) : nullptr;
+    }
+    void* const hModule = ::dlopen(CALSTORE_MODULE_FILE, RTLD_NOW | RTLD_LOCAL);
+    const PFN_DLLNOARGS pfnCanUnloadNow = Find<PFN_DLLNOARGS>("DllCanUnloadNow");
+    const PFN_DLLGETCLASSOBJECT pfnGetClassObject = Find<PFN_DLLGETCLASSOBJECT>("DllGetClassObject");
+    const PFN_DLLNOARGS pfnRegisterServer = Find<PFN_DLLNOARGS>("DllRegisterServer");
+    const PFN_DLLNOARGS pfnUnregisterServer = Find<PFN_DLLNOARGS>("DllUnregisterServer");
 };
 
-const CModuleEntries& Module()
+const CModule& Module()
 {
-    static const CModuleEntries s_entries = []() {
-        CModuleEntries entries;
-        entries.hModule = ::dlopen(CALSTORE_MODULE_FILE, RTLD_NOW | RTLD_LOCAL);
-        if (entries.hModule == nullptr) {
-            ADD_FAILURE() << "dlopen: " << ::dlerror();
-            return entries;
-        }
-        auto find = [&](const char* pszName) { return ::dlsym(entries.hModule, pszName); };
-        entries.pfnCanUnloadNow = reinterpret_cast<PFN_DLLNOARGS>(find("DllCanUnloadNow"));
-        entries.pfnGetClassObject = reinterpret_cast<PFN_DLLGETCLASSOBJECT>(find("DllGetClassObject"));
-        entries.pfnRegisterServer = reinterpret_cast<PFN_DLLNOARGS>(find("DllRegisterServer"));
-        entries.pfnUnregisterServer = reinterpret_cast<PFN_DLLNOARGS>(find("DllUnregisterServer"));
-        return entries;
-    }();
-    return s_entries;
+    static const CModule s_module;
+    return s_module;
 }
 
 // Used by the dispatch tests as well.
@@ -63,11 +55,11 @@ HRESULT ModuleCanUnloadNow()
 
 HRESULT CreateStoreObject(IUnknown* pUnkOuter, REFIID riid, void** ppv)
 {
-    if (Module().pfnGetClassObject == nullptr) {
-        return E_UNEXPECTED;
-    }
     IClassFactory* pFactory = nullptr;
-    HRESULT hr = Module().pfnGetClassObject(CLSID_VxCalStoreData, IID_IClassFactory, reinterpret_cast<void**>(&pFactory));
+    HRESULT hr =
+        Module().pfnGetClassObject == nullptr
+            ? E_UNEXPECTED
+            : Module().pfnGetClassObject(CLSID_VxCalStoreData, IID_IClassFactory, reinterpret_cast<void**>(&pFactory));
     if (SUCCEEDED(hr)) {
         hr = pFactory->CreateInstance(pUnkOuter, riid, ppv);
         pFactory->Release();
@@ -83,10 +75,14 @@ namespace {
 
 void* const s_pGarbage = reinterpret_cast<void*>(uintptr_t(0xDEADBEEF));
 
-std::string ModuleRealPath()
+// Makes a call whose out-pointer starts as garbage: a refused call must leave it null.
+template <typename TCall>
+HRESULT Refusal(TCall call)
 {
-    char szPath[PATH_MAX];
-    return ::realpath(CALSTORE_MODULE_FILE, szPath) != nullptr ? szPath : CALSTORE_MODULE_FILE;
+    void* pv = s_pGarbage;
+    const HRESULT hr = call(&pv);
+    EXPECT_EQ(nullptr, pv) << "the out-pointer of a refused call";
+    return hr;
 }
 
 // The defined global and weak names of a shared object's dynamic symbol table.
@@ -94,22 +90,18 @@ std::set<std::string> ExportedSymbols(const std::string& strPath)
 {
     std::set<std::string> names;
     std::string strImage;
-    if (!ReadFile(strPath, strImage) || strImage.size() < sizeof(Elf64_Ehdr)) {
-        ADD_FAILURE() << "cannot read " << strPath;
-        return names;
-    }
     // Copied out rather than cast in place: nothing promises alignment.
-    auto at = [&](size_t nOffset, auto& out) {
-        if (nOffset + sizeof(out) > strImage.size()) {
-            return false;
+    const auto at = [&](size_t nOffset, auto& out) {
+        const bool bInside = nOffset + sizeof(out) <= strImage.size();
+        if (bInside) {
+            std::memcpy(&out, strImage.data() + nOffset, sizeof(out));
         }
-        std::memcpy(&out, strImage.data() + nOffset, sizeof(out));
-        return true;
+        return bInside;
     };
     Elf64_Ehdr ehdr{};
-    at(0, ehdr);
-    if (std::memcmp(ehdr.e_ident, ELFMAG, SELFMAG) != 0 || ehdr.e_ident[EI_CLASS] != ELFCLASS64) {
-        ADD_FAILURE() << "not a 64-bit ELF file";
+    if (!ReadFile(strPath, strImage) || !at(0, ehdr) || std::memcmp(ehdr.e_ident, ELFMAG, SELFMAG) != 0 ||
+        ehdr.e_ident[EI_CLASS] != ELFCLASS64) {
+        ADD_FAILURE() << strPath << " is no readable 64-bit ELF file";
         return names;
     }
     for (size_t i = 0; i < ehdr.e_shnum; ++i) {
@@ -147,17 +139,11 @@ T* Query(IUnknown* p, REFIID riid)
     return static_cast<T*>(pv);
 }
 
-class CTestBstr {
-public:
-    explicit CTestBstr(const char* pszUtf8) : m_bs(SysAllocString(Wide(pszUtf8).c_str())) {}
-    ~CTestBstr() { SysFreeString(m_bs); }
-    CTestBstr(const CTestBstr&) = delete;
-    CTestBstr& operator=(const CTestBstr&) = delete;
-    operator BSTR() const { return m_bs; }
-
-private:
-    BSTR m_bs;
-};
+// A BSTR, freed at the end of the full expression that makes it.
+std::unique_ptr<OLECHAR, void (*)(BSTR)> Bstr(const char* pszUtf8)
+{
+    return {SysAllocString(Wide(pszUtf8).c_str()), &SysFreeString};
+}
 
 // A controlling object for aggregation: the inner object's interfaces must send
 // their IUnknown calls here. Never freed by Release; the test owns it.
@@ -171,11 +157,8 @@ public:
             AddRef();
             return S_OK;
         }
-        if (m_pInner == nullptr) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        return m_pInner->QueryInterface(riid, ppv);
+        *ppv = nullptr;
+        return m_pInner == nullptr ? E_NOINTERFACE : m_pInner->QueryInterface(riid, ppv);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++m_cRef; }
     ULONG STDMETHODCALLTYPE Release() override { return --m_cRef; }
@@ -192,15 +175,12 @@ public:
 
 TEST(ModuleExportsTest, OnlyTheFourEntryPointsAreVisible)
 {
-    ASSERT_NE(nullptr, Module().hModule);
-    EXPECT_NE(nullptr, Module().pfnCanUnloadNow);
-    EXPECT_NE(nullptr, Module().pfnGetClassObject);
-    EXPECT_NE(nullptr, Module().pfnRegisterServer);
-    EXPECT_NE(nullptr, Module().pfnUnregisterServer);
-
-    EXPECT_EQ((std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
-                                      "DllUnregisterServer"}),
-              ExportedSymbols(CALSTORE_MODULE_FILE));
+    ASSERT_NE(nullptr, Module().hModule) << ::dlerror();
+    EXPECT_TRUE(Module().pfnCanUnloadNow != nullptr && Module().pfnGetClassObject != nullptr &&
+                Module().pfnRegisterServer != nullptr && Module().pfnUnregisterServer != nullptr);
+    EXPECT_EQ(
+        (std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer", "DllUnregisterServer"}),
+        ExportedSymbols(CALSTORE_MODULE_FILE));
     // Names that the module defines but keeps to itself.
     for (const char* pszName : {"_ZN15CVxCalStoreData14CreateInstanceEP8IUnknownRK4GUIDPPv",
                                 "_ZN16CVxCalStoreMedia4OpenEjPKDsi", "_ZN14CBrellinModule8InstanceEv", "DllMain"}) {
@@ -211,28 +191,26 @@ TEST(ModuleExportsTest, OnlyTheFourEntryPointsAreVisible)
 TEST(ModuleFactoryTest, ClassObjectIsCachedAndOnlyForTheOneClass)
 {
     ASSERT_NE(nullptr, Module().pfnGetClassObject);
-    void* pv = s_pGarbage;
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, Module().pfnGetClassObject(IID_IVxCalStoreData, IID_IClassFactory, &pv));
-    EXPECT_EQ(nullptr, pv);
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, Refusal([](void** ppv) {
+                  return Module().pfnGetClassObject(IID_IVxCalStoreData, IID_IClassFactory, ppv);
+              }));
     EXPECT_EQ(E_POINTER, Module().pfnGetClassObject(CLSID_VxCalStoreData, IID_IClassFactory, nullptr));
 
-    IClassFactory* pFirst = GetFactory();
-    IClassFactory* pSecond = GetFactory();
-    ASSERT_NE(nullptr, pFirst);
-    EXPECT_EQ(pFirst, pSecond);
+    IClassFactory* pFactory = GetFactory();
+    ASSERT_NE(nullptr, pFactory);
+    EXPECT_EQ(pFactory, GetFactory());
     IUnknown* pUnknown = nullptr;
-    EXPECT_EQ(S_OK, Module().pfnGetClassObject(CLSID_VxCalStoreData, IID_IUnknown, reinterpret_cast<void**>(&pUnknown)));
-    EXPECT_EQ(static_cast<IUnknown*>(pFirst), pUnknown);
-    pv = s_pGarbage;
-    EXPECT_EQ(E_NOINTERFACE, pFirst->QueryInterface(IID_IDispatch, &pv));
-    EXPECT_EQ(nullptr, pv);
-    pUnknown->Release();
-    pSecond->Release();
-    pFirst->Release();
+    EXPECT_EQ(S_OK,
+              Module().pfnGetClassObject(CLSID_VxCalStoreData, IID_IUnknown, reinterpret_cast<void**>(&pUnknown)));
+    EXPECT_EQ(static_cast<IUnknown*>(pFactory), pUnknown);
+    EXPECT_EQ(E_NOINTERFACE, Refusal([&](void** ppv) { return pFactory->QueryInterface(IID_IDispatch, ppv); }));
+    for (int i = 0; i < 3; ++i) {
+        pFactory->Release();
+    }
     // The factory's own references never hold the module.
     EXPECT_EQ(S_OK, ModuleCanUnloadNow());
-    EXPECT_EQ(pFirst, GetFactory());
-    pFirst->Release();
+    EXPECT_EQ(pFactory, GetFactory());
+    pFactory->Release();
 }
 
 TEST(ModuleFactoryTest, CreateInstanceRefusesWhatItCannotMake)
@@ -241,12 +219,10 @@ TEST(ModuleFactoryTest, CreateInstanceRefusesWhatItCannotMake)
     ASSERT_NE(nullptr, pFactory);
     COuterObject outer;
     EXPECT_EQ(E_POINTER, pFactory->CreateInstance(nullptr, IID_IVxCalStoreData, nullptr));
-    void* pv = s_pGarbage;
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, pFactory->CreateInstance(&outer, IID_IVxCalStoreData, &pv));
-    EXPECT_EQ(nullptr, pv);
-    pv = s_pGarbage;
-    EXPECT_EQ(E_NOINTERFACE, pFactory->CreateInstance(nullptr, IID_IClassFactory, &pv));
-    EXPECT_EQ(nullptr, pv);
+    EXPECT_EQ(CLASS_E_NOAGGREGATION,
+              Refusal([&](void** ppv) { return pFactory->CreateInstance(&outer, IID_IVxCalStoreData, ppv); }));
+    EXPECT_EQ(E_NOINTERFACE,
+              Refusal([&](void** ppv) { return pFactory->CreateInstance(nullptr, IID_IClassFactory, ppv); }));
     EXPECT_EQ(1u, outer.m_cRef);
     EXPECT_EQ(0, outer.m_nQueries);
     // The object made for a refused interface is gone again.
@@ -256,12 +232,9 @@ TEST(ModuleFactoryTest, CreateInstanceRefusesWhatItCannotMake)
 
 TEST(ModuleFactoryTest, AggregatedObjectDelegatesToItsOuterObject)
 {
-    IClassFactory* pFactory = GetFactory();
-    ASSERT_NE(nullptr, pFactory);
     COuterObject outer;
     IUnknown* pInner = nullptr;
-    ASSERT_EQ(S_OK, pFactory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&pInner)));
-    pFactory->Release();
+    ASSERT_EQ(S_OK, CreateStoreObject(&outer, IID_IUnknown, reinterpret_cast<void**>(&pInner)));
     outer.m_pInner = pInner;
     EXPECT_EQ(1u, outer.m_cRef) << "making the inner object holds no reference on the outer one";
     EXPECT_EQ(S_FALSE, ModuleCanUnloadNow());
@@ -282,9 +255,9 @@ TEST(ModuleFactoryTest, AggregatedObjectDelegatesToItsOuterObject)
     IUnknown* pIdentity = Query<IUnknown>(pConfig, IID_IUnknown);
     EXPECT_EQ(static_cast<IUnknown*>(&outer), pIdentity);
     EXPECT_EQ(2, outer.m_nQueries);
-    pIdentity->Release();
-    pConfig->Release();
-    pData->Release();
+    for (IUnknown* p : std::initializer_list<IUnknown*>{pIdentity, pConfig, pData}) {
+        p->Release();
+    }
     EXPECT_EQ(1u, outer.m_cRef);
 
     // The inner object lives by its own count and goes with the inner IUnknown.
@@ -311,39 +284,37 @@ TEST(ModuleFactoryTest, QueryInterfaceAnswersEachInterfaceOfTheObject)
         pIdentity->Release();
     }
     for (const IID& iid : {IID_IClassFactory, IID_ITypeInfo, IID_IErrorInfo, IID_ICalendarKernel, IID_NULL}) {
-        void* pv = s_pGarbage;
-        EXPECT_EQ(E_NOINTERFACE, pConfig->QueryInterface(iid, &pv));
-        EXPECT_EQ(nullptr, pv);
+        EXPECT_EQ(E_NOINTERFACE, Refusal([&](void** ppv) { return pConfig->QueryInterface(iid, ppv); }));
     }
     EXPECT_EQ(E_POINTER, pData->QueryInterface(IID_IUnknown, nullptr));
 
-    ITypeInfo* pInfo = reinterpret_cast<ITypeInfo*>(s_pGarbage);
-    EXPECT_EQ(TYPE_E_CANTLOADLIBRARY, pClassInfo->GetClassInfo(&pInfo));  // no type library off Windows
-    EXPECT_EQ(nullptr, pInfo);
+    // No type library off Windows.
+    EXPECT_EQ(TYPE_E_CANTLOADLIBRARY,
+              Refusal([&](void** ppv) { return pClassInfo->GetClassInfo(reinterpret_cast<ITypeInfo**>(ppv)); }));
     EXPECT_EQ(E_POINTER, pClassInfo->GetClassInfo(nullptr));
 
     for (IUnknown* p : std::initializer_list<IUnknown*>{pData, pDispatch, pConfig, pSequence, pClassInfo}) {
         p->Release();
     }
-    EXPECT_EQ(2u, pUnknown->AddRef());
-    EXPECT_EQ(1u, pUnknown->Release());
-    EXPECT_EQ(0u, pUnknown->Release());
+    EXPECT_EQ(0u, pUnknown->Release()) << "every interface gave its reference back";
     EXPECT_EQ(S_OK, ModuleCanUnloadNow());
 }
 
 TEST(ModuleFactoryTest, CanUnloadNowFollowsObjectsAndServerLocks)
 {
     EXPECT_EQ(S_OK, ModuleCanUnloadNow());
-    IUnknown* pFirst = nullptr;
-    IUnknown* pSecond = nullptr;
-    ASSERT_EQ(S_OK, CreateStoreObject(nullptr, IID_IUnknown, reinterpret_cast<void**>(&pFirst)));
-    ASSERT_EQ(S_OK, CreateStoreObject(nullptr, IID_IUnknown, reinterpret_cast<void**>(&pSecond)));
-    EXPECT_EQ(S_FALSE, ModuleCanUnloadNow());
-    pFirst->Release();
-    EXPECT_EQ(S_FALSE, ModuleCanUnloadNow());
-    pSecond->Release();
+    IUnknown* pObjects[2] = {};
+    for (IUnknown*& p : pObjects) {
+        ASSERT_EQ(S_OK, CreateStoreObject(nullptr, IID_IUnknown, reinterpret_cast<void**>(&p)));
+        EXPECT_EQ(S_FALSE, ModuleCanUnloadNow());
+    }
+    for (IUnknown* p : pObjects) {
+        EXPECT_EQ(S_FALSE, ModuleCanUnloadNow());
+        p->Release();
+    }
     EXPECT_EQ(S_OK, ModuleCanUnloadNow());
 
+    // Locks count, and hold the module without a reference on the factory.
     IClassFactory* pFactory = GetFactory();
     ASSERT_NE(nullptr, pFactory);
     EXPECT_EQ(S_OK, pFactory->LockServer(TRUE));
@@ -351,10 +322,10 @@ TEST(ModuleFactoryTest, CanUnloadNowFollowsObjectsAndServerLocks)
     pFactory->Release();
     EXPECT_EQ(S_FALSE, ModuleCanUnloadNow());
     pFactory = GetFactory();
-    EXPECT_EQ(S_OK, pFactory->LockServer(FALSE));
-    EXPECT_EQ(S_FALSE, ModuleCanUnloadNow());
-    EXPECT_EQ(S_OK, pFactory->LockServer(FALSE));
-    EXPECT_EQ(S_OK, ModuleCanUnloadNow());
+    for (HRESULT hrAfter : {S_FALSE, S_OK}) {
+        EXPECT_EQ(S_OK, pFactory->LockServer(FALSE));
+        EXPECT_EQ(hrAfter, ModuleCanUnloadNow());
+    }
     pFactory->Release();
 }
 
@@ -435,7 +406,7 @@ TEST_F(ModuleSessionTest, StartWriteReadAndStopThroughTheModule)
     EXPECT_EQ(S_OK, pData->AddCalEvent(EventItem(8, 3, "").Unknown()));
 
     VARIANT_BOOL bExist = 7;
-    EXPECT_EQ(S_OK, pData->IsOutlookIDExist(CTestBstr("OL-1"), &bExist));
+    EXPECT_EQ(S_OK, pData->IsOutlookIDExist(Bstr("OL-1").get(), &bExist));
     EXPECT_EQ(VARIANT_TRUE, bExist);
     EXPECT_EQ(S_OK, pData->GetAllCalEvent(7, m_eventVisitor.Unknown()));
     std::vector<LONG> evtIds;
@@ -444,9 +415,9 @@ TEST_F(ModuleSessionTest, StartWriteReadAndStopThroughTheModule)
     }
     EXPECT_EQ((std::vector<LONG>{1, 2}), evtIds);
 
-    EXPECT_EQ(S_OK, pConfig->AddString(CTestBstr("View"), CTestBstr("Mode"), CTestBstr("week"), 0));
+    EXPECT_EQ(S_OK, pConfig->AddString(Bstr("View").get(), Bstr("Mode").get(), Bstr("week").get(), 0));
     BSTR bsValue = nullptr;
-    EXPECT_EQ(S_OK, pConfig->GetString(CTestBstr("View"), CTestBstr("Mode"), &bsValue));
+    EXPECT_EQ(S_OK, pConfig->GetString(Bstr("View").get(), Bstr("Mode").get(), &bsValue));
     EXPECT_EQ("week", Narrow(bsValue));
     SysFreeString(bsValue);
 
@@ -519,9 +490,7 @@ protected:
     void SetUp() override
     {
         ASSERT_NE(nullptr, Module().pfnRegisterServer);
-        m_strSavedRegistry = std::getenv("CALSTORE_REGISTRY") != nullptr ? std::getenv("CALSTORE_REGISTRY") : "";
         ::setenv("CALSTORE_REGISTRY", RegistryPath().c_str(), 1);
-        m_lcidSaved = GetThreadLocale();
     }
 
     void TearDown() override
@@ -532,19 +501,23 @@ protected:
 
     std::string RegistryPath() const { return m_dir.Join("registry.reg"); }
 
-    CRegistryText Registry() const
+    std::string RegistryText() const
     {
         std::string strText;
+        ReadFile(RegistryPath(), strText);
+        return strText;
+    }
+    CRegistryText Registry() const
+    {
         CRegistryText keys;
-        if (ReadFile(RegistryPath(), strText)) {
-            EXPECT_TRUE(ParseRegistryText(strText, keys)) << strText;
-        }
+        EXPECT_TRUE(ParseRegistryText(RegistryText(), keys)) << RegistryText();
         return keys;
     }
 
     CTempDir m_dir;
-    std::string m_strSavedRegistry;
-    LCID m_lcidSaved = 0;
+    const std::string m_strSavedRegistry =
+        std::getenv("CALSTORE_REGISTRY") != nullptr ? std::getenv("CALSTORE_REGISTRY") : "";
+    const LCID m_lcidSaved = GetThreadLocale();
 };
 
 const char s_szClsid[] = "{32BFB315-E3F6-4440-BAF1-4389487CB5E8}";
@@ -562,6 +535,8 @@ TEST_F(ModuleRegistrationTest, RegisterWritesExactlyTheClassEntries)
     const std::string strRoot = "HKEY_CLASSES_ROOT\\";
     const std::string strClassKey = strRoot + "CLSID\\" + s_szClsid;
     const std::string strFriendly = "CVxCalStoreData Object";
+    char szModule[PATH_MAX];
+    ASSERT_NE(nullptr, ::realpath(CALSTORE_MODULE_FILE, szModule));
     const CRegistryText expected = {
         {strRoot + "AppID", {}},
         {strRoot + "AppID\\" + s_szAppID, {{"@", "Brellin"}}},
@@ -576,7 +551,7 @@ TEST_F(ModuleRegistrationTest, RegisterWritesExactlyTheClassEntries)
         {strClassKey + "\\ProgID", {{"@", "Brellin.VxCalStoreData.1"}}},
         {strClassKey + "\\VersionIndependentProgID", {{"@", "Brellin.VxCalStoreData"}}},
         {strClassKey + "\\Programmable", {}},
-        {strClassKey + "\\InprocServer32", {{"@", ModuleRealPath()}, {"ThreadingModel", "apartment"}}},
+        {strClassKey + "\\InprocServer32", {{"@", szModule}, {"ThreadingModel", "apartment"}}},
         {strClassKey + "\\TypeLib", {{"@", s_szAppID}}},
     };
     EXPECT_EQ(expected, Registry());
@@ -588,12 +563,9 @@ TEST_F(ModuleRegistrationTest, RegisterWritesExactlyTheClassEntries)
     }
 
     // Registering again changes nothing.
-    std::string strFirst;
-    std::string strSecond;
-    ASSERT_TRUE(ReadFile(RegistryPath(), strFirst));
+    const std::string strFirst = RegistryText();
     EXPECT_EQ(S_OK, Module().pfnRegisterServer());
-    ASSERT_TRUE(ReadFile(RegistryPath(), strSecond));
-    EXPECT_EQ(strFirst, strSecond);
+    EXPECT_EQ(strFirst, RegistryText());
 }
 
 TEST_F(ModuleRegistrationTest, RegisteredClassIsCreatedByCoCreateInstance)
@@ -605,17 +577,17 @@ TEST_F(ModuleRegistrationTest, RegisteredClassIsCreatedByCoCreateInstance)
     ASSERT_NE(nullptr, pData);
     // The same module instance: its object holds our handle's lock count too.
     EXPECT_EQ(S_FALSE, ModuleCanUnloadNow());
-    EXPECT_EQ(S_OK, pData->GetAllCalendarEx(CTestBstr("ICalendar"), nullptr, nullptr));
-    EXPECT_EQ(E_FAIL, pData->GetAllCalendarEx(CTestBstr("LumoCalendar"), nullptr, nullptr));  // not started
+    EXPECT_EQ(S_OK, pData->GetAllCalendarEx(Bstr("ICalendar").get(), nullptr, nullptr));
+    EXPECT_EQ(E_FAIL, pData->GetAllCalendarEx(Bstr("LumoCalendar").get(), nullptr, nullptr));  // not started
     auto* pSeq = Query<IExtendKernalSequence>(pData, IID_IExtendKernalSequence);
     EXPECT_EQ(E_POINTER, pSeq->StopSequence());
     pSeq->Release();
     EXPECT_EQ(0u, pData->Release());
     EXPECT_EQ(S_OK, ModuleCanUnloadNow());
 
-    void* pv = s_pGarbage;
-    EXPECT_EQ(E_NOINTERFACE, CoCreateInstance(CLSID_VxCalStoreData, nullptr, CLSCTX_INPROC_SERVER, IID_ITypeInfo, &pv));
-    EXPECT_EQ(nullptr, pv);
+    EXPECT_EQ(E_NOINTERFACE, Refusal([](void** ppv) {
+                  return CoCreateInstance(CLSID_VxCalStoreData, nullptr, CLSCTX_INPROC_SERVER, IID_ITypeInfo, ppv);
+              }));
     EXPECT_EQ(S_OK, ModuleCanUnloadNow());
 }
 
@@ -633,10 +605,10 @@ TEST_F(ModuleRegistrationTest, UnregisterLeavesOnlyTheRootKeys)
 
     CLSID clsid{};
     EXPECT_TRUE(FAILED(CLSIDFromProgID(WTEXT("Brellin.VxCalStoreData"), &clsid)));
-    void* pv = s_pGarbage;
-    EXPECT_EQ(REGDB_E_CLASSNOTREG,
-              CoCreateInstance(CLSID_VxCalStoreData, nullptr, CLSCTX_INPROC_SERVER, IID_IVxCalStoreData, &pv));
-    EXPECT_EQ(nullptr, pv);
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, Refusal([](void** ppv) {
+                  return CoCreateInstance(CLSID_VxCalStoreData, nullptr, CLSCTX_INPROC_SERVER, IID_IVxCalStoreData,
+                                          ppv);
+              }));
 
     // Unregistering what is not registered is no error.
     EXPECT_EQ(S_OK, Module().pfnUnregisterServer());
@@ -650,7 +622,5 @@ TEST_F(ModuleRegistrationTest, RegistrationIntoABrokenRegistryFailsAndKeepsIt)
     SetThreadLocale(s_lcidGerman);
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BADDB), Module().pfnRegisterServer());
     EXPECT_EQ(s_lcidGerman, GetThreadLocale());
-    std::string strAfter;
-    ASSERT_TRUE(ReadFile(RegistryPath(), strAfter));
-    EXPECT_EQ(strBroken, strAfter);
+    EXPECT_EQ(strBroken, RegistryText());
 }
