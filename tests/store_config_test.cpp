@@ -5,7 +5,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "FakeHost.h"
 #include "TestSupport.h"
@@ -13,6 +17,7 @@
 
 using namespace fakehost;
 using namespace testing_support;
+using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
@@ -20,29 +25,15 @@ namespace {
 
 const ULONG s_dwUntouched = 0xDEADBEEF;
 
-// A BSTR for the length of one call; the text may hold any UTF-16 units.
-class CTestBstr {
-public:
-    explicit CTestBstr(const WString& str) : m_bs(SysAllocStringLen(str.data(), UINT(str.size()))) {}
-    ~CTestBstr() { SysFreeString(m_bs); }
-    CTestBstr(const CTestBstr&) = delete;
-    CTestBstr& operator=(const CTestBstr&) = delete;
-    operator BSTR() const { return m_bs; }
-
-private:
-    BSTR m_bs;
+// A text argument: UTF-8 in the source, any UTF-16 units, or a null BSTR.
+struct CText {
+    CText(const char* pszUtf8) : str(Wide(pszUtf8)) {}
+    CText(const std::string& strUtf8) : str(Wide(strUtf8)) {}
+    CText(WString strUnits) : str(std::move(strUnits)) {}
+    CText(std::nullptr_t) : bNull(true) {}
+    WString str;
+    bool bNull = false;
 };
-
-struct CRead {
-    HRESULT hr;
-    bool bNull;  // the out BSTR came back null
-    WString value;
-};
-
-WString WithLoneSurrogate(const WString& str)
-{
-    return str + WCHAR(0xD800);
-}
 
 class StoreConfigTest : public ::testing::Test {
 protected:
@@ -74,57 +65,73 @@ protected:
         host.ClearLogs();
     }
 
-    HRESULT Add(const WString& strNs, const WString& strItem, const WString& strValue)
+    // Gives the store the host's kernel without the start step; that path makes no
+    // account directory of its own, so the test makes strDir when it names one.
+    void InitializeWithoutStart(CFakeHost& host, const std::string& strDir = "")
     {
-        return m_pConfig->AddString(CTestBstr(strNs), CTestBstr(strItem), CTestBstr(strValue), 0);
+        ASSERT_EQ(S_OK, m_pData->Initialize(nullptr, host.kernel.As<IDispatch>()));
+        host.ClearLogs();
+        if (!strDir.empty()) {
+            MakeDirs(m_dir.Join(strDir));
+        }
     }
 
-    HRESULT AddNumber(const WString& strNs, const WString& strItem, ULONG dwValue)
+    // What a read that failed cleanly gives: the out BSTR cleared, the out number untouched.
+    static std::string Failed(HRESULT hr) { return "failed " + std::to_string(hr); }
+    static WString WithLoneSurrogate(const char* pszUtf8) { return Wide(pszUtf8) + WCHAR(0xD800); }
+
+    // A BSTR that lives until the end of the test.
+    BSTR Bstr(const CText& text)
     {
-        return m_pConfig->AddDWord(CTestBstr(strNs), CTestBstr(strItem), dwValue, 1);
+        BSTR bs = text.bNull ? nullptr : SysAllocStringLen(text.str.data(), UINT(text.str.size()));
+        return m_bstrs.emplace_back(bs, &SysFreeString).get();
     }
 
-    HRESULT Delete(const WString& strNs, const WString& strItem)
+    HRESULT Add(const CText& ns, const CText& item, const CText& value)
     {
-        return m_pConfig->DeleteConfigItem(CTestBstr(strNs), CTestBstr(strItem));
+        return m_pConfig->AddString(Bstr(ns), Bstr(item), Bstr(value), 0);
     }
-
-    // The out BSTR starts as a live string, so that a failure has to clear it.
-    CRead Get(const WString& strNs, const WString& strItem)
+    HRESULT AddNumber(const CText& ns, const CText& item, ULONG dwValue)
     {
-        const BSTR bsBefore = SysAllocString(WTEXT("before"));
+        return m_pConfig->AddDWord(Bstr(ns), Bstr(item), dwValue, 1);
+    }
+    HRESULT Delete(const CText& ns, const CText& item) { return m_pConfig->DeleteConfigItem(Bstr(ns), Bstr(item)); }
+
+    // The value read, or how the read failed. The out BSTR starts as a live string,
+    // so that a failure has to clear it.
+    std::string Read(const CText& ns, const CText& item)
+    {
+        const BSTR bsBefore = Bstr("before");
         BSTR bs = bsBefore;
-        CRead read{m_pConfig->GetString(CTestBstr(strNs), CTestBstr(strItem), &bs), bs == nullptr, WString()};
-        if (bs != nullptr) {
-            read.value.assign(bs, SysStringLen(bs));
-        }
+        const HRESULT hr = m_pConfig->GetString(Bstr(ns), Bstr(item), &bs);
         if (bs != bsBefore) {
-            SysFreeString(bs);
+            m_bstrs.emplace_back(bs, &SysFreeString);
         }
-        SysFreeString(bsBefore);
-        return read;
+        return FAILED(hr)      ? Failed(hr) + (bs == nullptr ? "" : ", the out not cleared")
+               : bs == nullptr ? "<null>"
+                               : Narrow(WString(bs, SysStringLen(bs)));
     }
-
-    HRESULT GetNumber(const WString& strNs, const WString& strItem, ULONG& dwValue)
+    std::string ReadNumber(const CText& ns, const CText& item)
     {
-        dwValue = s_dwUntouched;
-        return m_pConfig->GetDWord(CTestBstr(strNs), CTestBstr(strItem), &dwValue);
+        ULONG dwValue = s_dwUntouched;
+        const HRESULT hr = m_pConfig->GetDWord(Bstr(ns), Bstr(item), &dwValue);
+        return FAILED(hr) ? Failed(hr) + (dwValue == s_dwUntouched ? "" : ", the out written")
+                          : std::to_string(dwValue);
     }
 
     std::string IniPath(const std::string& strAccount) { return m_dir.Join(strAccount + "/CalendarConfig.ini"); }
-
     std::string Bytes(const std::string& strAccount = "123")
     {
         std::string strContent;
         return ReadFile(IniPath(strAccount), strContent) ? strContent : "<no file>";
     }
-
     DWORD AccountNumber() { return static_cast<CVxCalStoreData*>(m_pData)->AccountNumber(); }
 
     CTempDir m_dir;
     CScopedRoot m_root{m_dir.Path()};
     CFakeHost m_host{123};
     CFakeHost m_other{0, 789};
+    std::vector<std::unique_ptr<OLECHAR, decltype(&SysFreeString)>> m_bstrs;
     IVxCalStoreData* m_pData = nullptr;
     IVxCalStoreConfig* m_pConfig = nullptr;
     IExtendKernalSequence* m_pSeq = nullptr;
@@ -146,234 +153,156 @@ protected:
 TEST_F(StoreConfigStartedTest, TheFirstWriteAppendsTheSectionAndTheKey)
 {
     EXPECT_FALSE(FileExists(IniPath("123"))) << "the start step makes no settings file";
-    EXPECT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("item"), WTEXT("value")));
+    EXPECT_EQ(E_FAIL, m_pConfig->InitializeConfig(77)) << "the account is settled";
+    EXPECT_EQ(S_OK, Add("NS", "item", "value"));
     EXPECT_EQ(" [NS]\r\n item=value\r\n", Bytes());
     // Written beside and renamed over: nothing else is left in the directory.
     EXPECT_THAT(ListDir(m_dir.Join("123")), UnorderedElementsAre("CalData.db", "CalendarConfig.ini"));
+    EXPECT_FALSE(FileExists(m_dir.Join("77")));
     EXPECT_THAT(m_host.account.Slots(), IsEmpty()) << "the account was settled by the start step";
 }
 
-TEST_F(StoreConfigStartedTest, ANewItemGoesDirectlyUnderItsSectionLine)
+TEST_F(StoreConfigStartedTest, ANewItemGoesDirectlyUnderItsSectionLineAndNamesAreCaseSensitive)
 {
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("first"), WTEXT("1")));
-    ASSERT_EQ(S_OK, Add(WTEXT("Other"), WTEXT("x"), WTEXT("y")));
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("second"), WTEXT("2")));
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("first"), WTEXT("one")));
-    EXPECT_EQ(" [NS]\r\n second=2\r\n first=one\r\n [Other]\r\n x=y\r\n", Bytes());
-    EXPECT_EQ(WTEXT("one"), Get(WTEXT("NS"), WTEXT("first")).value);
+    ASSERT_EQ(S_OK, Add("NS", "first", "1"));
+    ASSERT_EQ(S_OK, Add("Other", "x", "[y]"));  // still a key after the writes that follow
+    ASSERT_EQ(S_OK, Add("NS", "second", "2"));
+    ASSERT_EQ(S_OK, Add("NS", "first", "one"));
+    ASSERT_EQ(S_OK, Add("ns", "First", "lower"));
+    EXPECT_EQ(" [NS]\r\n second=2\r\n first=one\r\n [Other]\r\n x=[y]\r\n [ns]\r\n First=lower\r\n", Bytes());
+    EXPECT_EQ("one", Read("NS", "first"));
+    EXPECT_EQ("[y]", Read("Other", "x"));
+    EXPECT_EQ("lower", Read("ns", "First"));
+    EXPECT_EQ(Failed(E_FAIL), Read("NS", "First"));
+    EXPECT_EQ(Failed(E_FAIL), Read("ns", "first"));
 }
 
 TEST_F(StoreConfigStartedTest, StringsReadBackUnchanged)
 {
-    const WString texts[] = {
-        WTEXT("plain"),
-        WTEXT("caf\u00e9 \u65e5\u5386 \U0001F4C5"),
-        WTEXT("it's O'Brien's"),
-        WTEXT("a = b = c"),
-        WTEXT("[x]"),
-        WTEXT("a[b]c"),
-    };
-    for (size_t i = 0; i < sizeof(texts) / sizeof(texts[0]); ++i) {
-        SCOPED_TRACE(i);
-        const WString strItem = WTEXT("item") + WString(1, WCHAR('0' + i));
-        ASSERT_EQ(S_OK, Add(WTEXT("NS"), strItem, texts[i]));
-        const CRead read = Get(WTEXT("NS"), strItem);
-        EXPECT_EQ(S_OK, read.hr);
-        EXPECT_EQ(texts[i], read.value);
+    const std::string texts[] = {"plain", "caf\u00e9 \u65e5\u5386 \U0001F4C5", "it's O'Brien's", "a = b = c", "[x]",
+                                 "a[b]c"};
+    for (size_t i = 0; i < std::size(texts); ++i) {
+        ASSERT_EQ(S_OK, Add("NS", "item" + std::to_string(i), texts[i]));
     }
     // Each later write loaded and rewrote the earlier values; they all survived it.
-    for (size_t i = 0; i < sizeof(texts) / sizeof(texts[0]); ++i) {
-        EXPECT_EQ(texts[i], Get(WTEXT("NS"), WTEXT("item") + WString(1, WCHAR('0' + i))).value) << i;
+    for (size_t i = 0; i < std::size(texts); ++i) {
+        EXPECT_EQ(texts[i], Read("NS", "item" + std::to_string(i))) << i;
     }
     // Non-ASCII names too; the file holds UTF-8.
-    const WString strNs = WTEXT("\u8bbe\u7f6e"), strItem = WTEXT("cl\u00e9");
-    ASSERT_EQ(S_OK, Add(strNs, strItem, WTEXT("\u00fc")));
-    EXPECT_EQ(WTEXT("\u00fc"), Get(strNs, strItem).value);
-    EXPECT_NE(std::string::npos, Bytes().find(" [" + Narrow(strNs) + "]\r\n " + Narrow(strItem) + "=\xc3\xbc\r\n"));
+    ASSERT_EQ(S_OK, Add("\u8bbe\u7f6e", "cl\u00e9", "\u00fc"));
+    EXPECT_EQ("\u00fc", Read("\u8bbe\u7f6e", "cl\u00e9"));
+    EXPECT_NE(std::string::npos, Bytes().find(" [\u8bbe\u7f6e]\r\n cl\u00e9=\xc3\xbc\r\n"));
 }
 
-TEST_F(StoreConfigStartedTest, AValueWithABracketIsStillAKeyAfterTheNextWrite)
+TEST_F(StoreConfigStartedTest, NumbersAreStoredAsSignedDecimalsAndOtherTextReadsAsItsLeadingNumber)
 {
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("k"), WTEXT("[x]")));
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("k2"), WTEXT("v")));
-    EXPECT_EQ(" [NS]\r\n k2=v\r\n k=[x]\r\n", Bytes());
-    EXPECT_EQ(WTEXT("[x]"), Get(WTEXT("NS"), WTEXT("k")).value);
-    EXPECT_EQ(WTEXT("v"), Get(WTEXT("NS"), WTEXT("k2")).value);
-}
-
-TEST_F(StoreConfigStartedTest, NamesAreCaseSensitive)
-{
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("Item"), WTEXT("upper")));
-    ASSERT_EQ(S_OK, Add(WTEXT("ns"), WTEXT("Item"), WTEXT("lower")));
-    EXPECT_EQ(WTEXT("upper"), Get(WTEXT("NS"), WTEXT("Item")).value);
-    EXPECT_EQ(WTEXT("lower"), Get(WTEXT("ns"), WTEXT("Item")).value);
-    EXPECT_EQ(E_FAIL, Get(WTEXT("NS"), WTEXT("item")).hr);
-}
-
-TEST_F(StoreConfigStartedTest, NumbersAreStoredAsSignedDecimals)
-{
-    const struct {
-        ULONG dwValue;
-        const char* pszText;
-    } cases[] = {{0, "0"}, {42, "42"}, {2147483647u, "2147483647"}, {2147483648u, "-2147483648"}, {4294967295u, "-1"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.pszText);
-        ASSERT_EQ(S_OK, AddNumber(WTEXT("Numbers"), WTEXT("n"), c.dwValue));
-        EXPECT_EQ(std::string(" [Numbers]\r\n n=") + c.pszText + "\r\n", Bytes());
-        ULONG dwValue = 0;
-        EXPECT_EQ(S_OK, GetNumber(WTEXT("Numbers"), WTEXT("n"), dwValue));
-        EXPECT_EQ(c.dwValue, dwValue);
-        EXPECT_EQ(Wide(c.pszText), Get(WTEXT("Numbers"), WTEXT("n")).value);
+    const std::pair<ULONG, std::string> cases[] = {
+        {0, "0"}, {42, "42"}, {2147483647u, "2147483647"}, {2147483648u, "-2147483648"}, {4294967295u, "-1"}};
+    for (const auto& [dwValue, strText] : cases) {
+        SCOPED_TRACE(strText);
+        ASSERT_EQ(S_OK, AddNumber("Numbers", "n", dwValue));
+        EXPECT_EQ(" [Numbers]\r\n n=" + strText + "\r\n", Bytes());
+        EXPECT_EQ(std::to_string(dwValue), ReadNumber("Numbers", "n"));
+        EXPECT_EQ(strText, Read("Numbers", "n"));
+    }
+    // Text that is no number reads as 0 or its leading number, clamped.
+    const std::pair<const char*, ULONG> texts[] = {
+        {"abc", 0}, {"-", 0}, {"  42abc", 42}, {"+7", 7}, {"99999999999", 0x7FFFFFFFu}, {"-99999999999", 0x80000000u}};
+    for (const auto& [pszText, dwExpected] : texts) {
+        SCOPED_TRACE(pszText);
+        ASSERT_EQ(S_OK, Add("NS", "n", pszText));
+        EXPECT_EQ(std::to_string(dwExpected), ReadNumber("NS", "n"));
     }
 }
 
-TEST_F(StoreConfigStartedTest, TextThatIsNoNumberReadsAsZeroOrItsLeadingNumber)
+TEST_F(StoreConfigStartedTest, EmptyMissingAndDeletedItemsReadAsMissing)
 {
-    const struct {
-        const WCHAR* pszText;
-        ULONG dwExpected;
-    } cases[] = {{WTEXT("abc"), 0},
-                 {WTEXT("-"), 0},
-                 {WTEXT("  42abc"), 42},
-                 {WTEXT("+7"), 7},
-                 {WTEXT("99999999999"), 0x7FFFFFFFu},
-                 {WTEXT("-99999999999"), 0x80000000u}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(Narrow(c.pszText));
-        ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("n"), c.pszText));
-        ULONG dwValue = 0;
-        EXPECT_EQ(S_OK, GetNumber(WTEXT("NS"), WTEXT("n"), dwValue));
-        EXPECT_EQ(c.dwExpected, dwValue);
-    }
-}
-
-TEST_F(StoreConfigStartedTest, AnEmptyValueIsStoredButReadsAsMissing)
-{
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("empty"), WString()));
-    EXPECT_EQ(" [NS]\r\n empty=\r\n", Bytes());
-    const CRead read = Get(WTEXT("NS"), WTEXT("empty"));
-    EXPECT_EQ(E_FAIL, read.hr);
-    EXPECT_TRUE(read.bNull);
-    ULONG dwValue = 0;
-    EXPECT_EQ(E_FAIL, GetNumber(WTEXT("NS"), WTEXT("empty"), dwValue));
-    EXPECT_EQ(s_dwUntouched, dwValue);
-}
-
-TEST_F(StoreConfigStartedTest, MissingItemsAndNamespacesFail)
-{
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("here"), WTEXT("1")));
-    for (const WCHAR* pszNs : {WTEXT("NS"), WTEXT("Nowhere")}) {
-        SCOPED_TRACE(Narrow(pszNs));
-        const CRead read = Get(pszNs, WTEXT("gone"));
-        EXPECT_EQ(E_FAIL, read.hr);
-        EXPECT_TRUE(read.bNull);
-        ULONG dwValue = 0;
-        EXPECT_EQ(E_FAIL, GetNumber(pszNs, WTEXT("gone"), dwValue));
-        EXPECT_EQ(s_dwUntouched, dwValue);
-    }
-}
-
-TEST_F(StoreConfigStartedTest, ADeletedItemIsGoneAndASecondDeleteChangesNothing)
-{
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("keep"), WTEXT("1")));
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("drop"), WTEXT("2")));
-    EXPECT_EQ(S_OK, Delete(WTEXT("NS"), WTEXT("drop")));
+    ASSERT_EQ(S_OK, Add("NS", "empty", ""));
+    ASSERT_EQ(S_OK, Add("NS", "keep", "1"));
+    ASSERT_EQ(S_OK, Add("NS", "drop", "2"));
+    EXPECT_EQ(S_OK, Delete("NS", "drop"));
     const std::string strAfter = Bytes();
-    EXPECT_EQ(" [NS]\r\n keep=1\r\n", strAfter);
-    const CRead read = Get(WTEXT("NS"), WTEXT("drop"));
-    EXPECT_EQ(E_FAIL, read.hr);
-    EXPECT_TRUE(read.bNull);
-    EXPECT_EQ(WTEXT("1"), Get(WTEXT("NS"), WTEXT("keep")).value);
-
-    EXPECT_EQ(E_FAIL, Delete(WTEXT("NS"), WTEXT("drop")));
-    EXPECT_EQ(E_FAIL, Delete(WTEXT("Nowhere"), WTEXT("keep")));
+    EXPECT_EQ(" [NS]\r\n keep=1\r\n empty=\r\n", strAfter) << "an empty value is stored";
+    const std::pair<const char*, const char*> missing[] = {
+        {"NS", "empty"}, {"NS", "drop"}, {"NS", "gone"}, {"Nowhere", "gone"}};
+    for (const auto& [pszNs, pszItem] : missing) {
+        SCOPED_TRACE(std::string(pszNs) + "/" + pszItem);
+        EXPECT_EQ(Failed(E_FAIL), Read(pszNs, pszItem));
+        EXPECT_EQ(Failed(E_FAIL), ReadNumber(pszNs, pszItem));
+    }
+    EXPECT_EQ("1", Read("NS", "keep"));
+    // A second delete changes nothing.
+    EXPECT_EQ(E_FAIL, Delete("NS", "drop"));
+    EXPECT_EQ(E_FAIL, Delete("Nowhere", "keep"));
     EXPECT_EQ(strAfter, Bytes());
 }
 
-TEST_F(StoreConfigStartedTest, NullTextsCountAsEmpty)
+TEST_F(StoreConfigStartedTest, NullTextsCountAsEmptyButANullItemOrOutIsRefused)
 {
-    ASSERT_EQ(S_OK, m_pConfig->AddString(nullptr, CTestBstr(WTEXT("item")), CTestBstr(WTEXT("v")), 0));
+    ASSERT_EQ(S_OK, Add(nullptr, "item", "v"));
     EXPECT_EQ(" []\r\n item=v\r\n", Bytes());
-    EXPECT_EQ(WTEXT("v"), Get(WString(), WTEXT("item")).value);
-    BSTR bs = nullptr;
-    ASSERT_EQ(S_OK, m_pConfig->GetString(nullptr, CTestBstr(WTEXT("item")), &bs));
-    EXPECT_EQ(WTEXT("v"), WString(bs, SysStringLen(bs)));
-    SysFreeString(bs);
-    ASSERT_EQ(S_OK, m_pConfig->AddDWord(nullptr, CTestBstr(WTEXT("n")), 5, 0));
-    ULONG dwValue = 0;
-    EXPECT_EQ(S_OK, m_pConfig->GetDWord(nullptr, CTestBstr(WTEXT("n")), &dwValue));
-    EXPECT_EQ(5u, dwValue);
+    EXPECT_EQ("v", Read("", "item"));
+    EXPECT_EQ("v", Read(nullptr, "item"));
+    ASSERT_EQ(S_OK, m_pConfig->AddDWord(nullptr, Bstr("n"), 5, 0));
+    EXPECT_EQ("5", ReadNumber(nullptr, "n"));
 
     // A null value stores the key empty, which then reads as missing.
-    ASSERT_EQ(S_OK, m_pConfig->AddString(CTestBstr(WTEXT("NS")), CTestBstr(WTEXT("k")), nullptr, 0));
+    ASSERT_EQ(S_OK, Add("NS", "k", nullptr));
     EXPECT_EQ(" []\r\n n=5\r\n item=v\r\n [NS]\r\n k=\r\n", Bytes());
-    EXPECT_EQ(E_FAIL, Get(WTEXT("NS"), WTEXT("k")).hr);
+    EXPECT_EQ(Failed(E_FAIL), Read("NS", "k"));
 
-    EXPECT_EQ(S_OK, m_pConfig->DeleteConfigItem(nullptr, CTestBstr(WTEXT("item"))));
+    EXPECT_EQ(S_OK, Delete(nullptr, "item"));
     EXPECT_EQ(" []\r\n n=5\r\n [NS]\r\n k=\r\n", Bytes());
-}
 
-// An empty item would match the section line itself: a null item is refused, and
-// a delete with it must not take the section line away from the items below it.
-TEST_F(StoreConfigStartedTest, ANullItemIsRefusedAndLeavesTheNamespaceWhole)
-{
-    ASSERT_EQ(S_OK, Add(WTEXT("A"), WTEXT("a"), WTEXT("1")));
-    ASSERT_EQ(S_OK, Add(WTEXT("B"), WTEXT("b"), WTEXT("2")));
+    // An empty item would match the section line itself: a null item is refused, and
+    // a delete with it must not take the section line away from the items below it.
+    ASSERT_EQ(S_OK, Add("A", "a", "1"));
+    ASSERT_EQ(S_OK, Add("B", "b", "2"));
     const std::string strBefore = Bytes();
-    EXPECT_EQ(E_FAIL, m_pConfig->AddString(CTestBstr(WTEXT("B")), nullptr, CTestBstr(WTEXT("lost")), 0));
-    EXPECT_EQ(E_FAIL, m_pConfig->DeleteConfigItem(CTestBstr(WTEXT("B")), nullptr));
-    EXPECT_EQ(E_FAIL, Get(WTEXT("B"), WString()).hr);
+    EXPECT_EQ(E_FAIL, Add("B", nullptr, "lost"));
+    EXPECT_EQ(E_FAIL, Delete("B", nullptr));
+    EXPECT_EQ(Failed(E_FAIL), Read("B", ""));
     EXPECT_EQ(strBefore, Bytes());
-    EXPECT_EQ(WTEXT("2"), Get(WTEXT("B"), WTEXT("b")).value);
-    EXPECT_EQ(E_FAIL, Get(WTEXT("A"), WTEXT("b")).hr);
-}
+    EXPECT_EQ("2", Read("B", "b"));
+    EXPECT_EQ(Failed(E_FAIL), Read("A", "b"));
 
-TEST_F(StoreConfigStartedTest, ANullOutPointerFailsWithoutATouch)
-{
-    ASSERT_EQ(S_OK, AddNumber(WTEXT("NS"), WTEXT("n"), 9));
-    EXPECT_EQ(E_FAIL, m_pConfig->GetString(CTestBstr(WTEXT("NS")), CTestBstr(WTEXT("n")), nullptr));
-    EXPECT_EQ(E_FAIL, m_pConfig->GetDWord(CTestBstr(WTEXT("NS")), CTestBstr(WTEXT("n")), nullptr));
+    // A null out pointer is refused.
+    ASSERT_EQ(S_OK, AddNumber("NS", "n", 9));
+    EXPECT_EQ(E_FAIL, m_pConfig->GetString(Bstr("NS"), Bstr("n"), nullptr));
+    EXPECT_EQ(E_FAIL, m_pConfig->GetDWord(Bstr("NS"), Bstr("n"), nullptr));
 }
 
 TEST_F(StoreConfigStartedTest, ALongValueReadsBackCutTo511Units)
 {
-    WString strLong;
+    std::string strLong;
     for (int i = 0; i < 600; ++i) {
-        strLong += WCHAR('a' + i % 26);
+        strLong += char('a' + i % 26);
     }
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("long"), strLong));
-    EXPECT_EQ(" [NS]\r\n long=" + Narrow(strLong) + "\r\n", Bytes()) << "the file keeps it whole";
-    const CRead read = Get(WTEXT("NS"), WTEXT("long"));
-    EXPECT_EQ(S_OK, read.hr);
-    EXPECT_EQ(strLong.substr(0, 511), read.value);
+    ASSERT_EQ(S_OK, Add("NS", "long", strLong));
+    EXPECT_EQ(" [NS]\r\n long=" + strLong + "\r\n", Bytes()) << "the file keeps it whole";
+    EXPECT_EQ(strLong.substr(0, 511), Read("NS", "long"));
 
     // A pair that would straddle the cut is left out whole.
-    const WString strStraddling = WString(510, WCHAR('x')) + WTEXT("\U0001F4C5") + WTEXT("tail");
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("pair"), strStraddling));
-    EXPECT_EQ(WString(510, WCHAR('x')), Get(WTEXT("NS"), WTEXT("pair")).value);
+    ASSERT_EQ(S_OK, Add("NS", "pair", std::string(510, 'x') + "\U0001F4C5" + "tail"));
+    EXPECT_EQ(std::string(510, 'x'), Read("NS", "pair"));
 }
 
 TEST_F(StoreConfigStartedTest, TextWithoutANarrowFormIsRefusedAndNothingIsWritten)
 {
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("k"), WTEXT("v")));
+    ASSERT_EQ(S_OK, Add("NS", "k", "v"));
     const std::string strBefore = Bytes();
-    const WString strBadNs = WithLoneSurrogate(WTEXT("NS")), strBadItem = WithLoneSurrogate(WTEXT("k"));
-    EXPECT_EQ(E_FAIL, Add(strBadNs, WTEXT("k"), WTEXT("v")));
-    EXPECT_EQ(E_FAIL, Add(WTEXT("NS"), strBadItem, WTEXT("v")));
-    EXPECT_EQ(E_FAIL, Add(WTEXT("NS"), WTEXT("k"), WithLoneSurrogate(WTEXT("v"))));
-    EXPECT_EQ(E_FAIL, Add(WTEXT("NS"), WTEXT("k"), WString(1, WCHAR(0xDC00))));
-    EXPECT_EQ(E_FAIL, AddNumber(strBadNs, WTEXT("n"), 1));
-    EXPECT_EQ(E_FAIL, Delete(strBadNs, WTEXT("k")));
-    EXPECT_EQ(E_FAIL, Delete(WTEXT("NS"), strBadItem));
+    const WString strBadNs = WithLoneSurrogate("NS"), strBadItem = WithLoneSurrogate("k");
+    EXPECT_EQ(E_FAIL, Add(strBadNs, "k", "v"));
+    EXPECT_EQ(E_FAIL, Add("NS", strBadItem, "v"));
+    EXPECT_EQ(E_FAIL, Add("NS", "k", WithLoneSurrogate("v")));
+    EXPECT_EQ(E_FAIL, Add("NS", "k", WString(1, WCHAR(0xDC00))));
+    EXPECT_EQ(E_FAIL, AddNumber(strBadNs, "n", 1));
+    EXPECT_EQ(E_FAIL, Delete(strBadNs, "k"));
+    EXPECT_EQ(E_FAIL, Delete("NS", strBadItem));
     EXPECT_EQ(strBefore, Bytes());
-
-    const CRead read = Get(strBadNs, WTEXT("k"));
-    EXPECT_EQ(E_FAIL, read.hr);
-    EXPECT_TRUE(read.bNull);
-    ULONG dwValue = 0;
-    EXPECT_EQ(E_FAIL, GetNumber(WTEXT("NS"), strBadItem, dwValue));
-    EXPECT_EQ(s_dwUntouched, dwValue);
-    EXPECT_EQ(WTEXT("v"), Get(WTEXT("NS"), WTEXT("k")).value);
+    EXPECT_EQ(Failed(E_FAIL), Read(strBadNs, "k"));
+    EXPECT_EQ(Failed(E_FAIL), ReadNumber("NS", strBadItem));
+    EXPECT_EQ("v", Read("NS", "k"));
 }
 
 // ---------------------------------------------------------------------------
@@ -382,7 +311,7 @@ TEST_F(StoreConfigStartedTest, TextWithoutANarrowFormIsRefusedAndNothingIsWritte
 TEST_F(StoreConfigTest, AStartForAnotherAccountSwitchesTheFile)
 {
     Start(m_host);
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("k"), WTEXT("for 123")));
+    ASSERT_EQ(S_OK, Add("NS", "k", "for 123"));
     const std::string strFirst = Bytes("123");
 
     MakeDirs(m_dir.Join("789"));
@@ -390,94 +319,86 @@ TEST_F(StoreConfigTest, AStartForAnotherAccountSwitchesTheFile)
     Start(m_other);  // 0 and 789: the second number wins
     ASSERT_EQ(789u, AccountNumber());
 
-    EXPECT_EQ(WTEXT("for 789"), Get(WTEXT("NS"), WTEXT("k")).value);
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("k2"), WTEXT("x")));
+    EXPECT_EQ("for 789", Read("NS", "k"));
+    ASSERT_EQ(S_OK, Add("NS", "k2", "x"));
     EXPECT_EQ(" [NS]\r\n k2=x\r\n k=for 789\r\n", Bytes("789"));
     EXPECT_EQ(strFirst, Bytes("123"));
     EXPECT_THAT(m_other.account.Slots(), IsEmpty());
 }
 
-TEST_F(StoreConfigTest, WithoutTheStartTheFirstCallAsksTheHostForTheUin)
+TEST_F(StoreConfigTest, WithoutTheStartTheFirstCallAsksTheHostForTheUinOnce)
 {
-    ASSERT_EQ(S_OK, m_pData->Initialize(nullptr, m_host.kernel.As<IDispatch>()));
-    m_host.ClearLogs();
-    MakeDirs(m_dir.Join("123"));  // this path makes no directory of its own
-
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("k"), WTEXT("v")));
-    EXPECT_EQ(std::vector<int>{13}, m_host.kernel.Slots());
-    EXPECT_EQ(std::vector<int>{10}, m_host.account.Slots()) << "get_UIN is not 0, so get_AltUIN is not asked";
+    InitializeWithoutStart(m_host, "123");
+    ASSERT_EQ(S_OK, Add("NS", "k", "v"));
+    EXPECT_THAT(m_host.kernel.Slots(), ElementsAre(13));
+    EXPECT_THAT(m_host.account.Slots(), ElementsAre(10)) << "get_UIN is not 0, so get_AltUIN is not asked";
     EXPECT_EQ(123u, AccountNumber());
     EXPECT_EQ(" [NS]\r\n k=v\r\n", Bytes("123"));
 
     m_host.ClearLogs();
-    EXPECT_EQ(WTEXT("v"), Get(WTEXT("NS"), WTEXT("k")).value);
+    EXPECT_EQ("v", Read("NS", "k"));
     EXPECT_THAT(m_host.kernel.Slots(), IsEmpty()) << "the account is asked once";
+    // Once the host was asked, the account is settled.
+    EXPECT_EQ(E_FAIL, m_pConfig->InitializeConfig(77));
+    EXPECT_FALSE(FileExists(m_dir.Join("77")));
 }
 
 TEST_F(StoreConfigTest, WithoutTheStartAZeroUinFallsBackToTheAltUin)
 {
-    ASSERT_EQ(S_OK, m_pData->Initialize(nullptr, m_other.kernel.As<IDispatch>()));
-    m_other.ClearLogs();
-    MakeDirs(m_dir.Join("789"));
-
-    ULONG dwValue = 0;
-    EXPECT_EQ(E_FAIL, GetNumber(WTEXT("NS"), WTEXT("n"), dwValue));
-    EXPECT_EQ((std::vector<int>{13, 13}), m_other.kernel.Slots());
-    EXPECT_EQ((std::vector<int>{10, 12}), m_other.account.Slots());
+    InitializeWithoutStart(m_other, "789");
+    EXPECT_EQ(Failed(E_FAIL), ReadNumber("NS", "n"));
+    EXPECT_THAT(m_other.kernel.Slots(), ElementsAre(13, 13));
+    EXPECT_THAT(m_other.account.Slots(), ElementsAre(10, 12));
     EXPECT_EQ(789u, AccountNumber());
     EXPECT_EQ("", Bytes("789")) << "the first call made the file empty";
-    ASSERT_EQ(S_OK, AddNumber(WTEXT("NS"), WTEXT("n"), 3));
-    EXPECT_EQ(S_OK, GetNumber(WTEXT("NS"), WTEXT("n"), dwValue));
-    EXPECT_EQ(3u, dwValue);
+    ASSERT_EQ(S_OK, AddNumber("NS", "n", 3));
+    EXPECT_EQ("3", ReadNumber("NS", "n"));
 }
 
 TEST_F(StoreConfigTest, WithoutTheStartAndWithoutTheDirectoryEveryCallFails)
 {
-    ASSERT_EQ(S_OK, m_pData->Initialize(nullptr, m_host.kernel.As<IDispatch>()));
-    EXPECT_EQ(E_FAIL, Add(WTEXT("NS"), WTEXT("k"), WTEXT("v")));
-    EXPECT_EQ(E_FAIL, Get(WTEXT("NS"), WTEXT("k")).hr);
-    EXPECT_EQ(E_FAIL, Delete(WTEXT("NS"), WTEXT("k")));
+    InitializeWithoutStart(m_host);
+    EXPECT_EQ(E_FAIL, Add("NS", "k", "v"));
+    EXPECT_EQ(Failed(E_FAIL), Read("NS", "k"));
+    EXPECT_EQ(E_FAIL, Delete("NS", "k"));
     EXPECT_FALSE(FileExists(m_dir.Join("123")));
     // The media keeps its missing file: a directory made later does not help it.
     MakeDirs(m_dir.Join("123"));
-    EXPECT_EQ(E_FAIL, Add(WTEXT("NS"), WTEXT("k"), WTEXT("v")));
+    EXPECT_EQ(E_FAIL, Add("NS", "k", "v"));
     EXPECT_FALSE(FileExists(IniPath("123")));
 }
 
 TEST_F(StoreConfigTest, WithoutAKernelEveryCallGivesEPointerAndLeavesNoMedia)
 {
-    ULONG dwValue = 0;
-    EXPECT_EQ(E_POINTER, Add(WTEXT("NS"), WTEXT("k"), WTEXT("v")));
-    EXPECT_EQ(E_POINTER, AddNumber(WTEXT("NS"), WTEXT("n"), 1));
-    EXPECT_EQ(E_POINTER, Get(WTEXT("NS"), WTEXT("k")).hr);
-    EXPECT_EQ(E_POINTER, GetNumber(WTEXT("NS"), WTEXT("n"), dwValue));
-    EXPECT_EQ(E_POINTER, Delete(WTEXT("NS"), WTEXT("k")));
+    EXPECT_EQ(E_POINTER, Add("NS", "k", "v"));
+    EXPECT_EQ(E_POINTER, AddNumber("NS", "n", 1));
+    EXPECT_EQ(Failed(E_POINTER), Read("NS", "k"));
+    EXPECT_EQ(Failed(E_POINTER), ReadNumber("NS", "n"));
+    EXPECT_EQ(E_POINTER, Delete("NS", "k"));
     EXPECT_THAT(ListDir(m_dir.Path()), IsEmpty());
     EXPECT_EQ(0u, AccountNumber());
 
     // Once a kernel is there, the next call settles the account as usual.
-    ASSERT_EQ(S_OK, m_pData->Initialize(nullptr, m_host.kernel.As<IDispatch>()));
-    MakeDirs(m_dir.Join("123"));
-    EXPECT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("k"), WTEXT("v")));
+    InitializeWithoutStart(m_host, "123");
+    EXPECT_EQ(S_OK, Add("NS", "k", "v"));
     EXPECT_EQ(" [NS]\r\n k=v\r\n", Bytes("123"));
 }
 
 TEST_F(StoreConfigTest, AFailedHostCallLeavesNoMediaBehind)
 {
-    ASSERT_EQ(S_OK, m_pData->Initialize(nullptr, m_host.kernel.As<IDispatch>()));
-    MakeDirs(m_dir.Join("123"));
+    InitializeWithoutStart(m_host, "123");
     m_host.kernel.Fail(13, E_ACCESSDENIED);
-    EXPECT_EQ(E_ACCESSDENIED, Add(WTEXT("NS"), WTEXT("k"), WTEXT("v")));
+    EXPECT_EQ(E_ACCESSDENIED, Add("NS", "k", "v"));
     m_host.kernel.Fail(13, S_OK);
     m_host.account.Fail(10, E_UNEXPECTED);
-    EXPECT_EQ(E_UNEXPECTED, Get(WTEXT("NS"), WTEXT("k")).hr);
+    EXPECT_EQ(Failed(E_UNEXPECTED), Read("NS", "k"));
     EXPECT_EQ(0u, AccountNumber());
     // A media made for account 0 would have put its file beside the database.
     EXPECT_FALSE(FileExists(IniPath("0")));
     EXPECT_FALSE(FileExists(IniPath("123")));
 
     m_host.account.Fail(10, S_OK);
-    EXPECT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("k"), WTEXT("v")));
+    EXPECT_EQ(S_OK, Add("NS", "k", "v"));
     EXPECT_EQ(" [NS]\r\n k=v\r\n", Bytes("123"));
     EXPECT_FALSE(FileExists(IniPath("0")));
 }
@@ -485,51 +406,24 @@ TEST_F(StoreConfigTest, AFailedHostCallLeavesNoMediaBehind)
 // ---------------------------------------------------------------------------
 // InitializeConfig
 
-TEST_F(StoreConfigTest, InitializeConfigMakesTheDirectoryAndAnEmptyFile)
+TEST_F(StoreConfigTest, InitializeConfigMakesTheDirectoryAndAnEmptyFileUntilAStart)
 {
     EXPECT_EQ(S_OK, m_pConfig->InitializeConfig(77));
     EXPECT_THAT(ListDir(m_dir.Path()), UnorderedElementsAre("77"));
     EXPECT_EQ("", Bytes("77"));
-    // No kernel is needed from here on, and the account number stays unsettled.
-    EXPECT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("k"), WTEXT("v")));
-    EXPECT_EQ(" [NS]\r\n k=v\r\n", Bytes("77"));
-    EXPECT_EQ(0u, AccountNumber());
-}
-
-TEST_F(StoreConfigTest, ASecondInitializeConfigKeepsTheFirstAccount)
-{
-    ASSERT_EQ(S_OK, m_pConfig->InitializeConfig(77));
+    // A second one keeps the first account.
     EXPECT_EQ(S_OK, m_pConfig->InitializeConfig(88));
     EXPECT_THAT(ListDir(m_dir.Path()), UnorderedElementsAre("77"));
-    EXPECT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("k"), WTEXT("v")));
+    // No kernel is needed from here on, and the account number stays unsettled.
+    EXPECT_EQ(S_OK, Add("NS", "k", "v"));
     EXPECT_EQ(" [NS]\r\n k=v\r\n", Bytes("77"));
-}
+    EXPECT_EQ(0u, AccountNumber());
 
-TEST_F(StoreConfigTest, InitializeConfigFailsOnceTheAccountIsSettled)
-{
+    // The start replaces the media.
     Start(m_host);
-    EXPECT_EQ(E_FAIL, m_pConfig->InitializeConfig(77));
-    EXPECT_FALSE(FileExists(m_dir.Join("77")));
-    EXPECT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("k"), WTEXT("v")));
-    EXPECT_EQ(" [NS]\r\n k=v\r\n", Bytes("123"));
-}
-
-TEST_F(StoreConfigTest, InitializeConfigFailsAfterTheHostWasAskedOnFirstUse)
-{
-    ASSERT_EQ(S_OK, m_pData->Initialize(nullptr, m_host.kernel.As<IDispatch>()));
-    MakeDirs(m_dir.Join("123"));
-    ASSERT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("k"), WTEXT("v")));
-    EXPECT_EQ(E_FAIL, m_pConfig->InitializeConfig(77));
-    EXPECT_FALSE(FileExists(m_dir.Join("77")));
-}
-
-TEST_F(StoreConfigTest, TheStartReplacesTheMediaOfInitializeConfig)
-{
-    ASSERT_EQ(S_OK, m_pConfig->InitializeConfig(77));
-    Start(m_host);
-    EXPECT_EQ(S_OK, Add(WTEXT("NS"), WTEXT("k"), WTEXT("v")));
-    EXPECT_EQ(" [NS]\r\n k=v\r\n", Bytes("123"));
-    EXPECT_EQ("", Bytes("77"));
+    EXPECT_EQ(S_OK, Add("NS", "k", "w"));
+    EXPECT_EQ(" [NS]\r\n k=w\r\n", Bytes("123"));
+    EXPECT_EQ(" [NS]\r\n k=v\r\n", Bytes("77"));
 }
 
 }  // namespace

@@ -4,9 +4,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "FakeHost.h"
@@ -25,8 +29,7 @@ namespace {
 // Runs this thread's message loop, as the host does between calls.
 void PumpMessages(std::chrono::milliseconds duration)
 {
-    const auto end = std::chrono::steady_clock::now() + duration;
-    while (std::chrono::steady_clock::now() < end) {
+    for (const auto end = std::chrono::steady_clock::now() + duration; std::chrono::steady_clock::now() < end;) {
         MSG msg{};
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             DispatchMessageW(&msg);
@@ -36,6 +39,13 @@ void PumpMessages(std::chrono::milliseconds duration)
 }
 
 const std::chrono::milliseconds s_tickAndABit(1200);
+
+// The rows of the two tables in the account's database under the root.
+std::string Counts(const CTempDir& root, const std::string& strAccount = "123")
+{
+    return RunSqliteShell(root.Join(strAccount + "/CalData.db"),
+                          "select count(*) from Calendar; select count(*) from Event;");
+}
 
 class StoreSequenceTest : public ::testing::Test {
 protected:
@@ -77,36 +87,23 @@ protected:
         static_cast<StoreSequenceTest*>(pContext)->m_logs.push_back(Narrow(pszText));
     }
 
-    int OnTimerLines() const
-    {
-        int n = 0;
-        for (const std::string& strLine : m_logs) {
-            n += strLine == "OnTimer ------" ? 1 : 0;
-        }
-        return n;
-    }
-
+    int OnTimerLines() const { return int(std::count(m_logs.begin(), m_logs.end(), "OnTimer ------")); }
     CVxCalStoreData* Store() { return static_cast<CVxCalStoreData*>(m_pData); }
     size_t Handlers() { return Store()->Timer().Tick().HandlerCount(); }
 
-    HRESULT AddCalendar(LONG lCalID)
+    // A new item answering these {slot, value} pairs.
+    IUnknown* Item(EFakeKind eKind, std::initializer_list<std::pair<int, LONG>> longs)
     {
-        m_items.emplace_back(new CFake(EFakeKind::CalendarItem));
-        m_items.back()->SetLong(11, lCalID);
-        return m_pData->AddCalendar(m_items.back()->Unknown());
+        CFake& item = *m_items.emplace_back(new CFake(eKind));
+        for (const auto& [nSlot, lValue] : longs) {
+            item.SetLong(nSlot, lValue);
+        }
+        return item.Unknown();
     }
+    HRESULT AddCalendar(LONG lCalID) { return m_pData->AddCalendar(Item(EFakeKind::CalendarItem, {{11, lCalID}})); }
     HRESULT AddEvent(LONG lCalID, LONG lEvtID)
     {
-        m_items.emplace_back(new CFake(EFakeKind::EventItem));
-        m_items.back()->SetLong(7, lCalID);
-        m_items.back()->SetLong(9, lEvtID);
-        return m_pData->AddCalEvent(m_items.back()->Unknown());
-    }
-
-    std::string Counts(const std::string& strAccountDir = "123")
-    {
-        return RunSqliteShell(m_dir.Join(strAccountDir + "/CalData.db"),
-                              "select count(*) from Calendar; select count(*) from Event;");
+        return m_pData->AddCalEvent(Item(EFakeKind::EventItem, {{7, lCalID}, {9, lEvtID}}));
     }
 
     CTempDir m_dir;
@@ -133,40 +130,36 @@ TEST_F(StoreSequenceTest, StartWithoutAKernelFailsAndChangesNothing)
 
 TEST_F(StoreSequenceTest, TheAltUinWinsWheneverItIsNotZero)
 {
-    const struct {
-        ULONG dwUIN;
-        ULONG dwAltUIN;
-        const char* pszDir;
-        std::vector<int> accountSlots;
-    } cases[] = {
-        {123, 0, "123", {10, 12, 10}},
-        {123, 456, "456", {10, 12}},
-        {0, 789, "789", {10, 12}},
-        {4294967295u, 0, "-1", {10, 12, 10}},
+    // A fresh account for each question and one for the visitor, none kept; then
+    // the calendar factory for the start-up enumeration.
+    const std::tuple<ULONG, ULONG, std::string, std::vector<int>, std::vector<int>> cases[] = {
+        {123, 0, "123", {13, 13, 13, 13, 10}, {10, 12, 10}},
+        {123, 456, "456", {13, 13, 13, 10}, {10, 12}},
+        {0, 789, "789", {13, 13, 13, 10}, {10, 12}},
+        {4294967295u, 0, "-1", {13, 13, 13, 13, 10}, {10, 12, 10}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.pszDir);
-        CTempDir dir;
+    Destroy();
+    for (const auto& [dwUIN, dwAltUIN, strDir, kernelSlots, accountSlots] : cases) {
+        SCOPED_TRACE(strDir);
+        CTempDir dir;  // a root and an object for each case; the host answers its numbers
         CScopedRoot root(dir.Path());
-        CFakeHost host(c.dwUIN, c.dwAltUIN);
-        IExtendKernalSequence* pSeq = nullptr;
-        ASSERT_EQ(S_OK,
-                  CVxCalStoreData::CreateInstance(nullptr, IID_IExtendKernalSequence, reinterpret_cast<void**>(&pSeq)));
-        EXPECT_EQ(S_OK, pSeq->StartSequence(host.Kernel()));
-        EXPECT_EQ(c.dwAltUIN != 0 ? c.dwAltUIN : c.dwUIN, static_cast<CVxCalStoreData*>(pSeq)->AccountNumber());
-        EXPECT_THAT(ListDir(dir.Path()), ElementsAre(c.pszDir));
-        EXPECT_TRUE(FileExists(dir.Join(std::string(c.pszDir) + "/CalData.db")));
-        // A fresh account for each question and one for the visitor, none kept; then
-        // the calendar factory for the start-up enumeration.
-        std::vector<int> kernelSlots(c.accountSlots.size() + 1, 13);
-        kernelSlots.push_back(10);
-        EXPECT_EQ(kernelSlots, host.kernel.Slots());
-        EXPECT_EQ(c.accountSlots, host.account.Slots());
-        EXPECT_EQ(1u, host.account.RefCount());
-        EXPECT_EQ(2u, host.kernel.RefCount());
-        EXPECT_EQ(S_OK, pSeq->StopSequence());
-        EXPECT_EQ(0u, pSeq->Release());
-        EXPECT_TRUE(host.Settled());
+        m_host.account.SetLong(10, LONG(dwUIN));
+        m_host.account.SetLong(12, LONG(dwAltUIN));
+        m_host.ClearLogs();
+        ASSERT_EQ(S_OK, CVxCalStoreData::CreateInstance(nullptr, IID_IExtendKernalSequence,
+                                                        reinterpret_cast<void**>(&m_pSeq)));
+        ASSERT_EQ(S_OK, m_pSeq->QueryInterface(IID_IVxCalStoreData, reinterpret_cast<void**>(&m_pData)));
+        EXPECT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
+        EXPECT_EQ(dwAltUIN != 0 ? dwAltUIN : dwUIN, Store()->AccountNumber());
+        EXPECT_THAT(ListDir(dir.Path()), ElementsAre(strDir));
+        EXPECT_TRUE(FileExists(dir.Join(strDir + "/CalData.db")));
+        EXPECT_EQ(kernelSlots, m_host.kernel.Slots());
+        EXPECT_EQ(accountSlots, m_host.account.Slots());
+        EXPECT_EQ(1u, m_host.account.RefCount());
+        EXPECT_EQ(2u, m_host.kernel.RefCount());
+        EXPECT_EQ(S_OK, m_pSeq->StopSequence());
+        Destroy();
+        EXPECT_TRUE(m_host.Settled());
     }
 }
 
@@ -197,63 +190,57 @@ TEST_F(StoreSequenceTest, ADatabaseHoldingAnotherAccountIsEmptiedAtStart)
 
     ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
     ASSERT_EQ(S_OK, m_pSeq->EndStartupBatch());
-    EXPECT_EQ("0\n0\n", Counts());
+    EXPECT_EQ("0\n0\n", Counts(m_dir));
 }
 
-TEST_F(StoreSequenceTest, AFailureInTheEnumerationStageGivesEFail)
+TEST_F(StoreSequenceTest, AHostFailureLeavesTheStartWithItsResultOrWithEFail)
 {
-    m_host.kernel.Fail(10, E_UNEXPECTED);
-    EXPECT_EQ(E_FAIL, m_pSeq->StartSequence(m_host.Kernel()));
-    // What came before stays done: the batch is open and its handler connected.
-    EXPECT_EQ(1u, Handlers());
-    ASSERT_EQ(S_OK, AddCalendar(1));
-    EXPECT_EQ(S_OK, m_pSeq->EndStartupBatch());
-    EXPECT_EQ("1\n0\n", Counts());
-}
-
-TEST_F(StoreSequenceTest, AHostFailureBeforeTheEnumerationLeavesWithItsResult)
-{
+    // Before the enumeration: the host's result, and nothing connected.
     m_host.kernel.Fail(13, E_ACCESSDENIED);
     EXPECT_EQ(E_ACCESSDENIED, m_pSeq->StartSequence(m_host.Kernel()));
     EXPECT_EQ(0u, Handlers());
     EXPECT_EQ(2u, m_host.kernel.RefCount()) << "the kernel is kept until the object goes";
+
+    // In the enumeration stage: E_FAIL, and what came before stays done: the batch
+    // is open and its handler connected.
+    m_host.kernel.Fail(13, S_OK);
+    m_host.kernel.Fail(10, E_UNEXPECTED);
+    EXPECT_EQ(E_FAIL, m_pSeq->StartSequence(m_host.Kernel()));
+    EXPECT_EQ(1u, Handlers());
+    ASSERT_EQ(S_OK, AddCalendar(1));
+    EXPECT_EQ(S_OK, m_pSeq->EndStartupBatch());
+    EXPECT_EQ("1\n0\n", Counts(m_dir));
 }
 
 // ---------------------------------------------------------------------------
 // The start-up batch and the tick
 
-TEST_F(StoreSequenceTest, TheFirstTickCommitsTheStartupBatchOnce)
+TEST_F(StoreSequenceTest, TheStartupBatchEndsByEndStartupBatchOrOnceByTheFirstTick)
 {
     ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
-    ASSERT_EQ(S_OK, AddCalendar(1));
     ASSERT_EQ(S_OK, AddEvent(1, 1));
+    EXPECT_EQ("0\n0\n", Counts(m_dir)) << "the batch is not visible to another connection";
+    EXPECT_EQ(1u, Handlers());
+    EXPECT_EQ(S_OK, m_pSeq->EndStartupBatch());
+    EXPECT_EQ("0\n1\n", Counts(m_dir));
+    EXPECT_EQ(0u, Handlers());
+    EXPECT_EQ(S_OK, m_pSeq->EndStartupBatch()) << "with no handler left";
+
+    // A new start-up batch, left to the tick; the handler gone above never runs.
+    ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
+    ASSERT_EQ(S_OK, AddCalendar(1));
     ASSERT_EQ(S_OK, AddEvent(1, 2));
-    EXPECT_EQ("0\n0\n", Counts()) << "the batch is not visible to another connection";
+    EXPECT_EQ("0\n1\n", Counts(m_dir));
     EXPECT_EQ(1u, Handlers());
     EXPECT_EQ(0, OnTimerLines());
-
     PumpMessages(s_tickAndABit);
-    EXPECT_EQ("1\n2\n", Counts());
+    EXPECT_EQ("1\n2\n", Counts(m_dir));
     EXPECT_EQ(1, OnTimerLines());
     EXPECT_EQ(0u, Handlers());
 
     // Batch mode is over: the next write is visible at once.
     ASSERT_EQ(S_OK, AddEvent(1, 3));
-    EXPECT_EQ("1\n3\n", Counts());
-}
-
-TEST_F(StoreSequenceTest, EndStartupBatchCommitsWithoutATick)
-{
-    ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
-    ASSERT_EQ(S_OK, AddEvent(1, 1));
-    EXPECT_EQ("0\n0\n", Counts());
-    EXPECT_EQ(S_OK, m_pSeq->EndStartupBatch());
-    EXPECT_EQ("0\n1\n", Counts());
-    EXPECT_EQ(0u, Handlers());
-
-    PumpMessages(s_tickAndABit);
-    EXPECT_EQ(0, OnTimerLines());
-    EXPECT_EQ(S_OK, m_pSeq->EndStartupBatch()) << "with no handler left";
+    EXPECT_EQ("1\n3\n", Counts(m_dir));
 }
 
 TEST_F(StoreSequenceTest, TwoStartsBeforeATickConnectTwoHandlers)
@@ -268,7 +255,7 @@ TEST_F(StoreSequenceTest, TwoStartsBeforeATickConnectTwoHandlers)
     PumpMessages(s_tickAndABit);
     EXPECT_EQ(2, OnTimerLines());
     EXPECT_EQ(0u, Handlers());
-    EXPECT_EQ("0\n2\n", Counts());
+    EXPECT_EQ("0\n2\n", Counts(m_dir));
 }
 
 // ---------------------------------------------------------------------------
@@ -276,100 +263,81 @@ TEST_F(StoreSequenceTest, TwoStartsBeforeATickConnectTwoHandlers)
 
 TEST_F(StoreSequenceTest, StopEmptiesTheStoreOnlyForStoreModeOne)
 {
-    const struct {
-        BYTE cStoreMode;
-        bool bAnswersSettings;
-        const char* pszCounts;
-        bool bHasSettings;
-    } cases[] = {{1, true, "0\n0\n", true},
-                 {0, true, "1\n1\n", true},
-                 {2, true, "1\n1\n", true},
-                 {1, false, "1\n1\n", true},
-                 {1, false, "1\n1\n", false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.cStoreMode) + (c.bAnswersSettings ? "" : " without IAccountSettings") +
-                     (c.bHasSettings ? "" : " without settings"));
-        CTempDir dir;
+    // In this order: a case keeps what the cases before it did to the host.
+    const std::tuple<const char*, BYTE, bool, bool, const char*> cases[] = {
+        {"mode 1", 1, true, true, "0\n0\n"},
+        {"mode 0", 0, true, true, "1\n1\n"},
+        {"mode 2", 2, true, true, "1\n1\n"},
+        {"mode 1 without IAccountSettings", 1, false, true, "1\n1\n"},
+        {"mode 1 without settings", 1, false, false, "1\n1\n"}};
+    Destroy();
+    for (const auto& [pszCase, cStoreMode, bAnswersSettings, bHasSettings, pszCounts] : cases) {
+        SCOPED_TRACE(pszCase);
+        CTempDir dir;  // a root and an object for each case
         CScopedRoot root(dir.Path());
-        CFakeHost host(123, 0, c.cStoreMode);
-        if (!c.bAnswersSettings) {
-            host.settings.Refuse(IID_IAccountSettings);
+        m_host.settings.SetLong(8, cStoreMode);
+        if (!bAnswersSettings) {
+            m_host.settings.Refuse(IID_IAccountSettings);
         }
-        if (!c.bHasSettings) {
-            host.account.SetObject(19, nullptr);
+        if (!bHasSettings) {
+            m_host.account.SetObject(19, nullptr);
         }
-        IVxCalStoreData* pData = nullptr;
-        IExtendKernalSequence* pSeq = nullptr;
-        ASSERT_EQ(S_OK,
-                  CVxCalStoreData::CreateInstance(nullptr, IID_IVxCalStoreData, reinterpret_cast<void**>(&pData)));
-        ASSERT_EQ(S_OK, pData->QueryInterface(IID_IExtendKernalSequence, reinterpret_cast<void**>(&pSeq)));
-        ASSERT_EQ(S_OK, pSeq->StartSequence(host.Kernel()));
-        CFake cal(EFakeKind::CalendarItem), evt(EFakeKind::EventItem);
-        cal.SetLong(11, 1);
-        evt.SetLong(7, 1);
-        ASSERT_EQ(S_OK, pData->AddCalendar(cal.Unknown()));
-        ASSERT_EQ(S_OK, pData->AddCalEvent(evt.Unknown()));
-        ASSERT_EQ(S_OK, pSeq->EndStartupBatch());
-        host.ClearLogs();
+        Create();
+        ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
+        ASSERT_EQ(S_OK, AddCalendar(1));
+        ASSERT_EQ(S_OK, AddEvent(1, 1));
+        ASSERT_EQ(S_OK, m_pSeq->EndStartupBatch());
+        m_host.ClearLogs();
 
-        EXPECT_EQ(S_OK, pSeq->StopSequence());
-        EXPECT_EQ(c.pszCounts, RunSqliteShell(dir.Join("123/CalData.db"),
-                                              "select count(*) from Calendar; select count(*) from Event;"));
-        EXPECT_THAT(host.account.Slots(), ElementsAre(19));
-        if (c.bAnswersSettings) {
-            EXPECT_THAT(host.settings.Slots(), ElementsAre(8));
-            EXPECT_EQ("cStoreMode", host.settings.TextArg(8));
-        } else {
-            EXPECT_THAT(host.settings.Calls(), IsEmpty());
+        EXPECT_EQ(S_OK, m_pSeq->StopSequence());
+        EXPECT_EQ(pszCounts, Counts(dir));
+        EXPECT_THAT(m_host.account.Slots(), ElementsAre(19));
+        EXPECT_EQ(bAnswersSettings ? std::vector<int>{8} : std::vector<int>{}, m_host.settings.Slots());
+        if (bAnswersSettings) {
+            EXPECT_EQ("cStoreMode", m_host.settings.TextArg(8));
         }
         // The stop lets go of the kernel, not only the destruction.
-        EXPECT_TRUE(host.Settled());
-        EXPECT_EQ(E_POINTER, pSeq->StopSequence());
-        pSeq->Release();
-        EXPECT_EQ(0u, pData->Release());
-        EXPECT_TRUE(host.Settled());
-        EXPECT_TRUE(Settled(cal));
-        EXPECT_TRUE(Settled(evt));
+        EXPECT_TRUE(m_host.Settled());
+        EXPECT_EQ(E_POINTER, m_pSeq->StopSequence());
+        Destroy();
+        EXPECT_TRUE(m_host.Settled());
     }
 }
 
-TEST_F(StoreSequenceTest, StoppingInBatchModeCommitsTheBatch)
+TEST_F(StoreSequenceTest, StoppingOpeningAgainOrDestroyingInBatchModeCommitsTheBatch)
 {
     ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
     ASSERT_EQ(S_OK, AddCalendar(1));
     ASSERT_EQ(S_OK, AddEvent(1, 1));
     EXPECT_EQ(S_OK, m_pSeq->StopSequence());
-    EXPECT_EQ("1\n1\n", Counts());
+    EXPECT_EQ("1\n1\n", Counts(m_dir));
     EXPECT_EQ(E_FAIL, m_pData->GetAllCalendar(nullptr)) << "a stopped store is not ready";
     EXPECT_EQ(E_FAIL, AddCalendar(2)) << "nor is its new media open";
-    EXPECT_EQ("1\n1\n", Counts());
-}
+    EXPECT_EQ("1\n1\n", Counts(m_dir));
 
-TEST_F(StoreSequenceTest, DestroyingTheObjectInBatchModeCommitsTheBatch)
-{
+    // Opening again: by Initialize in the start-up batch, by SetDataSource in one of SetBatchMode.
     ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
-    ASSERT_EQ(S_OK, AddEvent(1, 1));
     ASSERT_EQ(S_OK, AddEvent(1, 2));
+    EXPECT_EQ("1\n1\n", Counts(m_dir)) << "held in the batch";
+    EXPECT_EQ(S_OK, m_pData->Initialize(nullptr, m_host.kernel.As<IDispatch>()));
+    EXPECT_EQ("1\n2\n", Counts(m_dir));
+    ASSERT_EQ(S_OK, m_pData->SetBatchMode(1));
+    ASSERT_EQ(S_OK, AddEvent(1, 3));
+    using Bstr = std::unique_ptr<OLECHAR, decltype(&SysFreeString)>;
+    const Bstr bsType(SysAllocString(WTEXT("CSVCalendar")), &SysFreeString);
+    const Bstr bsFile(SysAllocString(WTEXT("import.csv")), &SysFreeString);
+    EXPECT_EQ(S_OK, m_pData->SetDataSource(bsType.get(), bsFile.get()));
+    EXPECT_EQ("1\n3\n", Counts(m_dir));
+
+    // Destroying the object in a start-up batch.
+    ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
+    ASSERT_EQ(S_OK, AddEvent(1, 4));
+    ASSERT_EQ(S_OK, AddEvent(1, 5));
+    EXPECT_EQ("1\n3\n", Counts(m_dir)) << "held in the batch";
     Destroy();
-    EXPECT_EQ("0\n2\n", Counts());
+    EXPECT_EQ("1\n5\n", Counts(m_dir));
     PumpMessages(std::chrono::milliseconds(50));
     EXPECT_EQ(0, OnTimerLines()) << "the handler goes with the object, uncalled";
-}
-
-TEST_F(StoreSequenceTest, OpeningAgainInBatchModeCommitsTheBatch)
-{
-    ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
-    ASSERT_EQ(S_OK, AddEvent(1, 1));
-    EXPECT_EQ(S_OK, m_pData->Initialize(nullptr, m_host.kernel.As<IDispatch>()));
-    EXPECT_EQ("0\n1\n", Counts());
-    ASSERT_EQ(S_OK, m_pData->SetBatchMode(1));
-    ASSERT_EQ(S_OK, AddEvent(1, 2));
-    BSTR bsType = SysAllocString(WTEXT("CSVCalendar"));
-    BSTR bsFile = SysAllocString(WTEXT("import.csv"));
-    EXPECT_EQ(S_OK, m_pData->SetDataSource(bsType, bsFile));
-    SysFreeString(bsType);
-    SysFreeString(bsFile);
-    EXPECT_EQ("0\n2\n", Counts());
 }
 
 }  // namespace

@@ -10,103 +10,9 @@ namespace fakehost {
 
 namespace {
 
-// How a slot behaves; each kind has one thunk template.
-enum ESlot : unsigned char {
-    QI,
-    ADDREF,
-    RELEASE,
-    UNEXPECTED,  // IDispatch and ReservedN slots
-    GET_LONG,
-    PUT_LONG,
-    GET_BYTE,
-    PUT_BYTE,
-    GET_BOOL,
-    PUT_BOOL,
-    GET_TEXT,
-    PUT_TEXT,
-    GET_TWO_LONGS,
-    PUT_TWO_LONGS,
-    PUT_TWO_TEXTS,
-    PUT_FOUR_TEXTS,
-    GET_OBJECT,
-    GET_BYTE_BY_NAME,
-    CREATE_ITEM,
-    VISIT,
-};
-
-constexpr bool In(int n, std::initializer_list<int> slots)
+bool In(int n, std::initializer_list<int> slots)
 {
-    for (int s : slots) {
-        if (s == n) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Slots 0 to 2 are IUnknown's; from 3 on, each interface's own map. Anything not
-// named is reserved (or IDispatch's) and must never be called.
-constexpr ESlot Base(int n)
-{
-    return n == 0 ? QI : n == 1 ? ADDREF : RELEASE;
-}
-
-constexpr ESlot PlainSlot(int n)
-{
-    return Base(n);
-}
-
-constexpr ESlot KernelSlot(int n)
-{
-    return n < 3 ? Base(n) : In(n, {10, 11, 13}) ? GET_OBJECT : UNEXPECTED;
-}
-
-constexpr ESlot AccountSlot(int n)
-{
-    return n < 3 ? Base(n) : In(n, {10, 12}) ? GET_LONG : n == 19 ? GET_OBJECT : UNEXPECTED;
-}
-
-constexpr ESlot SettingsSlot(int n)
-{
-    return n < 3 ? Base(n) : n == 8 ? GET_BYTE_BY_NAME : UNEXPECTED;
-}
-
-constexpr ESlot FactorySlot(int n)
-{
-    return n < 3 ? Base(n) : n == 13 ? CREATE_ITEM : UNEXPECTED;
-}
-
-constexpr ESlot VisitorSlot(int n)
-{
-    return n < 3 ? Base(n) : VISIT;
-}
-
-constexpr ESlot CalendarItemSlot(int n)
-{
-    return n < 3                         ? Base(n)
-           : In(n, {9, 11, 13, 15})      ? GET_LONG
-           : In(n, {8, 10, 12, 14, 16})  ? PUT_LONG
-           : In(n, {17, 19, 21, 32, 33}) ? GET_TEXT
-           : In(n, {18, 20, 22})         ? PUT_TEXT
-           : n == 37                     ? PUT_TWO_TEXTS
-           : n == 38                     ? PUT_TWO_LONGS
-           : n == 39                     ? GET_TWO_LONGS
-                                         : UNEXPECTED;
-}
-
-constexpr ESlot EventItemSlot(int n)
-{
-    return n < 3                                                                                ? Base(n)
-           : In(n, {7, 9, 11, 13, 15, 17, 21, 27, 33, 35, 40, 48, 52, 54, 57, 59, 62, 68, 70})  ? GET_LONG
-           : In(n, {8, 10, 12, 14, 16, 18, 22, 28, 34, 36, 41, 49, 53, 55, 58, 60, 63, 69, 71}) ? PUT_LONG
-           : In(n, {19, 23, 25, 50})                                                            ? GET_BYTE
-           : In(n, {20, 24, 26, 51})                                                            ? PUT_BYTE
-           : n == 46                                                                            ? GET_BOOL
-           : n == 47                                                                            ? PUT_BOOL
-           : In(n, {29, 31, 42, 43, 44, 64, 65, 75})                                            ? GET_TEXT
-           : In(n, {30, 32, 45})                                                                ? PUT_TEXT
-           : n == 66                                                                            ? PUT_FOUR_TEXTS
-                                                                                                : UNEXPECTED;
+    return std::find(slots.begin(), slots.end(), n) != slots.end();
 }
 
 WString TextOf(BSTR bs)
@@ -119,11 +25,31 @@ WString TextOf(BSTR bs)
 // One function per slot kind; the slot number is a template argument, so each
 // table entry knows which slot it is.
 struct CFakeThunks {
-    static CFake& Self(FakeComObject* p) { return *p->pOwner; }
+    // Records the call, with what before adds to it; then, unless the slot is set
+    // to fail, runs answer and gives S_OK.
+    template <typename TBefore, typename TAnswer>
+    static HRESULT Call(FakeComObject* p, int nSlot, TBefore before, TAnswer answer)
+    {
+        CFake& self = *p->pOwner;
+        before(self.Record(nSlot));
+        if (const HRESULT hr = self.FailureOf(nSlot); FAILED(hr)) {
+            return hr;
+        }
+        answer(self);
+        return S_OK;
+    }
+    static void Nothing(CFakeCall&) {}
+
+    // A new reference to object, for the caller.
+    static void* Hand(CFake& object)
+    {
+        ++object.m_cRef;
+        return &object.m_com;
+    }
 
     static HRESULT STDMETHODCALLTYPE QueryInterface(FakeComObject* p, REFIID riid, void** ppv)
     {
-        CFake& self = Self(p);
+        CFake& self = *p->pOwner;
         ++self.m_nQueries;
         if (ppv == nullptr) {
             return E_POINTER;
@@ -132,26 +58,19 @@ struct CFakeThunks {
         if (const HRESULT hr = self.FailureOf(0); FAILED(hr)) {
             return hr;
         }
-        for (const auto& redirect : self.m_redirects) {
-            if (redirect.first == riid) {
-                ++redirect.second->m_cRef;
-                *ppv = &redirect.second->m_com;
-                return S_OK;
-            }
-        }
-        if (std::find(self.m_iids.begin(), self.m_iids.end(), riid) == self.m_iids.end()) {
-            return E_NOINTERFACE;
-        }
-        ++self.m_cRef;
-        *ppv = p;
-        return S_OK;
+        const auto it = std::find_if(self.m_redirects.begin(), self.m_redirects.end(),
+                                     [&](const std::pair<IID, CFake*>& r) { return r.first == riid; });
+        const bool bOwn = std::find(self.m_iids.begin(), self.m_iids.end(), riid) != self.m_iids.end();
+        CFake* pTarget = it != self.m_redirects.end() ? it->second : bOwn ? &self : nullptr;
+        *ppv = pTarget != nullptr ? Hand(*pTarget) : nullptr;
+        return pTarget != nullptr ? S_OK : E_NOINTERFACE;
     }
 
-    static ULONG STDMETHODCALLTYPE AddRef(FakeComObject* p) { return ++Self(p).m_cRef; }
+    static ULONG STDMETHODCALLTYPE AddRef(FakeComObject* p) { return ++p->pOwner->m_cRef; }
 
     static ULONG STDMETHODCALLTYPE Release(FakeComObject* p)
     {
-        CFake& self = Self(p);
+        CFake& self = *p->pOwner;
         if (self.m_cRef == 0) {
             self.Record(2).bUnexpected = true;
             return 0;
@@ -163,250 +82,187 @@ struct CFakeThunks {
     template <int S>
     static HRESULT STDMETHODCALLTYPE Unexpected(FakeComObject* p)
     {
-        Self(p).Record(S).bUnexpected = true;
+        p->pOwner->Record(S).bUnexpected = true;
         return E_NOTIMPL;
     }
 
-    template <int S>
-    static HRESULT STDMETHODCALLTYPE GetLong(FakeComObject* p, LONG* pl)
+    template <int S, typename T>
+    static HRESULT STDMETHODCALLTYPE Get(FakeComObject* p, T* pValue)
     {
-        CFake& self = Self(p);
-        self.Record(S);
-        if (const HRESULT hr = self.FailureOf(S); FAILED(hr)) {
-            return hr;
-        }
-        *pl = self.NextLong(S);
-        return S_OK;
+        return Call(p, S, Nothing, [=](CFake& self) { *pValue = static_cast<T>(self.NextLong(S)); });
     }
 
-    template <int S, typename T>
-    static HRESULT STDMETHODCALLTYPE GetSmall(FakeComObject* p, T* pValue)
+    // Puts record their arguments, integers as LONG, and give the slot's result,
+    // failed or not.
+    template <int S, typename... TArgs>
+    static HRESULT STDMETHODCALLTYPE Put(FakeComObject* p, TArgs... args)
     {
-        CFake& self = Self(p);
-        self.Record(S);
-        if (const HRESULT hr = self.FailureOf(S); FAILED(hr)) {
-            return hr;
-        }
-        *pValue = static_cast<T>(self.NextLong(S));
-        return S_OK;
+        CFakeCall& call = p->pOwner->Record(S);
+        (Keep(call, args), ...);
+        return p->pOwner->FailureOf(S);
     }
-
-    template <int S, typename T>
-    static HRESULT STDMETHODCALLTYPE Put(FakeComObject* p, T value)
+    static void Keep(CFakeCall& call, BSTR bs) { call.texts.push_back(TextOf(bs)); }
+    template <typename T>
+    static void Keep(CFakeCall& call, T value)
     {
-        CFake& self = Self(p);
-        self.Record(S).values.push_back(static_cast<LONG>(value));
-        return self.FailureOf(S);
+        call.values.push_back(static_cast<LONG>(value));
     }
 
     template <int S>
     static HRESULT STDMETHODCALLTYPE GetText(FakeComObject* p, BSTR* pbs)
     {
-        CFake& self = Self(p);
-        self.Record(S);
-        if (const HRESULT hr = self.FailureOf(S); FAILED(hr)) {
-            return hr;
-        }
-        const auto it = self.m_texts.find(S);
-        *pbs = it != self.m_texts.end() ? SysAllocStringLen(it->second.data(), UINT(it->second.size())) : nullptr;
-        return S_OK;
-    }
-
-    template <int S, typename... TTexts>
-    static HRESULT STDMETHODCALLTYPE PutTexts(FakeComObject* p, TTexts... texts)
-    {
-        CFake& self = Self(p);
-        CFakeCall& call = self.Record(S);
-        (call.texts.push_back(TextOf(texts)), ...);
-        return self.FailureOf(S);
+        return Call(p, S, Nothing, [=](CFake& self) {
+            const auto it = self.m_texts.find(S);
+            *pbs = it != self.m_texts.end() ? SysAllocStringLen(it->second.data(), UINT(it->second.size())) : nullptr;
+        });
     }
 
     template <int S>
     static HRESULT STDMETHODCALLTYPE GetTwoLongs(FakeComObject* p, LONG* pl1, LONG* pl2)
     {
-        CFake& self = Self(p);
-        self.Record(S);
-        if (const HRESULT hr = self.FailureOf(S); FAILED(hr)) {
-            return hr;
-        }
-        const std::vector<LONG>& values = self.m_longs[S];
-        *pl1 = values.size() > 0 ? values[0] : 0;
-        *pl2 = values.size() > 1 ? values[1] : 0;
-        return S_OK;
-    }
-
-    template <int S>
-    static HRESULT STDMETHODCALLTYPE PutTwoLongs(FakeComObject* p, LONG l1, LONG l2)
-    {
-        CFake& self = Self(p);
-        CFakeCall& call = self.Record(S);
-        call.values = {l1, l2};
-        return self.FailureOf(S);
+        return Call(p, S, Nothing, [=](CFake& self) {
+            const std::vector<LONG>& values = self.m_longs[S];
+            *pl1 = values.size() > 0 ? values[0] : 0;
+            *pl2 = values.size() > 1 ? values[1] : 0;
+        });
     }
 
     template <int S>
     static HRESULT STDMETHODCALLTYPE GetObjectOut(FakeComObject* p, void** ppObject)
     {
-        CFake& self = Self(p);
-        self.Record(S);
-        if (const HRESULT hr = self.FailureOf(S); FAILED(hr)) {
-            return hr;
-        }
-        CFake* pObject = self.m_objects[S];
-        *ppObject = nullptr;
-        if (pObject != nullptr) {
-            ++pObject->m_cRef;
-            *ppObject = &pObject->m_com;
-        }
-        return S_OK;
+        return Call(p, S, Nothing, [=](CFake& self) {
+            CFake* pObject = self.m_objects[S];
+            *ppObject = pObject != nullptr ? Hand(*pObject) : nullptr;
+        });
     }
 
     template <int S>
     static HRESULT STDMETHODCALLTYPE GetByteByName(FakeComObject* p, BSTR bsName, BYTE* pc)
     {
-        CFake& self = Self(p);
-        self.Record(S).texts.push_back(TextOf(bsName));
-        if (const HRESULT hr = self.FailureOf(S); FAILED(hr)) {
-            return hr;
-        }
-        *pc = static_cast<BYTE>(self.NextLong(S));
-        return S_OK;
+        return Call(
+            p, S, [=](CFakeCall& call) { Keep(call, bsName); },
+            [=](CFake& self) { *pc = static_cast<BYTE>(self.NextLong(S)); });
     }
 
     template <int S>
     static HRESULT STDMETHODCALLTYPE CreateItem(FakeComObject* p, void** ppItem)
     {
-        CFake& self = Self(p);
-        self.Record(S);
-        if (const HRESULT hr = self.FailureOf(S); FAILED(hr)) {
-            return hr;
-        }
-        // The new item's one reference goes to the caller.
-        self.m_created.emplace_back(
-            new CFake(self.m_eKind == EFakeKind::CalendarFactory ? EFakeKind::CalendarItem : EFakeKind::EventItem));
-        CFake& item = *self.m_created.back();
-        if (self.m_onCreate) {
-            self.m_onCreate(item);
-        }
-        *ppItem = &item.m_com;
-        return S_OK;
+        return Call(p, S, Nothing, [=](CFake& self) {
+            // The new item's one reference goes to the caller.
+            const bool bCalendar = self.m_eKind == EFakeKind::CalendarFactory;
+            self.m_created.emplace_back(new CFake(bCalendar ? EFakeKind::CalendarItem : EFakeKind::EventItem));
+            CFake& item = *self.m_created.back();
+            if (self.m_onCreate) {
+                self.m_onCreate(item);
+            }
+            *ppItem = &item.m_com;
+        });
     }
 
     template <int S>
     static HRESULT STDMETHODCALLTYPE Visit(FakeComObject* p, FakeComObject* pItem, LONG* pbStop)
     {
-        CFake& self = Self(p);
-        CFakeCall& call = self.Record(S);
-        call.values.push_back(pbStop != nullptr ? *pbStop : -12345);
-        call.pObject = pItem != nullptr ? pItem->pOwner : nullptr;
-        CFake* pVisited = call.pObject;  // the log may grow during the callback
-        if (const HRESULT hr = self.FailureOf(S); FAILED(hr)) {
-            return hr;
+        // The log may grow during the callback, so nothing holds on to the call.
+        CFake* pVisited = pItem != nullptr ? pItem->pOwner : nullptr;
+        const auto before = [=](CFakeCall& call) {
+            call.values.push_back(pbStop != nullptr ? *pbStop : -12345);
+            call.pObject = pVisited;
+        };
+        return Call(p, S, before, [=](CFake& self) {
+            ++self.m_nVisits;
+            if (self.m_onVisit && pVisited != nullptr) {
+                self.m_onVisit(*pVisited);
+            }
+            if (self.m_nVisits == self.m_nStopAtVisit) {
+                *pbStop = 1;
+            }
+        });
+    }
+
+    // Slots 0 to 2 are IUnknown's; from 3 on, each interface's own map. Anything not
+    // named is reserved (or IDispatch's) and must never be called.
+    template <EFakeKind K, int S>
+    static PFN_SLOT Entry()
+    {
+        using E = EFakeKind;
+        const PFN_SLOT unexpected = PFN_SLOT(&Unexpected<S>);
+        if constexpr (S < 3) {
+            return S == 0 ? PFN_SLOT(&QueryInterface) : S == 1 ? PFN_SLOT(&AddRef) : PFN_SLOT(&Release);
+        } else if constexpr (K == E::Kernel) {
+            return In(S, {10, 11, 13}) ? PFN_SLOT(&GetObjectOut<S>) : unexpected;
+        } else if constexpr (K == E::Account) {
+            return In(S, {10, 12}) ? PFN_SLOT(&Get<S, LONG>) : S == 19 ? PFN_SLOT(&GetObjectOut<S>) : unexpected;
+        } else if constexpr (K == E::Settings) {
+            return S == 8 ? PFN_SLOT(&GetByteByName<S>) : unexpected;
+        } else if constexpr (K == E::CalendarFactory || K == E::EventFactory) {
+            return S == 13 ? PFN_SLOT(&CreateItem<S>) : unexpected;
+        } else if constexpr (K == E::CalendarVisitor || K == E::EventVisitor) {
+            return PFN_SLOT(&Visit<S>);
+        } else if constexpr (K == E::CalendarItem) {
+            return In(S, {9, 11, 13, 15})        ? PFN_SLOT(&Get<S, LONG>)
+                   : In(S, {8, 10, 12, 14, 16})  ? PFN_SLOT(&Put<S, LONG>)
+                   : In(S, {17, 19, 21, 32, 33}) ? PFN_SLOT(&GetText<S>)
+                   : In(S, {18, 20, 22})         ? PFN_SLOT(&Put<S, BSTR>)
+                   : S == 37                     ? PFN_SLOT(&Put<S, BSTR, BSTR>)
+                   : S == 38                     ? PFN_SLOT(&Put<S, LONG, LONG>)
+                   : S == 39                     ? PFN_SLOT(&GetTwoLongs<S>)
+                                                 : unexpected;
+        } else {
+            static_assert(K == E::EventItem);
+            return In(S, {7, 9, 11, 13, 15, 17, 21, 27, 33, 35, 40, 48, 52, 54, 57, 59, 62, 68, 70})
+                       ? PFN_SLOT(&Get<S, LONG>)
+                   : In(S, {8, 10, 12, 14, 16, 18, 22, 28, 34, 36, 41, 49, 53, 55, 58, 60, 63, 69, 71})
+                       ? PFN_SLOT(&Put<S, LONG>)
+                   : In(S, {19, 23, 25, 50})                 ? PFN_SLOT(&Get<S, BYTE>)
+                   : In(S, {20, 24, 26, 51})                 ? PFN_SLOT(&Put<S, BYTE>)
+                   : S == 46                                 ? PFN_SLOT(&Get<S, VARIANT_BOOL>)
+                   : S == 47                                 ? PFN_SLOT(&Put<S, VARIANT_BOOL>)
+                   : In(S, {29, 31, 42, 43, 44, 64, 65, 75}) ? PFN_SLOT(&GetText<S>)
+                   : In(S, {30, 32, 45})                     ? PFN_SLOT(&Put<S, BSTR>)
+                   : S == 66                                 ? PFN_SLOT(&Put<S, BSTR, BSTR, BSTR, BSTR>)
+                                                             : unexpected;
         }
-        ++self.m_nVisits;
-        if (self.m_onVisit && pVisited != nullptr) {
-            self.m_onVisit(*pVisited);
-        }
-        if (self.m_nVisits == self.m_nStopAtVisit) {
-            *pbStop = 1;
-        }
-        return S_OK;
     }
 };
 
 namespace {
 
-template <ESlot K, int S>
-PFN_SLOT Entry()
-{
-    using T = CFakeThunks;
-    if constexpr (K == QI) {
-        return reinterpret_cast<PFN_SLOT>(&T::QueryInterface);
-    } else if constexpr (K == ADDREF) {
-        return reinterpret_cast<PFN_SLOT>(&T::AddRef);
-    } else if constexpr (K == RELEASE) {
-        return reinterpret_cast<PFN_SLOT>(&T::Release);
-    } else if constexpr (K == GET_LONG) {
-        return reinterpret_cast<PFN_SLOT>(&T::GetLong<S>);
-    } else if constexpr (K == PUT_LONG) {
-        return reinterpret_cast<PFN_SLOT>(&T::Put<S, LONG>);
-    } else if constexpr (K == GET_BYTE) {
-        return reinterpret_cast<PFN_SLOT>(&T::GetSmall<S, BYTE>);
-    } else if constexpr (K == PUT_BYTE) {
-        return reinterpret_cast<PFN_SLOT>(&T::Put<S, BYTE>);
-    } else if constexpr (K == GET_BOOL) {
-        return reinterpret_cast<PFN_SLOT>(&T::GetSmall<S, VARIANT_BOOL>);
-    } else if constexpr (K == PUT_BOOL) {
-        return reinterpret_cast<PFN_SLOT>(&T::Put<S, VARIANT_BOOL>);
-    } else if constexpr (K == GET_TEXT) {
-        return reinterpret_cast<PFN_SLOT>(&T::GetText<S>);
-    } else if constexpr (K == PUT_TEXT) {
-        return reinterpret_cast<PFN_SLOT>(&T::PutTexts<S, BSTR>);
-    } else if constexpr (K == GET_TWO_LONGS) {
-        return reinterpret_cast<PFN_SLOT>(&T::GetTwoLongs<S>);
-    } else if constexpr (K == PUT_TWO_LONGS) {
-        return reinterpret_cast<PFN_SLOT>(&T::PutTwoLongs<S>);
-    } else if constexpr (K == PUT_TWO_TEXTS) {
-        return reinterpret_cast<PFN_SLOT>(&T::PutTexts<S, BSTR, BSTR>);
-    } else if constexpr (K == PUT_FOUR_TEXTS) {
-        return reinterpret_cast<PFN_SLOT>(&T::PutTexts<S, BSTR, BSTR, BSTR, BSTR>);
-    } else if constexpr (K == GET_OBJECT) {
-        return reinterpret_cast<PFN_SLOT>(&T::GetObjectOut<S>);
-    } else if constexpr (K == GET_BYTE_BY_NAME) {
-        return reinterpret_cast<PFN_SLOT>(&T::GetByteByName<S>);
-    } else if constexpr (K == CREATE_ITEM) {
-        return reinterpret_cast<PFN_SLOT>(&T::CreateItem<S>);
-    } else if constexpr (K == VISIT) {
-        return reinterpret_cast<PFN_SLOT>(&T::Visit<S>);
-    } else {
-        return reinterpret_cast<PFN_SLOT>(&T::Unexpected<S>);
-    }
-}
+// Per kind, in the order of EFakeKind: its slots, its own interface, and whether
+// that derives from IDispatch (Plain's own is IUnknown).
+struct CKindInfo {
+    size_t cSlots;
+    IID iid;
+    bool bDispatch;
+};
+constexpr CKindInfo s_kinds[] = {
+    {3, IID_IUnknown, false},         {14, IID_ICalendarKernel, true},      {20, IID_ICalendarAccount, true},
+    {9, IID_IAccountSettings, true},  {14, IID_ICalendarItemFactory, true}, {14, IID_IEventItemFactory, true},
+    {4, IID_ICalendarVisitor, false}, {4, IID_IEventVisitor, false},        {40, IID_ICalendarItem, true},
+    {76, IID_IEventItem, true}};
 
-template <ESlot (*Map)(int), size_t... I>
-const PFN_SLOT* BuildTable(std::index_sequence<I...>)
+template <EFakeKind K, size_t... I>
+const PFN_SLOT* Table(std::index_sequence<I...>)
 {
-    static const PFN_SLOT s_table[] = {Entry<Map(int(I)), int(I)>()...};
+    static const PFN_SLOT s_table[] = {CFakeThunks::Entry<K, int(I)>()...};
     return s_table;
 }
 
-const PFN_SLOT* TableOf(EFakeKind eKind)
+template <size_t... K>
+const PFN_SLOT* TableOf(EFakeKind eKind, std::index_sequence<K...>)
 {
-    switch (eKind) {
-    case EFakeKind::Kernel: return BuildTable<KernelSlot>(std::make_index_sequence<14>());
-    case EFakeKind::Account: return BuildTable<AccountSlot>(std::make_index_sequence<20>());
-    case EFakeKind::Settings: return BuildTable<SettingsSlot>(std::make_index_sequence<9>());
-    case EFakeKind::CalendarFactory:
-    case EFakeKind::EventFactory: return BuildTable<FactorySlot>(std::make_index_sequence<14>());
-    case EFakeKind::CalendarVisitor:
-    case EFakeKind::EventVisitor: return BuildTable<VisitorSlot>(std::make_index_sequence<4>());
-    case EFakeKind::CalendarItem: return BuildTable<CalendarItemSlot>(std::make_index_sequence<40>());
-    case EFakeKind::EventItem: return BuildTable<EventItemSlot>(std::make_index_sequence<76>());
-    case EFakeKind::Plain:
-    default: return BuildTable<PlainSlot>(std::make_index_sequence<3>());
-    }
-}
-
-std::vector<IID> IidsOf(EFakeKind eKind)
-{
-    switch (eKind) {
-    case EFakeKind::Kernel: return {IID_IUnknown, IID_IDispatch, IID_ICalendarKernel};
-    case EFakeKind::Account: return {IID_IUnknown, IID_IDispatch, IID_ICalendarAccount};
-    case EFakeKind::Settings: return {IID_IUnknown, IID_IDispatch, IID_IAccountSettings};
-    case EFakeKind::CalendarFactory: return {IID_IUnknown, IID_IDispatch, IID_ICalendarItemFactory};
-    case EFakeKind::EventFactory: return {IID_IUnknown, IID_IDispatch, IID_IEventItemFactory};
-    case EFakeKind::CalendarVisitor: return {IID_IUnknown, IID_ICalendarVisitor};
-    case EFakeKind::EventVisitor: return {IID_IUnknown, IID_IEventVisitor};
-    case EFakeKind::CalendarItem: return {IID_IUnknown, IID_IDispatch, IID_ICalendarItem};
-    case EFakeKind::EventItem: return {IID_IUnknown, IID_IDispatch, IID_IEventItem};
-    case EFakeKind::Plain:
-    default: return {IID_IUnknown};
-    }
+    static const PFN_SLOT* const s_tables[] = {Table<EFakeKind(K)>(std::make_index_sequence<s_kinds[K].cSlots>())...};
+    return s_tables[size_t(eKind)];
 }
 
 }  // namespace
 
-CFake::CFake(EFakeKind eKind) : m_eKind(eKind), m_com{TableOf(eKind), this}, m_iids(IidsOf(eKind)) {}
+CFake::CFake(EFakeKind eKind)
+    : m_eKind(eKind), m_com{TableOf(eKind, std::make_index_sequence<std::size(s_kinds)>()), this}
+{
+    const CKindInfo& info = s_kinds[size_t(eKind)];
+    m_iids = info.bDispatch ? std::vector<IID>{IID_IUnknown, IID_IDispatch, info.iid}
+                            : std::vector<IID>{IID_IUnknown, info.iid};
+}
 
 CFake::~CFake() = default;
 
@@ -449,10 +305,8 @@ LONG CFake::NextLong(int nSlot)
 
 std::vector<int> CFake::Slots() const
 {
-    std::vector<int> slots;
-    for (const CFakeCall& call : m_calls) {
-        slots.push_back(call.nSlot);
-    }
+    std::vector<int> slots(m_calls.size());
+    std::transform(m_calls.begin(), m_calls.end(), slots.begin(), [](const CFakeCall& c) { return c.nSlot; });
     return slots;
 }
 
@@ -463,32 +317,25 @@ int CFake::CallCount(int nSlot) const
 
 const CFakeCall* CFake::LastCall(int nSlot) const
 {
-    for (auto it = m_calls.rbegin(); it != m_calls.rend(); ++it) {
-        if (it->nSlot == nSlot) {
-            return &*it;
-        }
-    }
-    return nullptr;
+    const auto it =
+        std::find_if(m_calls.rbegin(), m_calls.rend(), [nSlot](const CFakeCall& c) { return c.nSlot == nSlot; });
+    return it != m_calls.rend() ? &*it : nullptr;
 }
 
 LONG CFake::Arg(int nSlot, size_t i) const
 {
     const CFakeCall* pCall = LastCall(nSlot);
-    if (pCall == nullptr || i >= pCall->values.size()) {
-        ADD_FAILURE() << "slot " << nSlot << " was not called with argument " << i;
-        return -0x5A5A5A5A;
-    }
-    return pCall->values[i];
+    const bool bCalled = pCall != nullptr && i < pCall->values.size();
+    EXPECT_TRUE(bCalled) << "slot " << nSlot << " was not called with argument " << i;
+    return bCalled ? pCall->values[i] : -0x5A5A5A5A;
 }
 
 std::string CFake::TextArg(int nSlot, size_t i) const
 {
     const CFakeCall* pCall = LastCall(nSlot);
-    if (pCall == nullptr || i >= pCall->texts.size()) {
-        ADD_FAILURE() << "slot " << nSlot << " was not called with text " << i;
-        return "<none>";
-    }
-    return testing_support::Narrow(pCall->texts[i]);
+    const bool bCalled = pCall != nullptr && i < pCall->texts.size();
+    EXPECT_TRUE(bCalled) << "slot " << nSlot << " was not called with text " << i;
+    return bCalled ? testing_support::Narrow(pCall->texts[i]) : "<none>";
 }
 
 std::vector<int> CFake::UnexpectedSlots() const
@@ -521,21 +368,16 @@ std::vector<CFake*> CFake::Visited() const
 
 ::testing::AssertionResult Settled(const CFake& fake)
 {
-    if (fake.RefCount() != 1) {
-        return ::testing::AssertionFailure() << "reference count " << fake.RefCount() << ", expected 1";
-    }
-    if (!fake.UnexpectedSlots().empty()) {
-        return ::testing::AssertionFailure() << "unexpected slot " << fake.UnexpectedSlots().front() << " called";
+    if (fake.RefCount() != 1 || !fake.UnexpectedSlots().empty()) {
+        return ::testing::AssertionFailure() << "reference count " << fake.RefCount() << " (expected 1), "
+                                             << fake.UnexpectedSlots().size() << " unexpected call(s)";
     }
     for (size_t i = 0; i < fake.Created().size(); ++i) {
         const CFake& item = *fake.Created()[i];
-        if (item.RefCount() != 0) {
+        if (item.RefCount() != 0 || !item.UnexpectedSlots().empty()) {
             return ::testing::AssertionFailure()
-                   << "made item " << i << " still holds " << item.RefCount() << " reference(s)";
-        }
-        if (!item.UnexpectedSlots().empty()) {
-            return ::testing::AssertionFailure()
-                   << "made item " << i << ": unexpected slot " << item.UnexpectedSlots().front() << " called";
+                   << "made item " << i << " still holds " << item.RefCount() << " reference(s), "
+                   << item.UnexpectedSlots().size() << " unexpected call(s)";
         }
     }
     return ::testing::AssertionSuccess();
@@ -561,15 +403,11 @@ void CFakeHost::ClearLogs()
 
 ::testing::AssertionResult CFakeHost::Settled() const
 {
-    const std::pair<const char*, const CFake*> fakes[] = {{"kernel", &kernel},
-                                                          {"account", &account},
-                                                          {"settings", &settings},
-                                                          {"calendar factory", &calendarFactory},
-                                                          {"event factory", &eventFactory}};
-    for (const auto& named : fakes) {
-        ::testing::AssertionResult result = fakehost::Settled(*named.second);
-        if (!result) {
-            return ::testing::AssertionFailure() << named.first << ": " << result.message();
+    const char* const names[] = {"kernel", "account", "settings", "calendar factory", "event factory"};
+    const CFake* const fakes[] = {&kernel, &account, &settings, &calendarFactory, &eventFactory};
+    for (size_t i = 0; i < std::size(fakes); ++i) {
+        if (::testing::AssertionResult result = fakehost::Settled(*fakes[i]); !result) {
+            return ::testing::AssertionFailure() << names[i] << ": " << result.message();
         }
     }
     return ::testing::AssertionSuccess();
