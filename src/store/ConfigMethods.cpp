@@ -25,11 +25,7 @@ CVxCalConfigMedia* CVxCalStoreData::GetConfigMedia()
     // Unlike the start step, the first account number wins here; the second is
     // asked only when the first is 0.
     if (m_dwUIN == 0) {
-        DWORD dwUIN = AccountUIN();
-        if (dwUIN == 0) {
-            dwUIN = AccountAltUIN();
-        }
-        m_dwUIN = dwUIN;
+        m_dwUIN = AccountUINOrAltUIN();
     }
     // Made only once the account is known, so that a failed host call leaves no
     // media without a file behind.

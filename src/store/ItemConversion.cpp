@@ -181,13 +181,7 @@ int CVxCalStoreData::EventRecordToItem(const tagEventRecord* pRec, IEventItem* p
         PutLong(pItem, &IEventItem::put_SponsorID, LONG(pRec->dwSponsorID));
 
         // An event without an owner belongs to the signed-in account.
-        DWORD dwOwner = pRec->dwCalOwnerUin;
-        if (dwOwner == 0) {
-            dwOwner = AccountUIN();
-            if (dwOwner == 0) {
-                dwOwner = AccountAltUIN();
-            }
-        }
+        const DWORD dwOwner = pRec->dwCalOwnerUin != 0 ? pRec->dwCalOwnerUin : AccountUINOrAltUIN();
         PutLong(pItem, &IEventItem::put_CalOwnerUin, LONG(dwOwner));
 
         PutLong(pItem, &IEventItem::put_EventRight, SignExtended(pRec->cEventRight));

@@ -249,6 +249,12 @@ DWORD CVxCalStoreData::AccountAltUIN()
     return dwAltUIN;
 }
 
+DWORD CVxCalStoreData::AccountUINOrAltUIN()
+{
+    const DWORD dwUIN = AccountUIN();
+    return dwUIN != 0 ? dwUIN : AccountAltUIN();
+}
+
 void CVxCalStoreData::SettleAccountNumber()
 {
     // The second account number wins whenever there is one.

@@ -151,6 +151,8 @@ private:
     CComRef<ICalendarAccount> Account();
     DWORD AccountUIN();
     DWORD AccountAltUIN();
+    // The first account number, or the second when the first is 0.
+    DWORD AccountUINOrAltUIN();
     void SettleAccountNumber();
 
     HRESULT RunStartupEnumeration();

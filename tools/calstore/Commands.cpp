@@ -740,9 +740,9 @@ void RunModuleCommand(const CCommandLine& cmd)
     PrintDone(cmd, (bRegister ? "Registered " : "Unregistered ") + strModule);
 }
 
-const std::vector<CCommandSpec>& Commands()
+const std::vector<CCommandInfo>& Commands()
 {
-    static const std::vector<CCommandSpec> s_commands = {
+    static const std::vector<CCommandInfo> s_commands = {
         {"demo", 0, 0, {}, {}, "demo", RunDemo, true},
         {"calendars", 0, 0, {}, {}, "calendars", RunCalendars, true},
         {"add-calendar", 2, 2, {"--detail"}, {}, "add-calendar ID SUBJECT [--detail D]", RunAddCalendar, true},

@@ -30,7 +30,7 @@ struct CCommandLine {
     const std::string& Option(const std::string& strOption) const { return options.at(strOption); }
 };
 
-struct CCommandSpec {
+struct CCommandInfo {
     const char* pszName;
     size_t nMinArgs;
     size_t nMaxArgs;
@@ -42,7 +42,7 @@ struct CCommandSpec {
 };
 
 // Every command, in the order the usage text lists them.
-const std::vector<CCommandSpec>& Commands();
+const std::vector<CCommandInfo>& Commands();
 
 // Runs commands that work without a store session (register, unregister).
 void RunModuleCommand(const CCommandLine& cmd);

@@ -16,19 +16,19 @@ namespace {
 void PrintUsage(FILE* pOut)
 {
     std::fprintf(pOut, "usage: calstore [--root DIR] [--account UIN] [--json] COMMAND [ARGUMENTS]\n\ncommands:\n");
-    for (const CCommandSpec& spec : Commands()) {
-        std::fprintf(pOut, "  %s\n", spec.pszUsage);
+    for (const CCommandInfo& command : Commands()) {
+        std::fprintf(pOut, "  %s\n", command.pszUsage);
     }
     std::fprintf(pOut,
                  "\nTimes are local ISO 8601 (2026-12-06, 2026-12-06T09:30) or Unix seconds.\n"
                  "Without a command, calstore runs the demo in a scratch directory.\n");
 }
 
-const CCommandSpec* FindCommand(const std::string& strName)
+const CCommandInfo* FindCommand(const std::string& strName)
 {
-    for (const CCommandSpec& spec : Commands()) {
-        if (strName == spec.pszName) {
-            return &spec;
+    for (const CCommandInfo& command : Commands()) {
+        if (strName == command.pszName) {
+            return &command;
         }
     }
     return nullptr;
@@ -44,14 +44,14 @@ bool Contains(const std::vector<std::string>& names, const std::string& strName)
     return false;
 }
 
-CCommandLine Parse(int argc, char** argv, const CCommandSpec*& pSpec)
+CCommandLine Parse(int argc, char** argv, const CCommandInfo*& pCommand)
 {
     CCommandLine cmd;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         words.push_back(argv[i]);
     }
-    pSpec = nullptr;
+    pCommand = nullptr;
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& strWord = words[i];
         auto next = [&]() -> const std::string& {
@@ -71,19 +71,19 @@ CCommandLine Parse(int argc, char** argv, const CCommandSpec*& pSpec)
             return cmd;
         } else if (strWord.size() > 1 && strWord[0] == '-' &&
                    strWord.find_first_not_of("-0123456789") != std::string::npos) {
-            if (pSpec == nullptr) {
+            if (pCommand == nullptr) {
                 throw CUsageError{"unknown option " + strWord};
             }
-            if (Contains(pSpec->valueOptions, strWord)) {
+            if (Contains(pCommand->valueOptions, strWord)) {
                 cmd.options[strWord] = next();
-            } else if (Contains(pSpec->flagOptions, strWord)) {
+            } else if (Contains(pCommand->flagOptions, strWord)) {
                 cmd.options[strWord] = "";
             } else {
-                throw CUsageError{"unknown option " + strWord + " for " + pSpec->pszName};
+                throw CUsageError{"unknown option " + strWord + " for " + pCommand->pszName};
             }
-        } else if (pSpec == nullptr) {
-            pSpec = FindCommand(strWord);
-            if (pSpec == nullptr) {
+        } else if (pCommand == nullptr) {
+            pCommand = FindCommand(strWord);
+            if (pCommand == nullptr) {
                 throw CUsageError{"unknown command '" + strWord + "'"};
             }
             cmd.strCommand = strWord;
@@ -91,12 +91,12 @@ CCommandLine Parse(int argc, char** argv, const CCommandSpec*& pSpec)
             cmd.arguments.push_back(strWord);
         }
     }
-    if (pSpec == nullptr) {
-        pSpec = FindCommand("demo");
+    if (pCommand == nullptr) {
+        pCommand = FindCommand("demo");
         cmd.strCommand = "demo";
     }
-    if (cmd.arguments.size() < pSpec->nMinArgs || cmd.arguments.size() > pSpec->nMaxArgs) {
-        throw CUsageError{std::string("usage: calstore ") + pSpec->pszUsage};
+    if (cmd.arguments.size() < pCommand->nMinArgs || cmd.arguments.size() > pCommand->nMaxArgs) {
+        throw CUsageError{std::string("usage: calstore ") + pCommand->pszUsage};
     }
     return cmd;
 }
@@ -138,9 +138,9 @@ std::string HresultText(HRESULT hr)
 int main(int argc, char** argv)
 {
     CCommandLine cmd;
-    const CCommandSpec* pSpec = nullptr;
+    const CCommandInfo* pCommand = nullptr;
     try {
-        cmd = Parse(argc, argv, pSpec);
+        cmd = Parse(argc, argv, pCommand);
         if (cmd.strCommand == "help") {
             PrintUsage(stdout);
             return 0;
@@ -154,7 +154,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    if (!pSpec->bNeedsStore) {
+    if (!pCommand->bNeedsStore) {
         try {
             RunModuleCommand(cmd);
             return 0;
@@ -168,7 +168,7 @@ int main(int argc, char** argv)
     int nExit = 0;
     try {
         session.Start();
-        pSpec->pfnRun(cmd, session);
+        pCommand->pfnRun(cmd, session);
         session.Finish();
         return 0;
     } catch (const CUsageError& e) {
