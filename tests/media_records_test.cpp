@@ -71,6 +71,16 @@ protected:
         return Join(pArray, nCount);
     }
 
+    // An exception row (EvtType 1) of the repeating event dwLoopCalID/dwLoopEventID.
+    void SaveException(DWORD dwCalID, DWORD dwEvtID, DWORD dwLoopCalID, DWORD dwLoopEventID)
+    {
+        auto pException = NewEvent(dwCalID, dwEvtID);
+        pException->cEvtType = 1;
+        pException->dwLoopCalID = dwLoopCalID;
+        pException->dwLoopEventID = dwLoopEventID;
+        ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pException.get(), 0));
+    }
+
     static std::string Join(tagEventRecord* pArray, int nCount)
     {
         std::string str;
@@ -355,11 +365,7 @@ TEST_F(MediaRecordsTest, DeletingARepeatingEventRemovesItsExceptionsEverywhere)
     ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(NewEvent(1, 10).get(), 0));
     ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(NewEvent(1, 11).get(), 0));
     for (DWORD dwEvt : {20u, 21u}) {
-        auto pException = NewEvent(2, dwEvt);
-        pException->cEvtType = 1;
-        pException->dwLoopCalID = 1;
-        pException->dwLoopEventID = 10;
-        ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pException.get(), 0));
+        SaveException(2, dwEvt, 1, 10);
     }
     // A row that points to the event but is no exception stays.
     auto pOther = NewEvent(2, 22);
@@ -376,11 +382,7 @@ TEST_F(MediaRecordsTest, DeletingARepeatingEventRemovesItsExceptionsEverywhere)
 TEST_F(MediaRecordsTest, ClearingACalendarLeavesExceptionsInOtherCalendars)
 {
     ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(NewEvent(1, 10).get(), 0));
-    auto pException = NewEvent(2, 20);
-    pException->cEvtType = 1;
-    pException->dwLoopCalID = 1;
-    pException->dwLoopEventID = 10;
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pException.get(), 0));
+    SaveException(2, 20, 1, 10);
 
     ASSERT_EQ(S_OK, m_pMedia->DelAllEventofCalendar(1));
     EXPECT_EQ("", EventIDs(1));
@@ -399,11 +401,7 @@ TEST_F(MediaRecordsTest, ClearingACalendarLeavesExceptionsInOtherCalendars)
 TEST_F(MediaRecordsTest, ADeleteThatFailsHalfWayChangesNothing)
 {
     ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(NewEvent(1, 10).get(), 0));
-    auto pException = NewEvent(2, 20);
-    pException->cEvtType = 1;
-    pException->dwLoopCalID = 1;
-    pException->dwLoopEventID = 10;
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pException.get(), 0));
+    SaveException(2, 20, 1, 10);
     Sql("create trigger refuse before delete on Event when old.EvtType = 1 begin select raise(abort, 'kept'); end;");
 
     EXPECT_EQ(E_FAIL, m_pMedia->DelCalEvent(1, 10, 0));
