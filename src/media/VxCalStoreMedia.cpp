@@ -8,8 +8,17 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "account/UserDataDir.h"
+#include "host/CalendarUtil.h"
 
 namespace {
 
@@ -31,6 +40,7 @@ const WCHAR s_szInsertVersion[] =
 const WCHAR s_szSelectVersion[] = WTEXT("select * from Version");
 const WCHAR s_szDropTable[] = WTEXT("drop table %s");
 const WCHAR s_szUpdateVersion[] = WTEXT("update %s set CalTblVer = 2, EventTblVer = 2, Ext1 = 0, Ext2 = 0");
+const WCHAR s_szCountTables[] = WTEXT("select count(*) from sqlite_master where type = 'table';");
 
 const int s_nCurrentTableVersion = 2;
 
@@ -115,6 +125,87 @@ bool FileExists(LPCWSTR pszPath)
 #endif
 }
 
+// Why a file cannot be opened, from what the file system says about its place.
+WString DescribeCantOpen(LPCWSTR pszPath)
+{
+#ifdef _WIN32
+    const DWORD dwAttributes = GetFileAttributesW(pszPath);
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return WTEXT("a directory stands where the file should be");
+    }
+    if (_waccess(pszPath, 0) == 0 && _waccess(pszPath, 6) != 0) {
+        return WTEXT("permission denied");
+    }
+#else
+    std::string strNative;
+    struct stat st {};
+    if (WStrToUtf8(pszPath, strNative)) {
+        if (::stat(strNative.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            return WTEXT("a directory stands where the file should be");
+        }
+        const size_t nSlash = strNative.rfind('/');
+        const std::string strDir = nSlash == std::string::npos ? std::string(".") : strNative.substr(0, nSlash + 1);
+        if (::access(strDir.c_str(), F_OK) != 0) {
+            return WTEXT("its directory does not exist");
+        }
+        if (::access(strDir.c_str(), W_OK | X_OK) != 0 ||
+            (::access(strNative.c_str(), F_OK) == 0 && ::access(strNative.c_str(), R_OK | W_OK) != 0)) {
+            return WTEXT("permission denied");
+        }
+    }
+#endif
+    return WTEXT("the file cannot be opened");
+}
+
+// SQLite's names are alike whatever the case of their ASCII letters.
+bool SameColumnName(const WCHAR* pszName, const WString& strExpected)
+{
+    const auto fold = [](WCHAR ch) { return ch >= WCHAR('A') && ch <= WCHAR('Z') ? WCHAR(ch - 'A' + 'a') : ch; };
+    size_t nIndex = 0;
+    for (; pszName[nIndex] != 0; ++nIndex) {
+        if (nIndex >= strExpected.size() || fold(pszName[nIndex]) != fold(strExpected[nIndex])) {
+            return false;
+        }
+    }
+    return nIndex == strExpected.size();
+}
+
+// A write transaction of its own, outside any batch: "begin immediate" takes the
+// write lock at once, so that what is seen next cannot change until the end. Rolls
+// back unless committed.
+class CWriteTransaction {
+public:
+    explicit CWriteTransaction(CppSQLite3DB& db) : m_db(db) { m_db.execDML(WTEXT("begin immediate transaction;")); }
+    CWriteTransaction(const CWriteTransaction&) = delete;
+    CWriteTransaction& operator=(const CWriteTransaction&) = delete;
+    ~CWriteTransaction() { Rollback(); }
+
+    void Commit()
+    {
+        m_db.execDML(WTEXT("commit transaction;"));
+        m_bDone = true;
+    }
+
+    void Rollback() noexcept
+    {
+        if (m_bDone) {
+            return;
+        }
+        m_bDone = true;
+        try {
+            if (m_db.inTransaction()) {
+                m_db.execDML(WTEXT("rollback transaction;"));
+            }
+        } catch (...) {
+            // The connection is closed by the caller's failure path, which ends it too.
+        }
+    }
+
+private:
+    CppSQLite3DB& m_db;
+    bool m_bDone = false;
+};
+
 }  // namespace
 
 CVxCalStoreMedia::CVxCalStoreMedia()
@@ -122,14 +213,16 @@ CVxCalStoreMedia::CVxCalStoreMedia()
       m_szDbPath{},
       m_pszSql(new WCHAR[SQL_BUFFER_CHARS]()),
       m_bBatchMode(FALSE),
-      m_bInitialized(FALSE)
+      m_bInitialized(FALSE),
+      m_bBatchLost(FALSE)
 {
 }
 
 CVxCalStoreMedia::~CVxCalStoreMedia()
 {
-    // Writes made in batch mode were reported as done: keep them.
-    CommitOpenBatch();
+    // Writes made in batch mode were reported as done: keep them (a failure is
+    // logged, as nobody is left to receive a result).
+    EndBatch();
     m_db.close();
 }
 
@@ -186,37 +279,75 @@ void CVxCalStoreMedia::InsertVersionRow(int nCalTblVer, int nEventTblVer)
         m_db.execDML(FormatSql(s_szInsertVersion, g_szVersionTable, nCalTblVer, nEventTblVer, 0, 0));
     } catch (const CppSQLite3Exception& e) {
         TraceException(e);
+        RecordFailure(e);
         m_db.close();
     }
 }
 
-void CVxCalStoreMedia::CommitOpenBatch()
+// ---------------------------------------------------------------------------
+// Why an operation failed
+
+WString CVxCalStoreMedia::DescribeFailure(int nErrCode, LPCWSTR pszMessage) const
 {
-    if (!m_bBatchMode || !m_db.isOpen()) {
-        return;
+    switch (nErrCode & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return WTEXT("the file is busy: another program holds its lock");
+    case SQLITE_FULL: return WTEXT("disk full");
+    case SQLITE_IOERR: return WTEXT("I/O error");
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return WTEXT("permission denied");
+    case SQLITE_CANTOPEN: return DescribeCantOpen(m_szDbPath);
+    case SQLITE_NOTADB: return WTEXT("not a database");
+    case SQLITE_CORRUPT: return WTEXT("damaged");
+    case SQLITE_NOMEM: return WTEXT("out of memory");
+    default: break;
     }
-    try {
-        m_db.execDML(WTEXT("commit transaction;"));
-    } catch (const CppSQLite3Exception& e) {
-        TraceException(e);
-    } catch (...) {
-        // Also called from the destructor: nothing may leave it.
+    WString strReason = WTEXT("database error");
+    if (pszMessage != nullptr && *pszMessage != 0) {
+        strReason += WTEXT(" (");
+        strReason += pszMessage;
+        strReason += WTEXT(")");
     }
+    return strReason;
 }
+
+void CVxCalStoreMedia::RecordFailure(const CppSQLite3Exception& e)
+{
+    SetFailure(DescribeFailure(e.errorCode(), e.errorMessage()));
+}
+
+void CVxCalStoreMedia::SetFailure(const WString& strReason)
+{
+    m_strFailure = m_szDbPath[0] != 0 ? WString(m_szDbPath) + WTEXT(": ") + strReason : strReason;
+}
+
+void CVxCalStoreMedia::LogLine(ENUM_LOG_SERVERITY eSeverity, const WString& strText)
+{
+    CCalendarLogger::Calendar_Log(eSeverity, g_szLogModule, WTEXT("%s\r\n"), strText.c_str());
+}
+
+// ---------------------------------------------------------------------------
+// Examining, creating, upgrading and recovering the file
 
 HRESULT CVxCalStoreMedia::Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen)
 {
     if (pszFileName == nullptr) {
         return E_INVALIDARG;
     }
-    // Opening again must neither lose a batch nor leak the open connection.
-    CommitOpenBatch();
+    // Opening again must neither lose a batch nor leak the open connection. A batch
+    // that cannot be committed is reported, and the media stays on its file so that
+    // a later try (or the destructor) can still commit it.
+    if (FAILED(EndBatch())) {
+        return E_FAIL;
+    }
     m_db.close();
     m_bBatchMode = FALSE;
     // Until this Open succeeds the media has no file to work on: neither the one
     // it refuses nor the previous account's may be touched by a data operation.
     m_bInitialized = FALSE;
     m_bKeepOpen = bKeepOpen;
+    m_strFailure.clear();
 
     WString strPath;
     GetUserDataDir(dwUIN, strPath);
@@ -224,6 +355,8 @@ HRESULT CVxCalStoreMedia::Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen)
     // A path that does not fit the path buffer is refused, not cut.
     if (strPath.size() >= MAX_PATH) {
         StoreTrace(WTEXT("path too long!\r\n"));
+        m_szDbPath[0] = 0;
+        SetFailure(strPath + WTEXT(": the path is too long"));
         return E_FAIL;
     }
     WStrCopyN(m_szDbPath, MAX_PATH, strPath.c_str());
@@ -232,40 +365,44 @@ HRESULT CVxCalStoreMedia::Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen)
     const EFileProbe eProbe = ProbeDbFile(m_szDbPath, cbFile);
     if (eProbe == EFileProbe::StatusUnreadable) {
         StoreTrace(WTEXT("fstat ERROR!\r\n"));
+        SetFailure(WTEXT("the file's status cannot be read"));
         return E_FAIL;
     }
     if (eProbe == EFileProbe::Sized && cbFile > s_cbMaxDbFile) {
         StoreTrace(WTEXT("file size too big!\r\n"));
+        SetFailure(WTEXT("too big: over 100 MiB"));
         return E_FAIL;
     }
 
     try {
-        if (eProbe == EFileProbe::Sized) {
-            m_db.open(m_szDbPath);
-            CheckTablesAndVersion(dwUIN);
-        } else {
-            m_db.open(m_szDbPath);
-            CreateFreshTables();
-        }
+        m_db.open(m_szDbPath);
+        SettleTables(false);
+        CheckVersion(dwUIN);
     } catch (const CppSQLite3Exception& e) {
         TraceException(e);
+        if (m_strFailure.empty()) {
+            RecordFailure(e);
+        }
         m_db.close();
         // Only a damaged file is rebuilt. A busy file, a failing disk or a full
         // one is no damage: rebuilding would throw away a healthy database.
         if (!IsDamage(e.errorCode())) {
             return E_FAIL;
         }
+        m_strFailure.clear();
         if (BackupAndRecreate(dwUIN) == 0) {
             m_db.close();
             return E_FAIL;
         }
     } catch (...) {
         StoreTrace(WTEXT("unexpected failure\r\n"));
+        SetFailure(WTEXT("unexpected failure"));
         m_db.close();
         return E_FAIL;
     }
 
     m_db.close();
+    m_strFailure.clear();
     m_bInitialized = TRUE;
     return S_OK;
 }
@@ -275,51 +412,179 @@ bool CVxCalStoreMedia::IsDamage(int nErrCode)
     return nErrCode == SQLITE_CORRUPT || nErrCode == SQLITE_NOTADB || nErrCode == s_nMissingTableCode;
 }
 
-void CVxCalStoreMedia::CheckTablesAndVersion(DWORD dwUIN)
+CVxCalStoreMedia::STableLook CVxCalStoreMedia::LookAtTables()
 {
-    if (!m_db.tableExists(g_szVersionTable)) {
+    STableLook look;
+    look.bVersion = m_db.tableExists(g_szVersionTable);
+    look.bCalendar = m_db.tableExists(g_szCalendarTable);
+    look.bEvent = m_db.tableExists(g_szEventTable);
+    look.nTables = m_db.execScalar(s_szCountTables);
+    return look;
+}
+
+bool CVxCalStoreMedia::HasCurrentColumns(LPCWSTR pszTable, LPCWSTR pszCreateFormat)
+{
+    // The column names, in order, as the table text gives them.
+    std::vector<WString> vecExpected;
+    const WString strText(pszCreateFormat);
+    const size_t nOpen = strText.find(WCHAR('('));
+    const size_t nClose = strText.rfind(WCHAR(')'));
+    if (nOpen == WString::npos || nClose == WString::npos || nClose <= nOpen) {
+        return false;
+    }
+    for (size_t nPos = nOpen + 1; nPos < nClose;) {
+        size_t nEnd = strText.find(WCHAR(','), nPos);
+        if (nEnd == WString::npos || nEnd > nClose) {
+            nEnd = nClose;
+        }
+        size_t nBegin = nPos;
+        while (nBegin < nEnd && strText[nBegin] == WCHAR(' ')) {
+            ++nBegin;
+        }
+        size_t nNameEnd = nBegin;
+        while (nNameEnd < nEnd && strText[nNameEnd] != WCHAR(' ')) {
+            ++nNameEnd;
+        }
+        vecExpected.push_back(strText.substr(nBegin, nNameEnd - nBegin));
+        nPos = nEnd + 1;
+    }
+
+    CppSQLite3Query query = m_db.execQuery(FormatSql(WTEXT("pragma table_info(%s);"), pszTable));
+    size_t nColumn = 0;
+    for (; !query.eof(); query.nextRow(), ++nColumn) {
+        const WCHAR* pszName = query.fieldValue(1);
+        if (nColumn >= vecExpected.size() || pszName == nullptr ||
+            !SameColumnName(pszName, vecExpected[nColumn])) {
+            return false;
+        }
+    }
+    return nColumn == vecExpected.size();
+}
+
+void CVxCalStoreMedia::SettleTables(bool bCreateMissing)
+{
+    if (LookAtTables().Complete()) {
+        return;
+    }
+    // Another process may be creating this file right now: take the write lock
+    // (waiting for it to finish) and look again before deciding anything.
+    CWriteTransaction transaction(m_db);
+    const STableLook look = LookAtTables();
+    if (look.Complete()) {
+        transaction.Commit();
+        return;
+    }
+    if (bCreateMissing || look.nTables == 0) {
+        // A new file, or one that lost a table between two operations: the missing
+        // tables and the Version row are made in one transaction.
+        if (!look.bVersion) {
+            CreateTable(s_szCreateVersion, g_szVersionTable);
+            InsertVersionRow(s_nCurrentTableVersion, s_nCurrentTableVersion);
+        }
+        if (!look.bCalendar) {
+            CreateTable(s_szCreateCalendar, g_szCalendarTable);
+        }
+        if (!look.bEvent) {
+            CreateTable(s_szCreateEvent, g_szEventTable);
+        }
+        transaction.Commit();
+        return;
+    }
+    if (!look.bVersion && look.bCalendar && look.bEvent && HasCurrentColumns(g_szCalendarTable, s_szCreateCalendar) &&
+        HasCurrentColumns(g_szEventTable, s_szCreateEvent)) {
+        // The data is in the current format: only the Version table is missing.
+        CreateTable(s_szCreateVersion, g_szVersionTable);
+        InsertVersionRow(s_nCurrentTableVersion, s_nCurrentTableVersion);
+        transaction.Commit();
+        LogLine(EN_LOG_SERVERITY_WARNING,
+                WString(m_szDbPath) + WTEXT(": the Version table was missing; it was written and the data kept"));
+        return;
+    }
+    transaction.Rollback();
+    if (!look.bVersion) {
         StoreTrace(WTEXT("No Version Table!\r\n"));
         throw CppSQLite3Exception(s_nMissingTableCode, WTEXT("No Version Table!"));
     }
-    if (!m_db.tableExists(g_szCalendarTable)) {
+    if (!look.bCalendar) {
         StoreTrace(WTEXT("No Calendar Table!\r\n"));
         throw CppSQLite3Exception(s_nMissingTableCode, WTEXT("No Calendar Table!"));
     }
-    if (!m_db.tableExists(g_szEventTable)) {
-        StoreTrace(WTEXT("No Event Table!\r\n"));
-        throw CppSQLite3Exception(s_nMissingTableCode, WTEXT("No Event Table!"));
-    }
-    int nVersion = 0;
-    bool bHasVersionRow = false;
-    {
-        CppSQLite3Query query = m_db.execQuery(s_szSelectVersion);
-        if (!query.eof()) {
-            bHasVersionRow = true;
-            nVersion = WStrToInt32(query.fieldValue(0));
-        }
-    }
-    if (nVersion < s_nCurrentTableVersion) {
-        // The rebuild drops every calendar and event: keep a copy first.
-        if (!BackupDatabaseFile(dwUIN)) {
-            StoreTrace(WTEXT("backup before upgrade failed!\r\n"));
-            throw CppSQLite3Exception(CPPSQLITE_ERROR, WTEXT("backup before upgrade failed"));
-        }
-        RebuildOldFormat(bHasVersionRow);
-    }
+    StoreTrace(WTEXT("No Event Table!\r\n"));
+    throw CppSQLite3Exception(s_nMissingTableCode, WTEXT("No Event Table!"));
 }
 
-void CVxCalStoreMedia::CreateFreshTables()
+bool CVxCalStoreMedia::ReadVersion(int& nVersion, bool& bHasRow)
 {
-    CreateTable(s_szCreateVersion, g_szVersionTable);
-    InsertVersionRow(s_nCurrentTableVersion, s_nCurrentTableVersion);
-    CreateTable(s_szCreateCalendar, g_szCalendarTable);
-    CreateTable(s_szCreateEvent, g_szEventTable);
+    nVersion = 0;
+    CppSQLite3Query query = m_db.execQuery(s_szSelectVersion);
+    bHasRow = !query.eof();
+    if (!bHasRow) {
+        return false;
+    }
+    const WCHAR* pszValue = query.fieldValue(0);
+    // NULL, or a text that does not begin with a number, is no version at all.
+    if (pszValue == nullptr) {
+        return false;
+    }
+    const WCHAR* pszDigits = pszValue[0] == WCHAR('-') ? pszValue + 1 : pszValue;
+    if (pszDigits[0] < WCHAR('0') || pszDigits[0] > WCHAR('9')) {
+        return false;
+    }
+    nVersion = WStrToInt32(pszValue);
+    return true;
+}
+
+void CVxCalStoreMedia::CheckVersion(DWORD dwUIN)
+{
+    int nVersion = 0;
+    bool bHasRow = false;
+    if (ReadVersion(nVersion, bHasRow) && nVersion >= s_nCurrentTableVersion) {
+        return;
+    }
+    // Decided under the write lock, after looking again.
+    CWriteTransaction transaction(m_db);
+    if (ReadVersion(nVersion, bHasRow) && nVersion >= s_nCurrentTableVersion) {
+        transaction.Commit();
+        return;
+    }
+    if (HasCurrentColumns(g_szCalendarTable, s_szCreateCalendar) && HasCurrentColumns(g_szEventTable, s_szCreateEvent)) {
+        // The tables are already current: a missing or unreadable Version row is no
+        // reason to empty them.
+        if (bHasRow) {
+            m_db.execDML(FormatSql(s_szUpdateVersion, g_szVersionTable));
+        } else {
+            InsertVersionRow(s_nCurrentTableVersion, s_nCurrentTableVersion);
+        }
+        transaction.Commit();
+        LogLine(EN_LOG_SERVERITY_WARNING,
+                WString(m_szDbPath) + WTEXT(": the Version row was missing or unreadable; it was written and the data kept"));
+        return;
+    }
+    // A file of the old format: its rebuild drops every calendar and event, so a
+    // copy is kept first.
+    WString strBackup;
+    if (!BackupDatabaseFile(dwUIN, strBackup)) {
+        StoreTrace(WTEXT("backup before upgrade failed!\r\n"));
+        SetFailure(WTEXT("an old-format file could not be backed up before its upgrade; it was left as it is"));
+        throw CppSQLite3Exception(CPPSQLITE_ERROR, WTEXT("backup before upgrade failed"));
+    }
+    try {
+        RebuildOldFormat(bHasRow);
+        transaction.Commit();
+    } catch (const CppSQLite3Exception& e) {
+        // The file is unchanged; the copy would only mislead.
+        DeleteFileW(strBackup.c_str());
+        throw;
+    }
+    LogLine(EN_LOG_SERVERITY_WARNING,
+            WString(m_szDbPath) + WTEXT(": an old-format file was upgraded, its calendars and events dropped; ") +
+                WTEXT("backup kept at ") + strBackup);
 }
 
 void CVxCalStoreMedia::RebuildOldFormat(bool bHasVersionRow)
 {
-    // One transaction, so that a crash cannot leave the file without its tables.
-    m_db.execDML(WTEXT("begin immediate transaction;"));
+    // Runs inside the caller's transaction, so that a crash cannot leave the file
+    // without its tables.
     m_db.execDML(FormatSql(s_szDropTable, g_szCalendarTable));
     m_db.execDML(FormatSql(s_szDropTable, g_szEventTable));
     CreateTable(s_szCreateCalendar, g_szCalendarTable);
@@ -330,10 +595,9 @@ void CVxCalStoreMedia::RebuildOldFormat(bool bHasVersionRow)
         m_db.execDML(
             FormatSql(s_szInsertVersion, g_szVersionTable, s_nCurrentTableVersion, s_nCurrentTableVersion, 0, 0));
     }
-    m_db.execDML(WTEXT("commit transaction;"));
 }
 
-bool CVxCalStoreMedia::BackupDatabaseFile(DWORD dwUIN)
+bool CVxCalStoreMedia::BackupDatabaseFile(DWORD dwUIN, WString& strBackupPath)
 {
     SYSTEMTIME st{};
     GetLocalTime(&st);
@@ -348,7 +612,12 @@ bool CVxCalStoreMedia::BackupDatabaseFile(DWORD dwUIN)
             return false;
         }
         if (CopyFileW(m_szDbPath, strBackup.c_str(), TRUE)) {
-            return FlushToDisk(strBackup.c_str());
+            if (!FlushToDisk(strBackup.c_str())) {
+                DeleteFileW(strBackup.c_str());
+                return false;
+            }
+            strBackupPath = strBackup;
+            return true;
         }
         if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
             return false;
@@ -357,23 +626,58 @@ bool CVxCalStoreMedia::BackupDatabaseFile(DWORD dwUIN)
     return false;
 }
 
+bool CVxCalStoreMedia::StillDamaged()
+{
+    // Another process may have rebuilt the file since it was found damaged.
+    CppSQLite3DB db;
+    try {
+        db.open(m_szDbPath);
+        if (db.tableExists(g_szVersionTable) && db.tableExists(g_szCalendarTable) && db.tableExists(g_szEventTable)) {
+            return false;
+        }
+        // A file with no table at all is one that is being created, not a damaged one.
+        return db.execScalar(s_szCountTables) != 0;
+    } catch (const CppSQLite3Exception& e) {
+        return IsDamage(e.errorCode());
+    }
+}
+
 int CVxCalStoreMedia::BackupAndRecreate(DWORD dwUIN)
 {
+    WString strBackup;
     if (FileExists(m_szDbPath)) {
         // Without a safe copy the damaged file stays as it is.
-        if (!BackupDatabaseFile(dwUIN)) {
+        if (!BackupDatabaseFile(dwUIN, strBackup)) {
             StoreTrace(WTEXT("backup failed, file kept!\r\n"));
+            SetFailure(WTEXT("damaged, and no backup of it could be written: the file was left as it is"));
             return 0;
         }
-        DeleteFileW(m_szDbPath);
+        if (!StillDamaged()) {
+            // Rebuilt by another process meanwhile: the copy is of a healthy file.
+            DeleteFileW(strBackup.c_str());
+            strBackup.clear();
+        } else if (!DeleteFileW(m_szDbPath)) {
+            SetFailure(WTEXT("damaged (backup kept at ") + strBackup + WTEXT("), and the file could not be replaced"));
+            return 0;
+        }
     }
     try {
         m_db.open(m_szDbPath);
-        CreateFreshTables();
+        SettleTables(false);
     } catch (const CppSQLite3Exception& e) {
         TraceException(e);
         m_db.close();
+        if (strBackup.empty()) {
+            RecordFailure(e);
+        } else {
+            SetFailure(WTEXT("damaged (backup kept at ") + strBackup + WTEXT("), and rebuilding it failed: ") +
+                       DescribeFailure(e.errorCode(), e.errorMessage()));
+        }
         return 0;
+    }
+    if (!strBackup.empty()) {
+        LogLine(EN_LOG_SERVERITY_WARNING,
+                WString(m_szDbPath) + WTEXT(": damaged, rebuilt empty; backup kept at ") + strBackup);
     }
     return 1;
 }
@@ -395,15 +699,9 @@ HRESULT CVxCalStoreMedia::EnsureOpen(LPCWSTR pszPath)
     if (!m_db.isOpen()) {
         m_db.open(pszPath);
     }
-    if (!m_db.tableExists(g_szVersionTable)) {
-        CreateTable(s_szCreateVersion, g_szVersionTable);
-        InsertVersionRow(s_nCurrentTableVersion, s_nCurrentTableVersion);
-    }
-    if (!m_db.tableExists(g_szCalendarTable)) {
-        CreateTable(s_szCreateCalendar, g_szCalendarTable);
-    }
-    if (!m_db.tableExists(g_szEventTable)) {
-        CreateTable(s_szCreateEvent, g_szEventTable);
+    // Inside an open batch the tables are there already.
+    if (!m_db.inTransaction()) {
+        SettleTables(true);
     }
     return S_OK;
 }
@@ -412,20 +710,20 @@ void CVxCalStoreMedia::OnOperationFailure(const CppSQLite3Exception* pException,
 {
     if (pException != nullptr) {
         TraceException(*pException);
+        RecordFailure(*pException);
     } else {
         StoreTrace(WTEXT("unexpected failure\r\n"));
+        SetFailure(WTEXT("unexpected failure"));
     }
     if (m_bBatchMode && m_db.isOpen()) {
-        // SQLite has undone only the failed statement; closing the connection would
-        // throw away every earlier write of the batch, all reported as done.
-        if (!m_db.inTransaction()) {
-            try {
-                m_db.execDML(WTEXT("begin immediate transaction;"));
-                StoreTrace(WTEXT("batch transaction ended by SQLite, begun again\r\n"));
-            } catch (...) {
-                StoreTrace(WTEXT("batch transaction could not be begun again\r\n"));
-                m_db.close();
-            }
+        // Usually SQLite has undone only the failed statement: the batch goes on,
+        // and closing the connection would throw away its earlier writes.
+        if (!m_db.inTransaction() && !m_bBatchLost) {
+            // SQLite rolled the whole batch back (disk full, I/O error): its earlier
+            // writes, reported as done, are gone. Say so now and at the batch's end.
+            m_bBatchLost = TRUE;
+            m_strBatchLoss = m_strFailure;
+            LogLine(EN_LOG_SERVERITY_ERROR, WTEXT("Batch lost, nothing written in it was saved: ") + m_strBatchLoss);
         }
         return;
     }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "compat/win32.h"
+#include "host/CalendarUtil.h"
 #include "media/CalendarRecords.h"
 #include "media/RecordArray.h"
 #include "sqlite/CppSQLite3.h"
@@ -103,6 +104,11 @@ public:
 
     BOOL IsBatchMode() const { return m_bBatchMode; }
 
+    // Why the last failed operation failed, for the caller's error information:
+    // the file's path and the cause ("disk full", "the file is busy: ...",
+    // "damaged (backup kept at PATH) ..."). Empty when nothing is known.
+    const WString& GetLastFailure() const { return m_strFailure; }
+
 private:
     // Opens the connection on pszPath and creates whichever of the three tables is
     // missing (a new Version table gets its row). E_FAIL before a successful Open;
@@ -158,20 +164,56 @@ private:
     std::unique_ptr<WCHAR[]> m_pszSql;
     BOOL m_bBatchMode;
     BOOL m_bInitialized;
+    // SQLite rolled the batch's transaction back by itself: its writes are gone, and
+    // the batch refuses everything until it is ended, which reports the loss.
+    BOOL m_bBatchLost;
+    WString m_strBatchLoss;
+    // Why the last failed operation failed: the file's path and the cause.
+    WString m_strFailure;
 
     enum { SQL_BUFFER_CHARS = 4096 };
 
+    // Which of the three tables the file has, and how many tables in all.
+    struct STableLook {
+        bool bVersion = false;
+        bool bCalendar = false;
+        bool bEvent = false;
+        int nTables = 0;
+        bool Complete() const { return bVersion && bCalendar && bEvent; }
+    };
+
     void CreateTable(LPCWSTR pszCreateFormat, LPCWSTR pszTable);
-    void CreateFreshTables();
-    void CheckTablesAndVersion(DWORD dwUIN);
+    STableLook LookAtTables();
+    // True when the table's columns are, in order, those of its table text.
+    bool HasCurrentColumns(LPCWSTR pszTable, LPCWSTR pszCreateFormat);
+    // Makes sure the three tables are there. A file with none (a new one) gets all
+    // three and the Version row in one transaction; with bCreateMissing (the lazy
+    // open) any missing table is made the same way. Otherwise a missing table is
+    // damage (raised with code 101), unless only the Version table is missing from
+    // current data. Every decision is taken under the write lock after looking again.
+    void SettleTables(bool bCreateMissing);
+    // The first column of the Version row: false when there is no row or the value
+    // is not a number.
+    bool ReadVersion(int& nVersion, bool& bHasRow);
+    // Upgrades an old-format file (after backing it up), or writes the Version row
+    // of current data that lacks a readable one.
+    void CheckVersion(DWORD dwUIN);
     static bool IsDamage(int nErrCode);
+    bool StillDamaged();
     LPCWSTR FormatCalendarUpdate(const tagCalendarRecord& rec);
     LPCWSTR FormatEventUpdate(const tagEventRecord& rec);
     void RebuildOldFormat(bool bHasVersionRow);
-    bool BackupDatabaseFile(DWORD dwUIN);
-    void CommitOpenBatch();
+    bool BackupDatabaseFile(DWORD dwUIN, WString& strBackupPath);
+    // Ends batch mode: commits, or reports (result and log line) a batch that could
+    // not be committed or was lost. A commit that failed with its transaction still
+    // open keeps batch mode on, so that a later try can commit it.
+    HRESULT EndBatch();
     void TraceException(const CppSQLite3Exception& e);
     void OnOperationFailure(const CppSQLite3Exception* pException, unsigned uFlags);
+    WString DescribeFailure(int nErrCode, LPCWSTR pszMessage) const;
+    void RecordFailure(const CppSQLite3Exception& e);
+    void SetFailure(const WString& strReason);
+    static void LogLine(ENUM_LOG_SERVERITY eSeverity, const WString& strText);
 
     WString m_strLongSql;
 };
@@ -180,6 +222,10 @@ template <typename TBody>
 HRESULT CVxCalStoreMedia::RunDataOperation(TBody&& body, unsigned uFlags)
 {
     if ((uFlags & FRAME_NO_INIT_CHECK) == 0 && !m_bInitialized) {
+        return E_FAIL;
+    }
+    if (m_bBatchLost) {
+        m_strFailure = m_strBatchLoss + WTEXT("; the batch was lost, and nothing more is written until it ends");
         return E_FAIL;
     }
     try {

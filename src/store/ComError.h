@@ -50,6 +50,11 @@ T* RequireHost(T* p, REFIID riid)
     return p;
 }
 
+// Hands the cause of a failure to the caller the COM way: a new error object on
+// the thread, with the description, the IID of the interface that failed and the
+// class's ProgID as its source. Callers ask ISupportErrorInfo, then GetErrorInfo.
+void SetStoreErrorInfo(REFIID riid, const WString& strDescription);
+
 // Runs the body of a COM method and turns whatever it raises into the method's
 // result: a failed host call into its own HRESULT (its error information handed on
 // to the caller), a failed allocation into E_OUTOFMEMORY, anything else into

@@ -40,6 +40,24 @@ HRESULT WriteFromItem(IUnknown* pSelf, IUnknown* pUnkItem, REFIID riid, TConvert
 
 }  // namespace
 
+HRESULT CVxCalStoreData::ReportStoreFailure(HRESULT hr, REFIID riid)
+{
+    if (FAILED(hr)) {
+        WString strCause = m_pStoreMedia != nullptr ? m_pStoreMedia->GetLastFailure() : WString();
+        if (strCause.empty()) {
+            strCause = m_bReady ? WStrFormatString(WTEXT("the store could not complete the call (0x%08X)"), hr)
+                                : WString(WTEXT("the store is not started: no account database is open"));
+        }
+        SetStoreErrorInfo(riid, strCause);
+    }
+    return hr;
+}
+
+HRESULT CVxCalStoreData::InterfaceSupportsErrorInfo(REFIID riid)
+{
+    return riid == IID_IVxCalStoreData || riid == IID_IVxCalStoreConfig ? S_OK : S_FALSE;
+}
+
 // ---------------------------------------------------------------------------
 // Writes
 
@@ -48,7 +66,7 @@ HRESULT CVxCalStoreData::AddCalendar(IUnknown* pCalItem)
     return WriteFromItem<ICalendarItem, tagCalendarRecord>(
         Self(), pCalItem, IID_ICalendarItem,
         [this](tagCalendarRecord* pRec, ICalendarItem* pItem) { CalItemToRecord(pRec, pItem); },
-        [this](const tagCalendarRecord* pRec) { return GetStoreMedia()->SaveCalendar(pRec, 0); });
+        [this](const tagCalendarRecord* pRec) { return ReportStoreFailure(GetStoreMedia()->SaveCalendar(pRec, 0)); });
 }
 
 HRESULT CVxCalStoreData::UpdateCalendar(IUnknown* pCalItem)
@@ -56,7 +74,7 @@ HRESULT CVxCalStoreData::UpdateCalendar(IUnknown* pCalItem)
     return WriteFromItem<ICalendarItem, tagCalendarRecord>(
         Self(), pCalItem, IID_ICalendarItem,
         [this](tagCalendarRecord* pRec, ICalendarItem* pItem) { CalItemToRecord(pRec, pItem); },
-        [this](const tagCalendarRecord* pRec) { return GetStoreMedia()->UpdateCalendar(pRec); });
+        [this](const tagCalendarRecord* pRec) { return ReportStoreFailure(GetStoreMedia()->UpdateCalendar(pRec)); });
 }
 
 HRESULT CVxCalStoreData::AddCalEvent(IUnknown* pCalEvent)
@@ -64,7 +82,7 @@ HRESULT CVxCalStoreData::AddCalEvent(IUnknown* pCalEvent)
     return WriteFromItem<IEventItem, tagEventRecord>(
         Self(), pCalEvent, IID_IEventItem,
         [](tagEventRecord* pRec, IEventItem* pItem) { EventItemToRecord(pRec, pItem); },
-        [this](const tagEventRecord* pRec) { return GetStoreMedia()->SaveCalEvent(pRec, 0); });
+        [this](const tagEventRecord* pRec) { return ReportStoreFailure(GetStoreMedia()->SaveCalEvent(pRec, 0)); });
 }
 
 HRESULT CVxCalStoreData::UpdateCalEvent(IUnknown* pCalEvent)
@@ -72,7 +90,7 @@ HRESULT CVxCalStoreData::UpdateCalEvent(IUnknown* pCalEvent)
     return WriteFromItem<IEventItem, tagEventRecord>(
         Self(), pCalEvent, IID_IEventItem,
         [](tagEventRecord* pRec, IEventItem* pItem) { EventItemToRecord(pRec, pItem); },
-        [this](const tagEventRecord* pRec) { return GetStoreMedia()->UpdateCalEvent(pRec); });
+        [this](const tagEventRecord* pRec) { return ReportStoreFailure(GetStoreMedia()->UpdateCalEvent(pRec)); });
 }
 
 // ---------------------------------------------------------------------------
@@ -80,22 +98,22 @@ HRESULT CVxCalStoreData::UpdateCalEvent(IUnknown* pCalEvent)
 
 HRESULT CVxCalStoreData::DelCalendar(ULONG dwCalID)
 {
-    return GetStoreMedia()->DelCalendar(dwCalID, 0);
+    return ReportComErrors([&]() { return ReportStoreFailure(GetStoreMedia()->DelCalendar(dwCalID, 0)); });
 }
 
 HRESULT CVxCalStoreData::DelCalEvent(ULONG dwCalID, ULONG dwEventID)
 {
-    return ReportComErrors([&]() { return GetStoreMedia()->DelCalEvent(dwCalID, dwEventID, 0); });
+    return ReportComErrors([&]() { return ReportStoreFailure(GetStoreMedia()->DelCalEvent(dwCalID, dwEventID, 0)); });
 }
 
 HRESULT CVxCalStoreData::SetBatchMode(LONG bBatchMode)
 {
-    return ReportComErrors([&]() { return GetStoreMedia()->SetBatchMode(bBatchMode); });
+    return ReportComErrors([&]() { return ReportStoreFailure(GetStoreMedia()->SetBatchMode(bBatchMode)); });
 }
 
 HRESULT CVxCalStoreData::DelAllEventofCalendar(ULONG dwCalID)
 {
-    return ReportComErrors([&]() { return GetStoreMedia()->DelAllEventofCalendar(dwCalID); });
+    return ReportComErrors([&]() { return ReportStoreFailure(GetStoreMedia()->DelAllEventofCalendar(dwCalID)); });
 }
 
 HRESULT CVxCalStoreData::IsOutlookIDExist(BSTR bstrID, VARIANT_BOOL* bExist)
@@ -109,7 +127,7 @@ HRESULT CVxCalStoreData::IsOutlookIDExist(BSTR bstrID, VARIANT_BOOL* bExist)
             *bExist = hr == S_OK ? VARIANT_TRUE : VARIANT_FALSE;
             return S_OK;
         }
-        return hr;
+        return ReportStoreFailure(hr);
     });
 }
 
@@ -193,7 +211,7 @@ HRESULT CVxCalStoreData::GetPeriodEventEx(ULONG dwBegindTime, ULONG dwEndTime, U
 HRESULT CVxCalStoreData::EnumerateCalendars(IUnknown* pUnkVisitor, bool bCheckAccount)
 {
     if (!m_bReady) {
-        return E_FAIL;
+        return ReportStoreFailure(E_FAIL);
     }
     ICalendarKernel* pKernel = RequireHost(m_spKernel.Get(), IID_ICalendarKernel);
     // A visitor may release this object; it must outlive the loop.
@@ -208,7 +226,7 @@ HRESULT CVxCalStoreData::EnumerateCalendars(IUnknown* pUnkVisitor, bool bCheckAc
     int nCount = 0;
     const HRESULT hrQuery = GetStoreMedia()->GetAllCalendar(&pArray, &nCount);
     if (FAILED(hrQuery)) {
-        return E_FAIL;
+        return ReportStoreFailure(E_FAIL);
     }
     CRecordArrayPtr<tagCalendarRecord> records(nCount > 0 ? pArray : nullptr);
     CComRef<ICalendarVisitor> spVisitor;
@@ -240,7 +258,7 @@ HRESULT CVxCalStoreData::EnumerateEvents(IUnknown* pUnkVisitor, EEventQuery eQue
                                          DWORD dwEnd)
 {
     if (!m_bReady) {
-        return E_FAIL;
+        return ReportStoreFailure(E_FAIL);
     }
     ICalendarKernel* pKernel = RequireHost(m_spKernel.Get(), IID_ICalendarKernel);
     const CComRef<IUnknown> spSelf(Self());
@@ -256,7 +274,7 @@ HRESULT CVxCalStoreData::EnumerateEvents(IUnknown* pUnkVisitor, EEventQuery eQue
                                 ? GetStoreMedia()->GetPeriodEvent(dwCalID, dwBegin, dwEnd, &pArray, &nCount)
                                 : GetStoreMedia()->GetAllCalEvent(dwCalID, &pArray, &nCount);
     if (FAILED(hrQuery)) {
-        return E_FAIL;
+        return ReportStoreFailure(E_FAIL);
     }
     CRecordArrayPtr<tagEventRecord> records(nCount > 0 ? pArray : nullptr);
     CComRef<IEventVisitor> spVisitor;

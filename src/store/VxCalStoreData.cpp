@@ -87,6 +87,8 @@ HRESULT CVxCalStoreData::InternalQueryInterface(REFIID riid, void** ppvObject)
         *ppvObject = static_cast<IExtendKernalSequence*>(this);
     } else if (riid == IID_IProvideClassInfo) {
         *ppvObject = static_cast<IProvideClassInfo*>(this);
+    } else if (riid == IID_ISupportErrorInfo) {
+        *ppvObject = static_cast<ISupportErrorInfo*>(this);
     } else {
         return E_NOINTERFACE;
     }
@@ -295,7 +297,14 @@ HRESULT CVxCalStoreData::RunStartupEnumeration()
 {
     try {
         // The host's start-up writes go into one transaction until the next tick.
-        GetStoreMedia()->SetBatchMode(TRUE);
+        CVxCalStoreMedia* pMedia = GetStoreMedia();
+        if (m_bReady && FAILED(pMedia->SetBatchMode(TRUE))) {
+            // The store goes on without it; a host that needs all-or-nothing asks
+            // for batch mode itself and sees the failure.
+            CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_ERROR, g_szLogModule,
+                                          WTEXT("The start-up batch could not begin: %s\r\n"),
+                                          pMedia->GetLastFailure().c_str());
+        }
         m_timer.Tick().Connect(this, &CVxCalStoreData::OnTimer);
 
         CComRef<ICalendarVisitor> spVisitor;
@@ -306,7 +315,9 @@ HRESULT CVxCalStoreData::RunStartupEnumeration()
                 ThrowComError(hr, IID_ICalendarVisitor, spAccount.Get());
             }
         }
-        EnumerateCalendars(spVisitor.Get(), true);
+        if (FAILED(EnumerateCalendars(spVisitor.Get(), true))) {
+            return E_FAIL;
+        }
     } catch (...) {
         // A failure from here on is reported as E_FAIL; what was done stays done.
         return E_FAIL;
@@ -319,12 +330,24 @@ HRESULT CVxCalStoreData::RunSequence()
     return S_OK;
 }
 
-HRESULT CVxCalStoreData::EndStartupBatch()
+HRESULT CVxCalStoreData::FinishStartupBatch()
 {
     m_timer.Tick().Disconnect(this, &CVxCalStoreData::OnTimer);
-    // Its result is not reported: a host that must know calls SetBatchMode(0).
-    ReportComErrors([&]() { return GetStoreMedia()->SetBatchMode(FALSE); });
-    return S_OK;
+    if (m_pStoreMedia == nullptr) {
+        return S_OK;
+    }
+    const HRESULT hr = m_pStoreMedia->SetBatchMode(FALSE);
+    // A batch that could not commit (the file held by another process) is tried
+    // again on the next tick rather than left open.
+    if (FAILED(hr) && m_pStoreMedia->IsBatchMode()) {
+        m_timer.Tick().Connect(this, &CVxCalStoreData::OnTimer);
+    }
+    return hr;
+}
+
+HRESULT CVxCalStoreData::EndStartupBatch()
+{
+    return ReportComErrors([&]() { return ReportStoreFailure(FinishStartupBatch()); });
 }
 
 HRESULT CVxCalStoreData::StopSequence()
@@ -349,10 +372,13 @@ HRESULT CVxCalStoreData::StopSequence()
             spSettings->GetByteValue(bsName.Get(), &cStoreMode);
         }
         if (cStoreMode == 1) {
-            GetStoreMedia()->DelAllCalendar();
-            GetStoreMedia()->DelAllEvent();
+            if (FAILED(GetStoreMedia()->DelAllCalendar()) || FAILED(GetStoreMedia()->DelAllEvent())) {
+                return ReportStoreFailure(E_FAIL);
+            }
         }
-        return S_OK;
+        // The batch is committed here, where its failure can still be reported;
+        // the store stays on its file so that a retry (or its release) can commit it.
+        return ReportStoreFailure(FinishStartupBatch());
     });
     if (FAILED(hr)) {
         return hr;
@@ -365,15 +391,13 @@ HRESULT CVxCalStoreData::StopSequence()
 
 void CVxCalStoreData::OnTimer()
 {
-    m_timer.Tick().Disconnect(this, &CVxCalStoreData::OnTimer);
     // Runs from the window procedure: nothing may be thrown through the host's
-    // message loop.
+    // message loop, and nobody receives a result, so a failure is logged.
     ReportComErrors([&]() {
-        CVxCalStoreMedia* pMedia = GetStoreMedia();
-        // A batch that could not commit (the file held by another process) is
-        // tried again on the next tick rather than left open.
-        if (FAILED(pMedia->SetBatchMode(FALSE)) && pMedia->IsBatchMode()) {
-            m_timer.Tick().Connect(this, &CVxCalStoreData::OnTimer);
+        if (FAILED(FinishStartupBatch()) && m_pStoreMedia != nullptr) {
+            CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_ERROR, g_szLogModule,
+                                          WTEXT("The start-up batch could not be committed: %s\r\n"),
+                                          m_pStoreMedia->GetLastFailure().c_str());
         }
         CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, g_szLogModule, WTEXT("OnTimer ------"));
         return S_OK;

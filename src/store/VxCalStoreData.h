@@ -31,7 +31,8 @@ public:
 class CVxCalStoreData final : public CVxDualInterface<IVxCalStoreData>,
                               public CVxDualInterface<IVxCalStoreConfig>,
                               public IExtendKernalSequence,
-                              public IProvideClassInfo {
+                              public IProvideClassInfo,
+                              public ISupportErrorInfo {
 public:
     // Makes a new object and asks it for riid. With pUnkOuter the object is
     // aggregated: riid must then be IUnknown, and the inner IUnknown is returned.
@@ -82,6 +83,10 @@ public:
 
     // IProvideClassInfo: the type information of the class.
     HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** ppTI) override;
+
+    // ISupportErrorInfo: both data interfaces give the cause of a failure as the
+    // thread's error object.
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
     // IExtendKernalSequence
     HRESULT STDMETHODCALLTYPE StartSequence(ICalendarKernel* pKernel) override;
@@ -156,6 +161,13 @@ private:
     void SettleAccountNumber();
 
     HRESULT RunStartupEnumeration();
+
+    // A failed result of the store media, with its cause set as the thread's error
+    // object for interface riid; other results pass unchanged.
+    HRESULT ReportStoreFailure(HRESULT hr, REFIID riid = IID_IVxCalStoreData);
+    // Ends the start-up batch; on failure the timer's tick tries again while the
+    // batch is still open.
+    HRESULT FinishStartupBatch();
     void DropStoreMedia();
 
     // The configuration media, made for the current account on first use (the
