@@ -47,6 +47,10 @@ int FileTruncate(sqlite3_file* pFile, sqlite3_int64 cbSize)
 int FileSync(sqlite3_file* pFile, int nFlags)
 {
     const int rc = Fail(pFile, EOp::Sync);
+    CFaultVfs* pOwner = FileOf(pFile)->pOwner;
+    if (rc == 0 && pOwner->SyncDelay() > 0) {
+        pOwner->Real()->xSleep(pOwner->Real(), pOwner->SyncDelay());
+    }
     if (rc != 0 || !FileOf(pFile)->pOwner->RealSync()) {
         return rc;
     }

@@ -39,6 +39,10 @@ public:
     void Arm(EFault eFault, long long nFailAt, bool bPersistent);
     // Stops failing (counting goes on).
     void Disarm();
+    // Makes every sync take this much longer: a slow disk widens the windows
+    // that other processes can fall into.
+    void SetSyncDelay(int nMicroseconds) { m_nSyncDelayUs = nMicroseconds; }
+    int SyncDelay() const { return m_nSyncDelayUs; }
 
     // Calls eFault could hit since Arm, and how many of them were failed.
     long long Calls() const { return m_nCalls; }
@@ -56,6 +60,7 @@ private:
     sqlite3_vfs* m_pVfs;   // ours
     sqlite3_vfs* m_pReal;  // the default one we wrap
     bool m_bRealSync;
+    int m_nSyncDelayUs = 0;
     EFault m_eFault = EFault::IoError;
     long long m_nFailAt = 0;
     bool m_bPersistent = false;
