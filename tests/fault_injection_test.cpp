@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <utility>
@@ -186,6 +187,9 @@ struct CScenario {
     std::function<void(const std::string& strDbPath)> prepare;  // adjusts the healthy file (Healthy, Precious)
     std::function<void(CRecordedStore& store)> run;
 };
+
+// Named in test listings by its name, not its bytes.
+void PrintTo(const CScenario& scenario, std::ostream* pOut) { *pOut << scenario.pszName; }
 
 void Sql(const std::string& strDbPath, const std::string& strSql)
 {
