@@ -6,7 +6,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <regex>
 
 namespace dbstate {
 
@@ -100,12 +99,13 @@ CDbState ReadDbState(const std::string& strPath)
 
 std::vector<std::string> BackupNames(const std::string& strDir)
 {
-    static const std::regex s_backup("[0-9]{14}CalData\\.db");
+    const std::string strSuffix = "CalData.db";
     std::vector<std::string> names;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(strDir, ec)) {
         const std::string strName = entry.path().filename().string();
-        if (std::regex_match(strName, s_backup)) {
+        if (strName.size() == 14 + strSuffix.size() && strName.compare(14, std::string::npos, strSuffix) == 0 &&
+            strName.find_first_not_of("0123456789") == 14) {
             names.push_back(strName);
         }
     }
