@@ -195,14 +195,17 @@ TEST(ProcessTest, AWriterKilledDuringItsCommitsLosesNothingAcknowledged)
     const std::string strAccount = "6000";
     const long nEvents = 300;
     std::mt19937 random(20240611u);
-    std::uniform_int_distribution<int> delayMs(5, 120);
+    std::uniform_int_distribution<int> delayMs(2, 200);
     std::map<long, long> acks;
     int nKills = 0;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     for (long nRun = 0; std::chrono::steady_clock::now() < end; ++nRun) {
         CWriter writer({root.Path(), strAccount, std::to_string(nRun * 1000 + 1), "0", std::to_string(nEvents),
-                        "--slow-disk"});
+                        "--wait", "--slow-disk"});
         ASSERT_TRUE(writer.Started());
+        // Timed from its first start, not from the loading of the program.
+        ASSERT_TRUE(writer.ReadUntil("ready\n"));
+        writer.Go();
         ::usleep(useconds_t(delayMs(random)) * 1000);
         writer.Kill();
         writer.Wait();
