@@ -24,6 +24,14 @@ namespace {
 const char s_szTrimSet[] = " \t\n\r";
 
 long long s_cbFailWriteAfter = -1;
+IniFile::PFN_WRITE_STEP_HOOK s_pfnWriteStepHook = nullptr;
+void* s_pWriteStepHookContext = nullptr;
+
+// Whether a step of the file's replacement may go ahead (always, without a hook).
+bool StepAllowed(IniFile::EWriteStep eStep)
+{
+    return s_pfnWriteStepHook == nullptr || s_pfnWriteStepHook(s_pWriteStepHookContext, eStep);
+}
 
 std::string Trim(const std::string& str)
 {
@@ -117,6 +125,9 @@ bool ReplaceWholeFile(const std::string& strPath, const std::string& strBytes)
     static LONG s_nTempCounter = 0;
     const std::wstring strWideTemp = WidePath(strPath) + L".tmp." + std::to_wstring(GetCurrentProcessId()) + L"." +
                                      std::to_wstring(InterlockedIncrement(&s_nTempCounter));
+    if (!StepAllowed(IniFile::EWriteStep::Create)) {
+        return false;
+    }
     const int fd = _wopen(strWideTemp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     FILE* pFile = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
     if (pFile == nullptr) {
@@ -126,12 +137,15 @@ bool ReplaceWholeFile(const std::string& strPath, const std::string& strBytes)
         }
         return false;
     }
-    bool bOk = std::fwrite(strBytes.data(), 1, cbToWrite, pFile) == cbToWrite && !bInjectedFailure;
-    bOk = std::fflush(pFile) == 0 && _commit(_fileno(pFile)) == 0 && bOk;
+    bool bOk = StepAllowed(IniFile::EWriteStep::Write) &&
+               std::fwrite(strBytes.data(), 1, cbToWrite, pFile) == cbToWrite && !bInjectedFailure;
+    bOk = StepAllowed(IniFile::EWriteStep::Flush) && std::fflush(pFile) == 0 && _commit(_fileno(pFile)) == 0 && bOk;
     bOk = std::fclose(pFile) == 0 && bOk;
-    if (bOk) {
+    if (bOk && StepAllowed(IniFile::EWriteStep::Rename)) {
         bOk = MoveFileExW(strWideTemp.c_str(), WidePath(strPath).c_str(),
                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    } else {
+        bOk = false;
     }
     if (!bOk) {
         _wremove(strWideTemp.c_str());
@@ -143,6 +157,9 @@ bool ReplaceWholeFile(const std::string& strPath, const std::string& strBytes)
     static std::atomic<unsigned> s_nTempCounter{0};
     std::string strTemp;
     int fd = -1;
+    if (!StepAllowed(IniFile::EWriteStep::Create)) {
+        return false;
+    }
     for (int nAttempt = 0; fd < 0 && nAttempt < 100; ++nAttempt) {
         strTemp = strPath + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++s_nTempCounter);
         fd = ::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -158,7 +175,7 @@ bool ReplaceWholeFile(const std::string& strPath, const std::string& strBytes)
     if (::stat(strPath.c_str(), &stOld) == 0) {
         ::fchmod(fd, stOld.st_mode & 07777);
     }
-    bool bOk = true;
+    bool bOk = StepAllowed(IniFile::EWriteStep::Write);
     const char* pData = strBytes.data();
     size_t cbLeft = cbToWrite;
     while (bOk && cbLeft > 0) {
@@ -172,9 +189,9 @@ bool ReplaceWholeFile(const std::string& strPath, const std::string& strBytes)
             cbLeft -= static_cast<size_t>(cbWritten);
         }
     }
-    bOk = bOk && !bInjectedFailure && ::fsync(fd) == 0;
+    bOk = bOk && !bInjectedFailure && StepAllowed(IniFile::EWriteStep::Flush) && ::fsync(fd) == 0;
     bOk = ::close(fd) == 0 && bOk;
-    bOk = bOk && ::rename(strTemp.c_str(), strPath.c_str()) == 0;
+    bOk = bOk && StepAllowed(IniFile::EWriteStep::Rename) && ::rename(strTemp.c_str(), strPath.c_str()) == 0;
     if (!bOk) {
         ::unlink(strTemp.c_str());
     }
@@ -389,6 +406,12 @@ bool DeleteRecord(const std::string& strKey, const std::string& strSection, cons
 void SetWriteFailureForTesting(long long cbFailAfter)
 {
     s_cbFailWriteAfter = cbFailAfter;
+}
+
+void SetWriteStepHook(PFN_WRITE_STEP_HOOK pfnHook, void* pContext)
+{
+    s_pfnWriteStepHook = pfnHook;
+    s_pWriteStepHookContext = pContext;
 }
 
 }  // namespace IniFile

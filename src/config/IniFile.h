@@ -60,6 +60,12 @@ bool DeleteRecord(const std::string& strKey, const std::string& strSection, cons
 // Tests only: make the next Save fail after this many bytes (negative: never).
 void SetWriteFailureForTesting(long long cbFailAfter);
 
+// Tests only: the steps of replacing the file. The hook is asked before each
+// step a Save takes; false makes that step fail as the disk would. Null: none.
+enum class EWriteStep { Create, Write, Flush, Rename };
+typedef bool (*PFN_WRITE_STEP_HOOK)(void* pContext, EWriteStep eStep);
+void SetWriteStepHook(PFN_WRITE_STEP_HOOK pfnHook, void* pContext);
+
 }  // namespace IniFile
 
 // A text with no form in the narrow code page, or narrow text that is not valid

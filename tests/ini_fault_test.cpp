@@ -1,0 +1,103 @@
+// The settings file under failing writes: each step of replacing it (creating the
+// temporary file, writing it, flushing it, renaming it over the old one) fails in
+// turn, for every setter. The setter must answer E_FAIL and leave the old file as
+// it was, with no temporary file behind.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "config/IniFile.h"
+#include "config/VxCalConfigMedia.h"
+
+using namespace testing_support;
+using IniFile::EWriteStep;
+
+namespace {
+
+const char s_szOldFile[] = " [sync]\r\n interval=300\r\n name=work\r\n";
+
+struct CSetter {
+    const char* pszName;
+    std::function<HRESULT(CVxCalConfigMedia&)> call;
+};
+
+const CSetter s_setters[] = {
+    {"change a string", [](CVxCalConfigMedia& m) { return m.AddString(WTEXT("sync"), WTEXT("name"), WTEXT("home"), 0); }},
+    {"add a string", [](CVxCalConfigMedia& m) { return m.AddString(WTEXT("sync"), WTEXT("new"), WTEXT("x"), 0); }},
+    {"add a section", [](CVxCalConfigMedia& m) { return m.AddString(WTEXT("view"), WTEXT("mode"), WTEXT("week"), 0); }},
+    {"change a number", [](CVxCalConfigMedia& m) { return m.AddDWord(WTEXT("sync"), WTEXT("interval"), 60, 0); }},
+    {"delete an item", [](CVxCalConfigMedia& m) { return m.DeleteConfigItem(WTEXT("sync"), WTEXT("name")); }},
+};
+
+// Fails the step it is told to, and records every step it was asked about.
+struct CStepFailure {
+    int nFailStep = -1;
+    std::vector<int> asked;
+
+    static bool Allow(void* pContext, EWriteStep eStep)
+    {
+        CStepFailure& self = *static_cast<CStepFailure*>(pContext);
+        self.asked.push_back(int(eStep));
+        return int(eStep) != self.nFailStep;
+    }
+};
+
+class IniFaultTest : public ::testing::Test {
+protected:
+    IniFaultTest() { MakeDirs(m_strAccountDir); }
+    ~IniFaultTest() override { IniFile::SetWriteStepHook(nullptr, nullptr); }
+
+    // One setter with one step failing (-1: none); returns the setter's result.
+    HRESULT Run(const CSetter& setter, int nFailStep)
+    {
+        EXPECT_TRUE(WriteFile(m_strIniPath, s_szOldFile));
+        CVxCalConfigMedia media;
+        EXPECT_EQ(S_OK, media.Initialize(42));
+        m_steps = CStepFailure{nFailStep, {}};
+        IniFile::SetWriteStepHook(&CStepFailure::Allow, &m_steps);
+        const HRESULT hr = setter.call(media);
+        IniFile::SetWriteStepHook(nullptr, nullptr);
+        return hr;
+    }
+
+    std::string Bytes()
+    {
+        std::string strContent;
+        EXPECT_TRUE(ReadFile(m_strIniPath, strContent));
+        return strContent;
+    }
+
+    CTempDir m_dir;
+    CScopedRoot m_root{m_dir.Path()};
+    const std::string m_strAccountDir = m_dir.Join("42"), m_strIniPath = m_strAccountDir + "/CalendarConfig.ini";
+    CStepFailure m_steps;
+};
+
+TEST_F(IniFaultTest, AFailureAtAnyStepOfTheRewriteKeepsTheOldFile)
+{
+    const char* const steps[] = {"create", "write", "flush", "rename"};
+    int nPoints = 0;
+    for (const CSetter& setter : s_setters) {
+        SCOPED_TRACE(setter.pszName);
+        // Clean, every step is taken once, in order, and the file changes.
+        ASSERT_EQ(S_OK, Run(setter, -1));
+        EXPECT_EQ((std::vector<int>{0, 1, 2, 3}), m_steps.asked);
+        EXPECT_NE(s_szOldFile, Bytes());
+        for (int nStep = 0; nStep < 4; ++nStep) {
+            SCOPED_TRACE(steps[nStep]);
+            EXPECT_EQ(E_FAIL, Run(setter, nStep));
+            EXPECT_EQ(nStep + 1, int(m_steps.asked.size())) << "a step after the failed one was taken";
+            EXPECT_EQ(s_szOldFile, Bytes());
+            EXPECT_EQ(std::vector<std::string>{"CalendarConfig.ini"}, ListDir(m_strAccountDir))
+                << "a temporary file was left behind";
+            ++nPoints;
+        }
+    }
+    std::printf("fault injection: settings file: %d points\n", nPoints);
+}
+
+}  // namespace

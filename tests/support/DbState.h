@@ -1,0 +1,45 @@
+// What a store file holds, read through a plain SQLite connection of the test's
+// own: the checks after a fault, a crash or a race look at the file as the next
+// start would find it.
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace dbstate {
+
+struct CDbState {
+    bool bExists = false;
+    bool bReadable = false;      // opened and its schema read
+    std::string strIntegrity;    // what "pragma integrity_check" said, lines joined by "; "
+    std::set<std::string> tables;
+    int nCalendarColumns = 0;
+    int nEventColumns = 0;
+    bool bHasVersionRow = false;
+    long long nVersion = 0;
+    std::set<std::string> keys;  // "C<CalID>" per calendar row, "E<CalID>.<EvtID>" per event row
+    int nDuplicateKeys = 0;
+
+    // The three tables with the current columns: nothing about it is damaged or old.
+    bool Current() const;
+    // The file is absent, or holds no table at all.
+    bool Blank() const { return !bExists || (bReadable && tables.empty()); }
+    std::string Describe() const;
+};
+
+// Opens the file read-write (so that a journal left by a crash is rolled back,
+// as the next writer would) and reads it; creates nothing when it is absent.
+CDbState ReadDbState(const std::string& strPath);
+
+// The names in strDir that a backup of the store file has: 14 digits and "CalData.db".
+std::vector<std::string> BackupNames(const std::string& strDir);
+
+// The file's bytes; empty when it cannot be read.
+std::string FileBytes(const std::string& strPath);
+
+// Runs SQL on the file through a plain connection; false (with the message in
+// *pstrError) when it fails.
+bool ExecSql(const std::string& strPath, const std::string& strSql, std::string* pstrError = nullptr);
+
+}  // namespace dbstate
