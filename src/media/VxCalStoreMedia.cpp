@@ -265,6 +265,7 @@ HRESULT CVxCalStoreMedia::Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen)
         return E_FAIL;
     }
 
+    EnsureIndexes();
     m_db.close();
     m_bInitialized = TRUE;
     return S_OK;
@@ -404,6 +405,7 @@ HRESULT CVxCalStoreMedia::EnsureOpen(LPCWSTR pszPath)
     }
     if (!m_db.tableExists(g_szEventTable)) {
         CreateTable(s_szCreateEvent, g_szEventTable);
+        EnsureIndexes();
     }
     return S_OK;
 }
