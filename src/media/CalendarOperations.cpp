@@ -89,10 +89,8 @@ HRESULT CVxCalStoreMedia::GetCalendar(DWORD dwCalID, tagCalendarRecord* pRec)
         BindCalendarID(select, dwCalID);
         select.execQuery();
         if (!select.eof()) {
-            // Read into a copy, so that a failure part way leaves the caller's record alone.
-            std::unique_ptr<tagCalendarRecord> pRead(new tagCalendarRecord(*pRec));
-            ReadCalendarRow(select, *pRead);
-            *pRec = *pRead;
+            // Once the row has its columns, reading it cannot fail part way.
+            ReadCalendarRow(select, *pRec);
         }
         return S_OK;
     });

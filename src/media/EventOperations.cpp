@@ -156,10 +156,8 @@ HRESULT CVxCalStoreMedia::GetCalEvent(DWORD dwCalID, DWORD dwEvtID, tagEventReco
         BindKey(select, dwCalID, dwEvtID);
         select.execQuery();
         if (!select.eof()) {
-            // Read into a copy, so that a failure part way leaves the caller's record alone.
-            std::unique_ptr<tagEventRecord> pRead(new tagEventRecord(*pRec));
-            ReadEventRow(select, *pRead);
-            *pRec = *pRead;
+            // Once the row has its columns, reading it cannot fail part way.
+            ReadEventRow(select, *pRec);
         }
         return S_OK;
     });
