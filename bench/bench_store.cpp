@@ -674,153 +674,181 @@ DWORD WeekStart(int nDay)
     return static_cast<DWORD>(1704067200LL + static_cast<long long>(nDay) * 86400);
 }
 
+// The best of a few rounds, store and SQLite taking turns, so that the load of a
+// shared machine falls on both alike.
+struct CComparison {
+    double dStore = -1;
+    double dRaw = -1;
+    void Take(double dStoreRound, double dRawRound)
+    {
+        dStore = dStore < 0 ? dStoreRound : std::min(dStore, dStoreRound);
+        dRaw = dRaw < 0 ? dRawRound : std::min(dRaw, dRawRound);
+    }
+};
+
+const int s_nRounds = 3;
+
+// Store and SQLite one operation each in turn, timed apart.
+template <typename TStore, typename TRaw>
+void Interleaved(CComparison& result, int nOps, TStore storeOp, TRaw rawOp)
+{
+    double dStore = 0;
+    double dRaw = 0;
+    for (int i = 0; i < nOps; ++i) {
+        TimePoint t = Now();
+        storeOp(i);
+        dStore += SecondsSince(t);
+        t = Now();
+        rawOp(i);
+        dRaw += SecondsSince(t);
+    }
+    result.Take(dStore * 1e6 / nOps, dRaw * 1e6 / nOps);
+}
+
 std::vector<COpTimes> TimeSingleStatements(int nEvents)
 {
-    std::vector<COpTimes> results;
     const fs::path file = AccountFile(s_dwQueryUin);
     std::mt19937 rng(7);
-    const int nOps = 2000;
+    const int nOps = 1000;
+    const int nPeriods = 20;
+    const int nSingles = 200;
     std::vector<size_t> rgnPicks;
-    for (int i = 0; i < nOps * 2; ++i) {
+    for (int i = 0; i < nOps; ++i) {
         rgnPicks.push_back(static_cast<size_t>(rng() % static_cast<unsigned>(nEvents)));
     }
     std::unique_ptr<tagEventRecord> pRec(new tagEventRecord());
+    auto pick = [&](int i) -> const CEventSpec& { return g_events[rgnPicks[static_cast<size_t>(i) % rgnPicks.size()]]; };
+    auto weekCalendar = [](int i) { return 1001 + static_cast<DWORD>(i % 4); };
 
-    // In batch mode (one connection, one transaction) against one raw connection in
-    // one transaction; then each against the other one at a time.
     CVxCalStoreMedia media;
     media.Open(s_dwQueryUin, WTEXT("CalData.db"), FALSE);
-    const int nPeriods = 40;
     long long llStoreRows = 0;
     long long llRawRows = 0;
-
-    auto storeSelect = [&](int i) {
-        const CEventSpec& ev = g_events[rgnPicks[static_cast<size_t>(i)]];
-        media.GetCalEvent(ev.dwCalID, ev.dwEvtID, pRec.get());
-    };
-    auto storeLookup = [&](int i) { media.IsOutlookIDExist(g_events[rgnPicks[static_cast<size_t>(i)]].strExt3.c_str()); };
-    auto storeUpdate = [&](int i) {
-        FillRecord(g_events[rgnPicks[static_cast<size_t>(i)]], *pRec);
-        pRec->dwTimeStamp += 1;
-        media.UpdateCalEvent(pRec.get());
-    };
     auto storePeriod = [&](int i) {
         tagEventRecord* pArray = nullptr;
         int nCount = 0;
-        media.GetPeriodEvent(1001 + static_cast<DWORD>(i % 4), WeekStart(i * 36), WeekStart(i * 36 + 7) - 1, &pArray,
-                             &nCount);
-        llStoreRows += nCount;
+        media.GetPeriodEvent(weekCalendar(i), WeekStart(i * 71), WeekStart(i * 71 + 7) - 1, &pArray, &nCount);
         FreeRecordArray(nCount > 0 ? pArray : nullptr);
     };
-    // Deletes take distinct events: the first half for the store, the second for SQLite.
-    auto storeDelete = [&](int i) {
-        const CEventSpec& ev = g_events[static_cast<size_t>(i)];
-        media.DelCalEvent(ev.dwCalID, ev.dwEvtID, 0);
-    };
+    auto storeSelect = [&](int i) { media.GetCalEvent(pick(i).dwCalID, pick(i).dwEvtID, pRec.get()); };
+    auto storeLookup = [&](int i) { media.IsOutlookIDExist(pick(i).strExt3.c_str()); };
 
-    // Both sides query the same rows: SQLite's period queries come before any delete.
-    double dRawPeriod = 0;
+    CComparison period, select, lookup, update, remove, periodSingle, selectSingle, lookupSingle, comPeriod, comLookup;
+    // Reads: the store's batch connection beside SQLite's own read transaction.
     {
         CRawOps raw(file);
-        Exec(raw.pDB, "begin immediate transaction;");
-        dRawPeriod = MicrosPerOp(nPeriods, [&](int i) {
-            llRawRows += raw.Period(1001 + static_cast<DWORD>(i % 4), WeekStart(i * 36), WeekStart(i * 36 + 7) - 1);
-        });
-        Exec(raw.pDB, "commit transaction;");
-    }
-    media.SetBatchMode(TRUE);
-    const double dPeriod = MicrosPerOp(nPeriods, storePeriod);
-    const double dSelect = MicrosPerOp(nOps, storeSelect);
-    const double dLookup = MicrosPerOp(nOps, storeLookup);
-    const double dUpdate = MicrosPerOp(nOps, storeUpdate);
-    const double dDelete = MicrosPerOp(nOps / 2, storeDelete);
-    media.SetBatchMode(FALSE);
-
-    double dRawSelect = 0, dRawLookup = 0, dRawUpdate = 0, dRawDelete = 0;
-    {
-        CRawOps raw(file);
-        Exec(raw.pDB, "begin immediate transaction;");
-        dRawSelect = MicrosPerOp(nOps, [&](int i) {
-            const CEventSpec& ev = g_events[rgnPicks[static_cast<size_t>(i)]];
-            raw.Select(ev.dwCalID, ev.dwEvtID);
-        });
-        dRawLookup = MicrosPerOp(nOps, [&](int i) { raw.Lookup(g_events[rgnPicks[static_cast<size_t>(i)]].strExt3.c_str()); });
-        dRawUpdate = MicrosPerOp(nOps, [&](int i) {
-            FillRecord(g_events[rgnPicks[static_cast<size_t>(i)]], *pRec);
-            pRec->dwTimeStamp += 2;
-            raw.Update(*pRec);
-        });
-        dRawDelete = MicrosPerOp(nOps / 2, [&](int i) {
-            const CEventSpec& ev = g_events[static_cast<size_t>(nOps / 2 + i)];
-            raw.Delete(ev.dwCalID, ev.dwEvtID);
-        });
-        Exec(raw.pDB, "commit transaction;");
-    }
-    results.push_back({"select one event by its ids (batch)", dSelect, dRawSelect});
-    results.push_back({"lookup by external id (batch)", dLookup, dRawLookup});
-    results.push_back({"update one event (batch)", dUpdate, dRawUpdate});
-    results.push_back({"delete one event + its exceptions (batch)", dDelete, dRawDelete});
-    results.push_back({"one-week period query, one calendar", dPeriod, dRawPeriod});
-    if (llStoreRows != llRawRows) {
-        std::printf("note: the period queries found %lld rows through the store, %lld through SQLite\n", llStoreRows,
-                    llRawRows);
-    } else {
-        std::printf("period queries: %lld rows in %d one-week queries on both sides\n", llRawRows, nPeriods);
-    }
-
-    // One at a time, as a host outside a batch calls them: each opens the file.
-    const int nSingles = 300;
-    const double dSelectSingle = MicrosPerOp(nSingles, storeSelect);
-    const double dLookupSingle = MicrosPerOp(nSingles, storeLookup);
-    const double dRawSelectSingle = MicrosPerOp(nSingles, [&](int i) {
-        CRawOps raw(file);
-        const CEventSpec& ev = g_events[rgnPicks[static_cast<size_t>(i)]];
-        raw.Select(ev.dwCalID, ev.dwEvtID);
-    });
-    const double dRawLookupSingle = MicrosPerOp(nSingles, [&](int i) {
-        CRawOps raw(file);
-        raw.Lookup(g_events[rgnPicks[static_cast<size_t>(i)]].strExt3.c_str());
-    });
-    results.push_back({"select one event, own connection each", dSelectSingle, dRawSelectSingle});
-    results.push_back({"lookup by external id, own connection each", dLookupSingle, dRawLookupSingle});
-
-    const double dPeriodSingle = MicrosPerOp(nPeriods, storePeriod);
-    const double dChunkSingle = MicrosPerOp(nPeriods, [&](int i) {
-        CEventChunkCursor cursor;
-        cursor.bPeriod = true;
-        cursor.dwCalID = 1001 + static_cast<DWORD>(i % 4);
-        cursor.dwBeginTime = WeekStart(i * 36);
-        cursor.dwEndTime = WeekStart(i * 36 + 7) - 1;
-        std::unique_ptr<tagEventRecord[]> rgChunk(new tagEventRecord[64]);
-        int nCount = 0;
-        while (!cursor.bDone && SUCCEEDED(media.ReadEventChunk(cursor, rgChunk.get(), 64, &nCount))) {
+        media.SetBatchMode(TRUE);
+        Exec(raw.pDB, "begin transaction;");
+        for (int i = 0; i < nPeriods; ++i) {
+            tagEventRecord* pArray = nullptr;
+            int nCount = 0;
+            media.GetPeriodEvent(weekCalendar(i), WeekStart(i * 71), WeekStart(i * 71 + 7) - 1, &pArray, &nCount);
+            llStoreRows += nCount;
+            FreeRecordArray(nCount > 0 ? pArray : nullptr);
+            llRawRows += raw.Period(weekCalendar(i), WeekStart(i * 71), WeekStart(i * 71 + 7) - 1);
         }
-    });
-
-    // Through the store object: the period query to a counting visitor.
+        for (int nRound = 0; nRound < s_nRounds; ++nRound) {
+            Interleaved(period, nPeriods, storePeriod, [&](int i) {
+                raw.Period(weekCalendar(i), WeekStart(i * 71), WeekStart(i * 71 + 7) - 1);
+            });
+            Interleaved(select, nOps, storeSelect, [&](int i) { raw.Select(pick(i).dwCalID, pick(i).dwEvtID); });
+            Interleaved(lookup, nOps, storeLookup, [&](int i) { raw.Lookup(pick(i).strExt3.c_str()); });
+        }
+        Exec(raw.pDB, "commit transaction;");
+        media.SetBatchMode(FALSE);
+    }
+    // Writes: a batch of the store, then a transaction of SQLite, in turns. Each
+    // delete takes an event of its own.
+    {
+        int nNextDelete = 0;
+        for (int nRound = 0; nRound < s_nRounds; ++nRound) {
+            media.SetBatchMode(TRUE);
+            const double dStoreUpdate = MicrosPerOp(nOps, [&](int i) {
+                FillRecord(pick(i), *pRec);
+                pRec->dwTimeStamp += 1;
+                media.UpdateCalEvent(pRec.get());
+            });
+            const double dStoreDelete = MicrosPerOp(nOps / 4, [&](int) {
+                const CEventSpec& ev = g_events[static_cast<size_t>(nNextDelete++)];
+                media.DelCalEvent(ev.dwCalID, ev.dwEvtID, 0);
+            });
+            media.SetBatchMode(FALSE);
+            CRawOps raw(file);
+            Exec(raw.pDB, "begin immediate transaction;");
+            const double dRawUpdate = MicrosPerOp(nOps, [&](int i) {
+                FillRecord(pick(i), *pRec);
+                pRec->dwTimeStamp += 2;
+                raw.Update(*pRec);
+            });
+            const double dRawDelete = MicrosPerOp(nOps / 4, [&](int) {
+                const CEventSpec& ev = g_events[static_cast<size_t>(nNextDelete++)];
+                raw.Delete(ev.dwCalID, ev.dwEvtID);
+            });
+            Exec(raw.pDB, "commit transaction;");
+            update.Take(dStoreUpdate, dRawUpdate);
+            remove.Take(dStoreDelete, dRawDelete);
+        }
+    }
+    // One at a time, as a host outside a batch calls them: each opens the file.
+    for (int nRound = 0; nRound < s_nRounds; ++nRound) {
+        Interleaved(periodSingle, nPeriods, storePeriod, [&](int i) {
+            CRawOps raw(file);
+            raw.Period(weekCalendar(i), WeekStart(i * 71), WeekStart(i * 71 + 7) - 1);
+        });
+        Interleaved(selectSingle, nSingles, storeSelect, [&](int i) {
+            CRawOps raw(file);
+            raw.Select(pick(i).dwCalID, pick(i).dwEvtID);
+        });
+        Interleaved(lookupSingle, nSingles, storeLookup, [&](int i) {
+            CRawOps raw(file);
+            raw.Lookup(pick(i).strExt3.c_str());
+        });
+    }
+    media.Close();
+    // Through the store object: the period query to a counting visitor, and the lookup.
     {
         CStore store(s_dwQueryUin);
         store.pSequence->EndStartupBatch();
         benchhost::CEventCounter* pCounter = new benchhost::CEventCounter();
-        const double dStorePeriod = MicrosPerOp(nPeriods, [&](int i) {
-            store.pStore->GetPeriodEventEx(WeekStart(i * 36), WeekStart(i * 36 + 7) - 1, 1001 + static_cast<DWORD>(i % 4),
-                                           static_cast<IEventVisitor*>(pCounter));
-        });
         VARIANT_BOOL bExist = VARIANT_FALSE;
-        const CBstr bsID(g_events[rgnPicks[0]].strExt3.c_str());
-        const double dStoreLookup =
-            MicrosPerOp(nSingles, [&](int) { store.pStore->IsOutlookIDExist(bsID.Get(), &bExist); });
-        const double dRawPeriodSingle = MicrosPerOp(nPeriods, [&](int i) {
-            CRawOps raw(file);
-            raw.Period(1001 + static_cast<DWORD>(i % 4), WeekStart(i * 36), WeekStart(i * 36 + 7) - 1);
-        });
-        results.push_back({"period query, media list, own connection each", dPeriodSingle, dRawPeriodSingle});
-        results.push_back({"period query, media chunks, own connection each", dChunkSingle, dRawPeriodSingle});
-        results.push_back({"period query via the store object (COM)", dStorePeriod, dRawPeriodSingle});
-        results.push_back({"IsOutlookIDExist via the store object (COM)", dStoreLookup, dRawLookupSingle});
+        for (int nRound = 0; nRound < s_nRounds; ++nRound) {
+            Interleaved(
+                comPeriod, nPeriods,
+                [&](int i) {
+                    store.pStore->GetPeriodEventEx(WeekStart(i * 71), WeekStart(i * 71 + 7) - 1, weekCalendar(i),
+                                                   static_cast<IEventVisitor*>(pCounter));
+                },
+                [&](int i) {
+                    CRawOps raw(file);
+                    raw.Period(weekCalendar(i), WeekStart(i * 71), WeekStart(i * 71 + 7) - 1);
+                });
+            Interleaved(
+                comLookup, nSingles,
+                [&](int i) {
+                    const CBstr bsID(pick(i).strExt3.c_str());
+                    store.pStore->IsOutlookIDExist(bsID.Get(), &bExist);
+                },
+                [&](int i) {
+                    CRawOps raw(file);
+                    raw.Lookup(pick(i).strExt3.c_str());
+                });
+        }
         pCounter->Release();
     }
-    return results;
+    std::printf("period queries: %lld rows through the store, %lld through SQLite, in %d one-week queries\n",
+                llStoreRows, llRawRows, nPeriods);
+    return {
+        {"one-week period query, one calendar (batch)", period.dStore, period.dRaw},
+        {"select one event by its ids (batch)", select.dStore, select.dRaw},
+        {"lookup by external id (batch)", lookup.dStore, lookup.dRaw},
+        {"update one event (batch)", update.dStore, update.dRaw},
+        {"delete one event + its exceptions (batch)", remove.dStore, remove.dRaw},
+        {"one-week period query, own connection each", periodSingle.dStore, periodSingle.dRaw},
+        {"select one event, own connection each", selectSingle.dStore, selectSingle.dRaw},
+        {"lookup by external id, own connection each", lookupSingle.dStore, lookupSingle.dRaw},
+        {"period query via the store object (COM)", comPeriod.dStore, comPeriod.dRaw},
+        {"IsOutlookIDExist via the store object (COM)", comLookup.dStore, comLookup.dRaw},
+    };
 }
 
 // ---------------------------------------------------------------------------
@@ -1027,7 +1055,11 @@ void RunImports(int nEvents)
     std::printf("  calstore was not built\n");
 #endif
     const fs::path pyDb = g_root / "python.db";
-    const CProcessCost cost = RunProcess({"python3", BENCH_ICS_SCRIPT, ics.string(), pyDb.string()}, dTimeout);
+    // Debian's interpreter, where its python3-icalendar package lives.
+    const char* pszPython = std::getenv("BENCH_PYTHON");
+    const std::string strPython =
+        pszPython != nullptr ? pszPython : (fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3");
+    const CProcessCost cost = RunProcess({strPython, BENCH_ICS_SCRIPT, ics.string(), pyDb.string()}, dTimeout);
     if (cost.nStatus == 3) {
         std::printf("  python3 icalendar import: the icalendar package is not installed (apt-get install python3-icalendar)\n");
     } else {
@@ -1057,6 +1089,28 @@ int main(int argc, char** argv)
         setenv("CALSTORE_ROOT", argv[2], 1);
         return EnumerateChild(static_cast<DWORD>(std::atol(argv[3])));
     }
+    if (argc == 5 && std::strcmp(argv[1], "--period-loop") == 0) {
+        setenv("CALSTORE_ROOT", argv[2], 1);
+        g_root = argv[2];
+        const DWORD dwUIN = static_cast<DWORD>(std::atol(argv[3]));
+        CVxCalStoreMedia media;
+        media.Open(dwUIN, WTEXT("CalData.db"), FALSE);
+        const TimePoint t = Now();
+        for (int i = 0; i < 200; ++i) {
+            if (std::strcmp(argv[4], "raw") == 0) {
+                CRawOps raw(AccountFile(dwUIN));
+                raw.Period(1001 + static_cast<DWORD>(i % 4), WeekStart(i * 7), WeekStart(i * 7 + 7) - 1);
+            } else {
+                tagEventRecord* pArray = nullptr;
+                int nCount = 0;
+                media.GetPeriodEvent(1001 + static_cast<DWORD>(i % 4), WeekStart(i * 7), WeekStart(i * 7 + 7) - 1,
+                                     &pArray, &nCount);
+                FreeRecordArray(nCount > 0 ? pArray : nullptr);
+            }
+        }
+        std::printf("%.1f us\n", SecondsSince(t) * 1e6 / 200);
+        return 0;
+    }
     const bool bQuick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
     const TimePoint tWhole = Now();
 
@@ -1067,8 +1121,10 @@ int main(int argc, char** argv)
         return 1;
     }
     CTempRoot tempRoot;
-    tempRoot.path = strTemplate;
-    g_root = tempRoot.path;
+    if (std::getenv("BENCH_KEEP_ROOT") == nullptr) {
+        tempRoot.path = strTemplate;
+    }
+    g_root = strTemplate;
     setenv("CALSTORE_ROOT", strTemplate.c_str(), 1);
 
     const std::vector<int> rgnCounts = bQuick ? std::vector<int>{1000, 10000} : std::vector<int>{1000, 10000, 100000};

@@ -2,7 +2,7 @@
 // field tables: parameter ?n always carries the column at position n - 1.
 #pragma once
 
-#include <deque>
+#include <list>
 
 #include "media/RecordFields.h"
 #include "media/SqlText.h"
@@ -40,8 +40,9 @@ WString UpdateStatementOf(const WCHAR* pszTable, const CRecordField<TRecord, TIt
     return WString(WTEXT("update ")) + pszTable + WTEXT(" set ") + strSet + WTEXT(" where ") + strWhere + WTEXT(";");
 }
 
-// Copies of texts that had to be made bindable; they live until the statement ran.
-typedef std::deque<WString> CBoundTexts;
+// Copies of texts that had to be made bindable; they live, unmoved, until the
+// statement ran. Empty, as it nearly always is, it allocates nothing.
+typedef std::list<WString> CBoundTexts;
 
 inline void BindText(CppSQLite3Statement& stmt, int nParam, const WCHAR* pszText, size_t cchMax, CBoundTexts& copies)
 {
