@@ -169,10 +169,13 @@ void CppSQLite3Query::checkVM() const
 // ---------------------------------------------------------------------------
 // CppSQLite3Statement
 
-CppSQLite3Statement::CppSQLite3Statement(sqlite3* pDB, sqlite3_stmt* pVM) : m_pDB(pDB), m_pVM(pVM), m_bEof(true) {}
+CppSQLite3Statement::CppSQLite3Statement(sqlite3* pDB, sqlite3_stmt* pVM)
+    : m_pDB(pDB), m_pVM(pVM), m_bEof(true), m_nCols(sqlite3_column_count(pVM))
+{
+}
 
 CppSQLite3Statement::CppSQLite3Statement(CppSQLite3Statement&& rStatement) noexcept
-    : m_pDB(rStatement.m_pDB), m_pVM(rStatement.m_pVM), m_bEof(rStatement.m_bEof)
+    : m_pDB(rStatement.m_pDB), m_pVM(rStatement.m_pVM), m_bEof(rStatement.m_bEof), m_nCols(rStatement.m_nCols)
 {
     rStatement.m_pVM = nullptr;
 }
@@ -249,11 +252,6 @@ void CppSQLite3Statement::nextRow()
     if (!m_bEof) {
         step();
     }
-}
-
-int CppSQLite3Statement::numFields() const
-{
-    return sqlite3_column_count(m_pVM);
 }
 
 void CppSQLite3Statement::checkField(int nField)

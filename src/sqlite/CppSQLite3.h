@@ -92,7 +92,7 @@ public:
     void execQuery();
     bool eof() const { return m_bEof; }
     void nextRow();
-    int numFields() const;
+    int numFields() const { return m_nCols; }
     const WCHAR* fieldValue(int nField);
     // The column as a 32-bit number: the low 32 bits of a stored integer, else the
     // decimal prefix of its text (0 for an SQL NULL), as fieldValue would give it.
@@ -108,6 +108,7 @@ private:
     sqlite3* m_pDB;
     sqlite3_stmt* m_pVM;
     bool m_bEof;
+    int m_nCols;
 };
 
 class CppSQLite3DB {
