@@ -5,7 +5,10 @@
 // file; the memory an enumeration of every event takes, in a child process; and
 // calstore's import of a generated iCalendar file beside a short Python script.
 //
-//   bench_store [--quick]        --quick: 1,000 and 10,000 events only
+//   bench_store [--quick]        --quick: 1,000 and 10,000 events only, no import
+//
+// BENCH_KEEP_ROOT=1 keeps the temporary root and its files; BENCH_PYTHON names the
+// interpreter of the import script; BENCH_IMPORT_TIMEOUT bounds each import (s).
 //
 // Rates are of the best of a few runs (one at 100,000), wall-clock; the shared
 // machine makes single runs noisy. The logger is off for the whole run.
@@ -1095,28 +1098,6 @@ int main(int argc, char** argv)
         setenv("CALSTORE_ROOT", argv[2], 1);
         return EnumerateChild(static_cast<DWORD>(std::atol(argv[3])));
     }
-    if (argc == 5 && std::strcmp(argv[1], "--period-loop") == 0) {
-        setenv("CALSTORE_ROOT", argv[2], 1);
-        g_root = argv[2];
-        const DWORD dwUIN = static_cast<DWORD>(std::atol(argv[3]));
-        CVxCalStoreMedia media;
-        media.Open(dwUIN, WTEXT("CalData.db"), FALSE);
-        const TimePoint t = Now();
-        for (int i = 0; i < 200; ++i) {
-            if (std::strcmp(argv[4], "raw") == 0) {
-                CRawOps raw(AccountFile(dwUIN));
-                raw.Period(1001 + static_cast<DWORD>(i % 4), WeekStart(i * 7), WeekStart(i * 7 + 7) - 1);
-            } else {
-                tagEventRecord* pArray = nullptr;
-                int nCount = 0;
-                media.GetPeriodEvent(1001 + static_cast<DWORD>(i % 4), WeekStart(i * 7), WeekStart(i * 7 + 7) - 1,
-                                     &pArray, &nCount);
-                FreeRecordArray(nCount > 0 ? pArray : nullptr);
-            }
-        }
-        std::printf("%.1f us\n", SecondsSince(t) * 1e6 / 200);
-        return 0;
-    }
     const bool bQuick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
     const TimePoint tWhole = Now();
 
@@ -1228,6 +1209,7 @@ int main(int argc, char** argv)
     if (!bQuick) {
         RunImports(nMax);
     }
-    std::printf("\nwhole run: %.0f s (temporary root %s, removed)\n", SecondsSince(tWhole), g_root.c_str());
+    std::printf("\nwhole run: %.0f s (temporary root %s, %s)\n", SecondsSince(tWhole), g_root.c_str(),
+                tempRoot.path.empty() ? "kept: BENCH_KEEP_ROOT" : "removed");
     return 0;
 }
