@@ -260,6 +260,27 @@ TEST_F(MediaCompatTest, AFileWithTheIndexesServesTheFormattedStatements)
     EXPECT_EQ("1\n", Sql(1, "select count(*) from Event indexed by EventEvtIDCalID where EvtID = 21 and CalID = 3;"));
 }
 
+TEST_F(MediaCompatTest, AFileBusyWhenOpenedIsUsedWithoutItsIndexesUntilTheNextOpen)
+{
+    Sql(1, "drop index EventEvtIDCalID; drop index EventExt3; drop index EventLoopEventID;");
+    WString strPath;
+    ASSERT_TRUE(WStrFromUtf8(DbPath(1).c_str(), strPath));
+    CppSQLite3DB writer;
+    writer.open(strPath.c_str());
+    writer.execDML(WTEXT("begin immediate transaction;"));
+    {
+        CVxCalStoreMedia media;
+        ASSERT_EQ(S_OK, media.Open(1, WTEXT("CalData.db"), FALSE));
+        EXPECT_EQ(0, writer.execScalar(WTEXT("select count(*) from sqlite_master where type='index';")));
+        writer.execDML(WTEXT("commit transaction;"));
+        ASSERT_EQ(S_OK, media.SaveCalEvent(EdgeEvent(1, 1, 0).get(), 0));
+        ASSERT_EQ(S_OK, media.IsOutlookIDExist(WTEXT("ext'3")));
+        ASSERT_EQ(S_OK, media.Open(1, WTEXT("CalData.db"), FALSE));
+    }
+    writer.close();
+    EXPECT_EQ("3\n1\n", Sql(1, "select count(*) from sqlite_master where type='index'; select count(*) from Event;"));
+}
+
 TEST_F(MediaCompatTest, ListsKeepTheOrderOfTheRowsWithAndWithoutTheIndexes)
 {
     CVxCalStoreMedia media;
