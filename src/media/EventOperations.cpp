@@ -278,7 +278,7 @@ HRESULT CVxCalStoreMedia::ReadEventChunk(CEventChunkCursor& cursor, tagEventReco
         select.bind(5, cursor.llLastRow);
         select.bind(6, nMax);
         select.execQuery();
-        const int nRowidColumn = EVENT_COLUMNS;
+        const int nRowidColumn = select.numFields() - 1;  // "select *, rowid"
         int nCount = 0;
         while (!select.eof() && nCount < nMax) {
             tagEventRecord& rec = rgRecords[nCount];
