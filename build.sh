@@ -54,6 +54,16 @@ case "${1:-run}" in
         build
         ctest --test-dir build --output-on-failure -j "$(nproc)"
         ;;
+    bench)
+        # ./build.sh bench [--quick]: the store's benchmark (bench/bench_store.cpp).
+        # The Python yardstick of the import comparison needs its iCalendar package;
+        # the build itself does not.
+        [ $# -gt 0 ] && shift
+        install_missing "${packages[@]}" python3 python3-icalendar
+        cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+        cmake --build build --target bench_store
+        exec ./build/bench/bench_store "$@"
+        ;;
     install-deps)
         shift
         install_missing "${packages[@]}" "$@"

@@ -19,7 +19,8 @@ using namespace testing_support;
 namespace {
 
 // The schema as the sqlite3 tool prints it: SQLite keeps each create statement's
-// text and only capitalises its leading keywords.
+// text and only capitalises its leading keywords. Beside the three tables the file
+// holds only plain indexes.
 const char s_szExpectedSchema[] =
     "CREATE TABLE Version (CalTblVer int, EventTblVer int,Ext1 int,Ext2 int);\n"
     "CREATE TABLE Calendar (UIN int, CalID int, CalType int, ShrLevel int, TmStamp int, subject text, detail "
@@ -30,7 +31,10 @@ const char s_szExpectedSchema[] =
     ",RemindMinute int,ContactID text,ContactInfo text,Location text,SponsorID int,WeekNum int,MonthNum int,Year "
     "int,CalType int,EndType int,SwitchTimes int,LoopCalID int,LoopEventID int,CalOwnerUin int,EventRight "
     "int,ContactIDDisplay text,ContactIDInvalid text,EventStatus int, Valid int,ext1 text,ext2 text,ext3 text,ext4 "
-    "int, ext5 int,nums int);\n";
+    "int, ext5 int,nums int);\n"
+    "CREATE INDEX EventEvtIDCalID on Event(EvtID, CalID);\n"
+    "CREATE INDEX EventExt3 on Event(ext3);\n"
+    "CREATE INDEX EventLoopEventID on Event(LoopEventID, LoopCalID);\n";
 
 // A file in the layout of format version 1: the same tables, Version row 1.
 const char s_szVersionOneScript[] =

@@ -1,70 +1,56 @@
-// Calendar rows: save, read, update and delete.
-#include "media/SqlText.h"
+// Calendar rows: save, read, update and delete, with bound values (the formatted
+// forms they replace are in LegacyStatements.h).
+#include <memory>
+
+#include "media/RecordStatements.h"
 #include "media/StoreNames.h"
 #include "media/VxCalStoreMedia.h"
 
 namespace {
 
-const WCHAR s_szSelectCalendar[] = WTEXT("select * from %s where CalID = %d ;");
-const WCHAR s_szInsertCalendar[] =
-    WTEXT("insert into %s(UIN, CalID, CalType, ShrLevel, TmStamp,  subject, detail,ContactID,ContactInfo,SponsorID,")
-        WTEXT("FromCalID,ext1,ext2,ext3, ext4,ext5,nums) values('%d','%d', '%d', '%d', '%d', '%s', '%s', '%s', '%s', ")
-            WTEXT("'%d', '%d','%s','%s','%s','%d','%d','%d');");
-const WCHAR s_szUpdateCalendar[] =
-    WTEXT("update %s set CalType = %d, ShrLevel = %d, TmStamp = %d,subject = '%s', detail = '%s',ContactID = '%s',")
-        WTEXT("ContactInfo = '%s' ,SponsorID = '%d', FromCalID = '%d', ext1='%s' where CalID = %d");
-const WCHAR s_szSelectAllCalendars[] = WTEXT("select * from %s ;");
-const WCHAR s_szDeleteCalendar[] = WTEXT("delete from %s where CalID = %d;");
-const WCHAR s_szDeleteAllCalendars[] = WTEXT("delete from %s ;");
+const WCHAR s_szCalendarExists[] = WTEXT("select 1 from Calendar where CalID = ?2 limit 1;");
+const WCHAR s_szSelectCalendar[] = WTEXT("select * from Calendar where CalID = ?2 order by rowid;");
+// Lists come in the order of the rows in the table, whatever plan an index brings.
+const WCHAR s_szSelectAllCalendars[] = WTEXT("select * from Calendar order by rowid;");
+const WCHAR s_szDeleteCalendar[] = WTEXT("delete from Calendar where CalID = ?2;");
+const WCHAR s_szDeleteAllCalendars[] = WTEXT("delete from Calendar ;");
 
-// Table Calendar has 17 columns; a record takes the first twelve.
-const int s_nCalendarColumns = 17;
-
-// The five texts of a calendar record, escaped for a statement.
-struct CEscapedCalendarTexts {
-    explicit CEscapedCalendarTexts(const tagCalendarRecord& rec)
-        : strSubject(EscapeQuotes(rec.szSubject)),
-          strDetail(EscapeQuotes(rec.szDetail)),
-          strContactID(EscapeQuotes(rec.szContactID)),
-          strContactInfo(EscapeQuotes(rec.szContactInfo)),
-          strExt1(EscapeQuotes(rec.szExt1))
-    {
-    }
-    WString strSubject;
-    WString strDetail;
-    WString strContactID;
-    WString strContactInfo;
-    WString strExt1;
-};
-
-void ReadCalendarRow(CppSQLite3Query& query, tagCalendarRecord& rec)
+const WString& InsertCalendarSql()
 {
-    if (query.numFields() < s_nCalendarColumns) {
+    static const WString s_str = InsertStatementOf(g_szCalendarTable, g_rgCalendarFields);
+    return s_str;
+}
+
+const WString& UpdateCalendarSql()
+{
+    static const WString s_str = UpdateStatementOf(g_szCalendarTable, g_rgCalendarFields);
+    return s_str;
+}
+
+template <typename TCursor>
+void ReadCalendarRow(TCursor& cursor, tagCalendarRecord& rec)
+{
+    // A calendar row is fetched whole, though the record takes only its first twelve columns.
+    if (cursor.numFields() < CALENDAR_COLUMNS) {
         throw CppSQLite3Exception(CPPSQLITE_ERROR, WTEXT("Invalid field index requested"));
     }
-    rec.dwUIN = static_cast<DWORD>(ColumnInt(query, 0));
-    rec.dwCalID = static_cast<DWORD>(ColumnInt(query, 1));
-    rec.cCalType = static_cast<signed char>(ColumnInt(query, 2));
-    rec.dwShrLevel = static_cast<DWORD>(ColumnInt(query, 3));
-    rec.dwTimeStamp = static_cast<DWORD>(ColumnInt(query, 4));
-    CopyColumnText(rec.szSubject, query.fieldValue(5));
-    CopyColumnText(rec.szDetail, query.fieldValue(6));
-    CopyColumnText(rec.szContactID, query.fieldValue(7));
-    CopyColumnText(rec.szContactInfo, query.fieldValue(8));
-    rec.dwSponsorID = static_cast<DWORD>(ColumnInt(query, 9));
-    rec.dwFromCalID = static_cast<DWORD>(ColumnInt(query, 10));
-    CopyColumnText(rec.szExt1, query.fieldValue(11));
+    ReadRecordRow(cursor, rec, g_rgCalendarFields);
+}
+
+// CalID is parameter 2, as its column is the second.
+void BindCalendarID(CppSQLite3Statement& stmt, DWORD dwCalID)
+{
+    stmt.bind(2, int(dwCalID));
 }
 
 }  // namespace
 
-LPCWSTR CVxCalStoreMedia::FormatCalendarUpdate(const tagCalendarRecord& rec)
+void CVxCalStoreMedia::RunCalendarUpdate(const tagCalendarRecord& rec)
 {
-    const CEscapedCalendarTexts texts(rec);
-    return FormatSql(s_szUpdateCalendar, g_szCalendarTable, int(rec.cCalType), int(rec.dwShrLevel),
-                     int(rec.dwTimeStamp), texts.strSubject.c_str(), texts.strDetail.c_str(),
-                     texts.strContactID.c_str(), texts.strContactInfo.c_str(), int(rec.dwSponsorID),
-                     int(rec.dwFromCalID), texts.strExt1.c_str(), int(rec.dwCalID));
+    CBoundTexts copies;
+    CppSQLite3Statement update = m_db.cachedStatement(SQL_CALENDAR_UPDATE, UpdateCalendarSql().c_str());
+    BindRecord(update, rec, g_rgCalendarFields, BIND_UPDATE, copies);
+    update.execDML();
 }
 
 HRESULT CVxCalStoreMedia::SaveCalendar(const tagCalendarRecord* pRec, DWORD /*dwReserved*/)
@@ -74,21 +60,21 @@ HRESULT CVxCalStoreMedia::SaveCalendar(const tagCalendarRecord* pRec, DWORD /*dw
     }
     return RunDataOperation([&]() {
         const tagCalendarRecord& rec = *pRec;
-        CppSQLite3Query query = m_db.execQuery(FormatSql(s_szSelectCalendar, g_szCalendarTable, int(rec.dwCalID)));
-        LPCWSTR pszWrite = nullptr;
-        if (query.eof()) {
-            const CEscapedCalendarTexts texts(rec);
-            pszWrite =
-                FormatSql(s_szInsertCalendar, g_szCalendarTable, int(rec.dwUIN), int(rec.dwCalID), int(rec.cCalType),
-                          int(rec.dwShrLevel), int(rec.dwTimeStamp), texts.strSubject.c_str(), texts.strDetail.c_str(),
-                          texts.strContactID.c_str(), texts.strContactInfo.c_str(), int(rec.dwSponsorID),
-                          int(rec.dwFromCalID), texts.strExt1.c_str(), WTEXT(""), WTEXT(""), 0, 0, 0);
-        } else {
-            // Release the select's statement before writing.
-            query.finalize();
-            pszWrite = FormatCalendarUpdate(rec);
+        bool bExists = false;
+        {
+            CppSQLite3Statement select = m_db.cachedStatement(SQL_CALENDAR_EXISTS, s_szCalendarExists);
+            BindCalendarID(select, rec.dwCalID);
+            select.execQuery();
+            bExists = !select.eof();
         }
-        m_db.execDML(pszWrite);
+        if (bExists) {
+            RunCalendarUpdate(rec);
+        } else {
+            CBoundTexts copies;
+            CppSQLite3Statement insert = m_db.cachedStatement(SQL_CALENDAR_INSERT, InsertCalendarSql().c_str());
+            BindRecord(insert, rec, g_rgCalendarFields, BIND_INSERT, copies);
+            insert.execDML();
+        }
         return S_OK;
     });
 }
@@ -99,12 +85,12 @@ HRESULT CVxCalStoreMedia::GetCalendar(DWORD dwCalID, tagCalendarRecord* pRec)
         return E_FAIL;
     }
     return RunDataOperation([&]() {
-        CppSQLite3Query query = m_db.execQuery(FormatSql(s_szSelectCalendar, g_szCalendarTable, int(dwCalID)));
-        if (!query.eof()) {
-            // Read into a copy, so that a failure part way leaves the caller's record alone.
-            tagCalendarRecord rec = *pRec;
-            ReadCalendarRow(query, rec);
-            *pRec = rec;
+        CppSQLite3Statement select = m_db.cachedStatement(SQL_CALENDAR_SELECT, s_szSelectCalendar);
+        BindCalendarID(select, dwCalID);
+        select.execQuery();
+        if (!select.eof()) {
+            // Once the row has its columns, reading it cannot fail part way.
+            ReadCalendarRow(select, *pRec);
         }
         return S_OK;
     });
@@ -113,7 +99,13 @@ HRESULT CVxCalStoreMedia::GetCalendar(DWORD dwCalID, tagCalendarRecord* pRec)
 HRESULT CVxCalStoreMedia::GetAllCalendar(tagCalendarRecord** ppArray, int* pnCount)
 {
     return ListRecords(
-        ppArray, pnCount, [&]() { return FormatSql(s_szSelectAllCalendars, g_szCalendarTable); }, ReadCalendarRow);
+        ppArray, pnCount,
+        [&]() {
+            CppSQLite3Statement select = m_db.cachedStatement(SQL_CALENDAR_LIST, s_szSelectAllCalendars);
+            select.execQuery();
+            return select;
+        },
+        ReadCalendarRow<CppSQLite3Statement>);
 }
 
 HRESULT CVxCalStoreMedia::UpdateCalendar(const tagCalendarRecord* pRec)
@@ -122,7 +114,7 @@ HRESULT CVxCalStoreMedia::UpdateCalendar(const tagCalendarRecord* pRec)
         return E_FAIL;
     }
     return RunDataOperation([&]() {
-        m_db.execDML(FormatCalendarUpdate(*pRec));
+        RunCalendarUpdate(*pRec);
         return S_OK;
     });
 }
@@ -130,7 +122,9 @@ HRESULT CVxCalStoreMedia::UpdateCalendar(const tagCalendarRecord* pRec)
 HRESULT CVxCalStoreMedia::DelCalendar(DWORD dwCalID, DWORD /*dwReserved*/)
 {
     return RunDataOperation([&]() {
-        m_db.execDML(FormatSql(s_szDeleteCalendar, g_szCalendarTable, int(dwCalID)));
+        CppSQLite3Statement deleteCalendar = m_db.cachedStatement(SQL_CALENDAR_DELETE, s_szDeleteCalendar);
+        BindCalendarID(deleteCalendar, dwCalID);
+        deleteCalendar.execDML();
         return S_OK;
     });
 }
@@ -141,7 +135,7 @@ HRESULT CVxCalStoreMedia::DelAllCalendar()
     // statement meets a closed connection and fails.
     return RunDataOperation(
         [&]() {
-            m_db.execDML(FormatSql(s_szDeleteAllCalendars, g_szCalendarTable));
+            m_db.cachedStatement(SQL_CALENDAR_DELETE_ALL, s_szDeleteAllCalendars).execDML();
             return S_OK;
         },
         FRAME_NO_INIT_CHECK);

@@ -1,43 +1,38 @@
 // Event rows: save, read, update, delete, the list queries and the lookup by
-// external identifier.
+// external identifier. Statements are prepared once per connection and take their
+// values bound; what they write is what the formatted statements of
+// LegacyStatements.h wrote.
+#include <cstring>
+#include <memory>
+
 #include "host/CalendarUtil.h"
-#include "media/SqlText.h"
+#include "media/RecordStatements.h"
 #include "media/StoreNames.h"
 #include "media/VxCalStoreMedia.h"
 
 namespace {
 
-const WCHAR s_szSelectEvent[] = WTEXT("select * from %s where CalID = %d and EvtID =%d; ");
-const WCHAR s_szInsertEvent[] = WTEXT(
-    "insert into %s(CalID, EvtID,EvtType,BgnTm, EndTm,TmStamp,TipType,Minute,Hour,Day,Week,Month,LoopType , ")
-    WTEXT("subject,detail,Synchronized,RevisedState, RemindMinute,ContactID,ContactInfo,Location,SponsorID,WeekNum,")
-        WTEXT(
-            "MonthNum,Year,CalType,EndType,SwitchTimes,LoopCalID, LoopEventID,CalOwnerUin,EventRight,ContactIDDisplay,")
-            WTEXT(
-                "ContactIDInvalid,EventStatus,Valid,ext1,ext2,ext3,ext4,ext5,nums) values('%d', '%d', '%d', '%d', "
-                "'%d',")
-                WTEXT(
-                    "'%d', '%d', '%d', '%d', '%d','%d','%d', '%d', '%s', '%s',  '%d', '%d', '%d','%s', '%s', "
-                    "'%s','%d','%d', ")
-                    WTEXT(
-                        "'%d', '%d', '%d', '%d', '%d', '%d', '%d','%d','%d','%s', '%s', '%d', '%d', '%s', '%s', "
-                        "'%s','%d', '%d', ") WTEXT("'%d');");
-const WCHAR s_szUpdateEvent[] = WTEXT(
-    "update %s set EvtType = %d ,BgnTm = %d,EndTm = %d,TmStamp= %d,TipType= %d,Minute = %d,Hour= %d,Day = %d,")
-    WTEXT("Week= %d,Month= %d,LoopType= %d,subject= '%s',detail= '%s',Synchronized= %d,RevisedState = %d,")
-        WTEXT("RemindMinute= %d,ContactID= '%s',ContactInfo= '%s',Location= '%s',SponsorID= %d,WeekNum= %d,") WTEXT(
-            "MonthNum= %d,Year= %d,CalType= %d, EndType= %d, SwitchTimes= %d ,LoopCalID= %d,LoopEventID= %d,")
-            WTEXT("CalOwnerUin = %d,EventRight = %d,ContactIDDisplay = '%s',ContactIDInvalid = '%s',EventStatus = %d ,")
-                WTEXT("Valid = %d  where CalID = %d and EvtID = %d ");
-const WCHAR s_szSelectCalendarEvents[] = WTEXT("select * from %s where CalID = %d ; ");
-const WCHAR s_szSelectByField[] = WTEXT("select * from %s where CalID = %d and %s = %s;");
-const WCHAR s_szSelectByTwoFields[] = WTEXT("select * from %s where CalID = %d and %s = %s and %s = %s;");
-const WCHAR s_szSelectPeriod[] = WTEXT("select * from %s where CalID = %d and (not ( BgnTm > %d or EndTm < %d ));");
-const WCHAR s_szDeleteEvent[] = WTEXT("delete from %s where CalID = %d and EvtID = %d;");
-const WCHAR s_szDeleteExceptions[] = WTEXT("delete from %s where EvtType=1 and LoopCalID=%d and LoopEventID=%d");
-const WCHAR s_szDeleteAllEvents[] = WTEXT("delete from %s ;");
-const WCHAR s_szDeleteCalendarEvents[] = WTEXT("delete from %s where CalID = %d;");
-const WCHAR s_szSelectByExternalID[] = WTEXT("select * from %s where ext3='%s'");
+// Lists come in the order of the rows in the table, whatever plan an index brings.
+const WCHAR s_szEventExists[] = WTEXT("select 1 from Event where CalID = ?1 and EvtID = ?2 limit 1;");
+const WCHAR s_szSelectEvent[] = WTEXT("select * from Event where CalID = ?1 and EvtID = ?2 order by rowid;");
+const WCHAR s_szSelectCalendarEvents[] = WTEXT("select * from Event where CalID = ?1 order by rowid;");
+const WCHAR s_szSelectPeriod[] =
+    WTEXT("select * from Event where CalID = ?1 and (not ( BgnTm > ?2 or EndTm < ?3 )) order by rowid;");
+// The same a few rows at a time, after a row and up to the last row at the start.
+const WCHAR s_szChunkCalendarEvents[] =
+    WTEXT("select *, rowid from Event where CalID = ?1 and rowid > ?4 and rowid <= ?5 order by rowid limit ?6;");
+const WCHAR s_szChunkPeriod[] = WTEXT(
+    "select *, rowid from Event where CalID = ?1 and (not ( BgnTm > ?2 or EndTm < ?3 )) and rowid > ?4 and rowid <= ?5 "
+    "order by rowid limit ?6;");
+const WCHAR s_szLastEventRow[] = WTEXT("select max(rowid) from Event;");
+// The field queries take column names and values as given, so they stay formatted.
+const WCHAR s_szSelectByField[] = WTEXT("select * from %s where CalID = %d and %s = %s order by rowid;");
+const WCHAR s_szSelectByTwoFields[] = WTEXT("select * from %s where CalID = %d and %s = %s and %s = %s order by rowid;");
+const WCHAR s_szDeleteEvent[] = WTEXT("delete from Event where CalID = ?1 and EvtID = ?2;");
+const WCHAR s_szDeleteExceptions[] = WTEXT("delete from Event where EvtType=1 and LoopCalID=?1 and LoopEventID=?2;");
+const WCHAR s_szDeleteAllEvents[] = WTEXT("delete from Event ;");
+const WCHAR s_szDeleteCalendarEvents[] = WTEXT("delete from Event where CalID = ?1;");
+const WCHAR s_szSelectByExternalID[] = WTEXT("select 1 from Event where ext3 = ?1 limit 1;");
 
 const WCHAR s_szLogUpdatePath[] =
     WTEXT("SaveCalEvent -进入了更新流程 ,CalID = %d, EventID ＝ %d ,TimeStamp=%d ,m_bBatchMode=%d \r\n");
@@ -46,89 +41,42 @@ const WCHAR s_szLogSaveError[] = WTEXT("SaveCalEvent DB Error  %d *\r\n");
 const WCHAR s_szLogUpdate[] =
     WTEXT("STORE_UpdateCalEvent, CalID = %d,dwEvtID = %d ,dwTimeStamp = %d ,m_bBatchMode = %d \n");
 
-// A record takes positions 0 to 35 of the 42 columns of table Event.
-const int s_nEventRecordColumns = 36;
-
-// The seven escaped texts of an event record.
-struct CEscapedEventTexts {
-    explicit CEscapedEventTexts(const tagEventRecord& rec)
-        : strSubject(EscapeQuotes(rec.szSubject)),
-          strDetail(EscapeQuotes(rec.szDetail)),
-          strLocation(EscapeQuotes(rec.szLocation)),
-          strContactID(EscapeQuotes(rec.szContactID)),
-          strContactInfo(EscapeQuotes(rec.szContactInfo)),
-          strContactIDDisplay(EscapeQuotes(rec.szContactIDDisplay)),
-          strContactIDInvalid(EscapeQuotes(rec.szContactIDInvalid))
-    {
-    }
-    WString strSubject;
-    WString strDetail;
-    WString strLocation;
-    WString strContactID;
-    WString strContactInfo;
-    WString strContactIDDisplay;
-    WString strContactIDInvalid;
-};
-
-// Each integer keeps the low bits that fit its field. Day is the one exception:
-// only its low byte is kept, read as a signed 8-bit number and widened.
-void ReadEventRow(CppSQLite3Query& query, tagEventRecord& rec)
+const WString& InsertEventSql()
 {
-    if (query.numFields() < s_nEventRecordColumns) {
+    static const WString s_str = InsertStatementOf(g_szEventTable, g_rgEventFields);
+    return s_str;
+}
+
+const WString& UpdateEventSql()
+{
+    static const WString s_str = UpdateStatementOf(g_szEventTable, g_rgEventFields);
+    return s_str;
+}
+
+template <typename TCursor>
+void ReadEventRow(TCursor& cursor, tagEventRecord& rec)
+{
+    static const int s_nColumns = ReadColumnsOf(g_rgEventFields);
+    if (cursor.numFields() < s_nColumns) {
         throw CppSQLite3Exception(CPPSQLITE_ERROR, WTEXT("Invalid field index requested"));
     }
-    rec.dwCalID = static_cast<DWORD>(ColumnInt(query, 0));
-    rec.dwEvtID = static_cast<DWORD>(ColumnInt(query, 1));
-    rec.cEvtType = static_cast<signed char>(ColumnInt(query, 2));
-    rec.dwBgnTm = static_cast<DWORD>(ColumnInt(query, 3));
-    rec.dwEndTm = static_cast<DWORD>(ColumnInt(query, 4));
-    rec.dwTimeStamp = static_cast<DWORD>(ColumnInt(query, 5));
-    rec.cTipType = static_cast<signed char>(ColumnInt(query, 6));
-    rec.cMinute = static_cast<signed char>(ColumnInt(query, 7));
-    rec.cHour = static_cast<signed char>(ColumnInt(query, 8));
-    rec.wDay = static_cast<WORD>(static_cast<signed char>(ColumnInt(query, 9) & 0xFF));
-    rec.cWeek = static_cast<signed char>(ColumnInt(query, 10));
-    rec.cMonth = static_cast<signed char>(ColumnInt(query, 11));
-    rec.cLoopType = static_cast<signed char>(ColumnInt(query, 12));
-    CopyColumnText(rec.szSubject, query.fieldValue(13));
-    CopyColumnText(rec.szDetail, query.fieldValue(14));
-    rec.cSynchronized = static_cast<signed char>(ColumnInt(query, 15));
-    rec.cRevisedState = static_cast<signed char>(ColumnInt(query, 16));
-    rec.wRemindMinute = static_cast<WORD>(ColumnInt(query, 17));
-    CopyColumnText(rec.szContactID, query.fieldValue(18));
-    CopyColumnText(rec.szContactInfo, query.fieldValue(19));
-    CopyColumnText(rec.szLocation, query.fieldValue(20));
-    rec.dwSponsorID = static_cast<DWORD>(ColumnInt(query, 21));
-    rec.wWeekNum = static_cast<WORD>(ColumnInt(query, 22));
-    rec.wMonthNum = static_cast<WORD>(ColumnInt(query, 23));
-    rec.dwYear = static_cast<DWORD>(ColumnInt(query, 24));
-    rec.wCalType = static_cast<WORD>(ColumnInt(query, 25));
-    rec.cEndType = static_cast<signed char>(ColumnInt(query, 26));
-    rec.wSwitchTimes = static_cast<WORD>(ColumnInt(query, 27));
-    rec.dwLoopCalID = static_cast<DWORD>(ColumnInt(query, 28));
-    rec.dwLoopEventID = static_cast<DWORD>(ColumnInt(query, 29));
-    rec.dwCalOwnerUin = static_cast<DWORD>(ColumnInt(query, 30));
-    rec.cEventRight = static_cast<signed char>(ColumnInt(query, 31));
-    CopyColumnText(rec.szContactIDDisplay, query.fieldValue(32));
-    CopyColumnText(rec.szContactIDInvalid, query.fieldValue(33));
-    rec.cEventStatus = static_cast<signed char>(ColumnInt(query, 34));
-    rec.cValid = static_cast<signed char>(ColumnInt(query, 35));
+    ReadRecordRow(cursor, rec, g_rgEventFields);
+}
+
+void BindKey(CppSQLite3Statement& stmt, DWORD dwCalID, DWORD dwEvtID)
+{
+    stmt.bind(1, int(dwCalID));
+    stmt.bind(2, int(dwEvtID));
 }
 
 }  // namespace
 
-LPCWSTR CVxCalStoreMedia::FormatEventUpdate(const tagEventRecord& rec)
+void CVxCalStoreMedia::RunEventUpdate(const tagEventRecord& rec)
 {
-    const CEscapedEventTexts texts(rec);
-    return FormatSql(
-        s_szUpdateEvent, g_szEventTable, int(rec.cEvtType), int(rec.dwBgnTm), int(rec.dwEndTm), int(rec.dwTimeStamp),
-        int(rec.cTipType), int(rec.cMinute), int(rec.cHour), int(rec.wDay), int(rec.cWeek), int(rec.cMonth),
-        int(rec.cLoopType), texts.strSubject.c_str(), texts.strDetail.c_str(), int(rec.cSynchronized),
-        int(rec.cRevisedState), int(rec.wRemindMinute), texts.strContactID.c_str(), texts.strContactInfo.c_str(),
-        texts.strLocation.c_str(), int(rec.dwSponsorID), int(rec.wWeekNum), int(rec.wMonthNum), int(rec.dwYear),
-        int(rec.wCalType), int(rec.cEndType), int(rec.wSwitchTimes), int(rec.dwLoopCalID), int(rec.dwLoopEventID),
-        int(rec.dwCalOwnerUin), int(rec.cEventRight), texts.strContactIDDisplay.c_str(),
-        texts.strContactIDInvalid.c_str(), int(rec.cEventStatus), int(rec.cValid), int(rec.dwCalID), int(rec.dwEvtID));
+    CBoundTexts copies;
+    CppSQLite3Statement update = m_db.cachedStatement(SQL_EVENT_UPDATE, UpdateEventSql().c_str());
+    BindRecord(update, rec, g_rgEventFields, BIND_UPDATE, copies);
+    update.execDML();
 }
 
 HRESULT CVxCalStoreMedia::SaveCalEvent(const tagEventRecord* pRec, DWORD /*dwReserved*/)
@@ -143,34 +91,37 @@ HRESULT CVxCalStoreMedia::SaveCalEvent(const tagEventRecord* pRec, DWORD /*dwRes
             try {
                 // Opened here, so that a failure to open is logged like any other.
                 OpenIfClosed();
-                CppSQLite3Query query =
-                    m_db.execQuery(FormatSql(s_szSelectEvent, g_szEventTable, int(rec.dwCalID), int(rec.dwEvtID)));
-                LPCWSTR pszWrite = nullptr;
-                if (query.eof()) {
-                    const CEscapedEventTexts texts(rec);
-                    // The external identifier is escaped too, so that lookups of it match.
-                    const WString strExt3 = EscapeQuotes(rec.szExt3);
-                    pszWrite = FormatSql(
-                        s_szInsertEvent, g_szEventTable, int(rec.dwCalID), int(rec.dwEvtID), int(rec.cEvtType),
-                        int(rec.dwBgnTm), int(rec.dwEndTm), int(rec.dwTimeStamp), int(rec.cTipType), int(rec.cMinute),
-                        int(rec.cHour), int(rec.wDay), int(rec.cWeek), int(rec.cMonth), int(rec.cLoopType),
-                        texts.strSubject.c_str(), texts.strDetail.c_str(), int(rec.cSynchronized),
-                        int(rec.cRevisedState), int(rec.wRemindMinute), texts.strContactID.c_str(),
-                        texts.strContactInfo.c_str(), texts.strLocation.c_str(), int(rec.dwSponsorID),
-                        int(rec.wWeekNum), int(rec.wMonthNum), int(rec.dwYear), int(rec.wCalType), int(rec.cEndType),
-                        int(rec.wSwitchTimes), int(rec.dwLoopCalID), int(rec.dwLoopEventID), int(rec.dwCalOwnerUin),
-                        int(rec.cEventRight), texts.strContactIDDisplay.c_str(), texts.strContactIDInvalid.c_str(),
-                        int(rec.cEventStatus), int(rec.cValid), WTEXT(""), WTEXT(""), strExt3.c_str(), 0, 0, 0);
-                } else {
-                    query.finalize();
+                bool bExists = false;
+                {
+                    CppSQLite3Statement select = m_db.cachedStatement(SQL_EVENT_EXISTS, s_szEventExists);
+                    BindKey(select, rec.dwCalID, rec.dwEvtID);
+                    select.execQuery();
+                    bExists = !select.eof();
+                }
+                if (bExists) {
                     CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, g_szLogModule, s_szLogUpdatePath,
                                                   int(rec.dwCalID), int(rec.dwEvtID), int(rec.dwTimeStamp),
                                                   int(m_bBatchMode));
-                    pszWrite = FormatEventUpdate(rec);
+                }
+                // A statement that cannot be prepared or bound fails where the write
+                // would have, after the timing line.
+                CBoundTexts copies;
+                std::unique_ptr<CppSQLite3Statement> pWrite;
+                std::unique_ptr<CppSQLite3Exception> pPrepareFailure;
+                try {
+                    pWrite.reset(new CppSQLite3Statement(
+                        bExists ? m_db.cachedStatement(SQL_EVENT_UPDATE, UpdateEventSql().c_str())
+                                : m_db.cachedStatement(SQL_EVENT_INSERT, InsertEventSql().c_str())));
+                    BindRecord(*pWrite, rec, g_rgEventFields, bExists ? BIND_UPDATE : BIND_INSERT, copies);
+                } catch (const CppSQLite3Exception& e) {
+                    pPrepareFailure.reset(new CppSQLite3Exception(e));
                 }
                 CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, g_szLogModule, s_szLogSaveTime,
                                               int(GetTickCount() - dwStart));
-                m_db.execDML(pszWrite);
+                if (pPrepareFailure) {
+                    throw CppSQLite3Exception(*pPrepareFailure);
+                }
+                pWrite->execDML();
             } catch (const CppSQLite3Exception& e) {
                 CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, g_szLogModule, WTEXT("%d: %s\r\n"), e.errorCode(),
                                               e.errorMessage());
@@ -190,7 +141,7 @@ HRESULT CVxCalStoreMedia::UpdateCalEvent(const tagEventRecord* pRec)
     CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, g_szLogModule, s_szLogUpdate, int(pRec->dwCalID),
                                   int(pRec->dwEvtID), int(pRec->dwTimeStamp), int(m_bBatchMode));
     return RunDataOperation([&]() {
-        m_db.execDML(FormatEventUpdate(*pRec));
+        RunEventUpdate(*pRec);
         return S_OK;
     });
 }
@@ -201,12 +152,12 @@ HRESULT CVxCalStoreMedia::GetCalEvent(DWORD dwCalID, DWORD dwEvtID, tagEventReco
         return E_FAIL;
     }
     return RunDataOperation([&]() {
-        CppSQLite3Query query = m_db.execQuery(FormatSql(s_szSelectEvent, g_szEventTable, int(dwCalID), int(dwEvtID)));
-        if (!query.eof()) {
-            // Read into a copy, so that a failure part way leaves the caller's record alone.
-            tagEventRecord rec = *pRec;
-            ReadEventRow(query, rec);
-            *pRec = rec;
+        CppSQLite3Statement select = m_db.cachedStatement(SQL_EVENT_SELECT, s_szSelectEvent);
+        BindKey(select, dwCalID, dwEvtID);
+        select.execQuery();
+        if (!select.eof()) {
+            // Once the row has its columns, reading it cannot fail part way.
+            ReadEventRow(select, *pRec);
         }
         return S_OK;
     });
@@ -216,15 +167,20 @@ HRESULT CVxCalStoreMedia::DelCalEvent(DWORD dwCalID, DWORD dwEvtID, DWORD /*dwRe
 {
     return RunDataOperation([&]() {
         // The event and its exceptions go together or not at all, in batch mode too.
-        m_db.execDML(WTEXT("savepoint DelCalEvent;"));
+        m_db.cachedStatement(SQL_SAVEPOINT_DELETE, WTEXT("savepoint DelCalEvent;")).execDML();
         try {
-            m_db.execDML(FormatSql(s_szDeleteEvent, g_szEventTable, int(dwCalID), int(dwEvtID)));
-            m_db.execDML(FormatSql(s_szDeleteExceptions, g_szEventTable, int(dwCalID), int(dwEvtID)));
-            m_db.execDML(WTEXT("release DelCalEvent;"));
+            CppSQLite3Statement deleteEvent = m_db.cachedStatement(SQL_EVENT_DELETE, s_szDeleteEvent);
+            BindKey(deleteEvent, dwCalID, dwEvtID);
+            deleteEvent.execDML();
+            CppSQLite3Statement deleteExceptions =
+                m_db.cachedStatement(SQL_EVENT_DELETE_EXCEPTIONS, s_szDeleteExceptions);
+            BindKey(deleteExceptions, dwCalID, dwEvtID);
+            deleteExceptions.execDML();
+            m_db.cachedStatement(SQL_RELEASE_DELETE, WTEXT("release DelCalEvent;")).execDML();
         } catch (const CppSQLite3Exception&) {
             try {
-                m_db.execDML(WTEXT("rollback to DelCalEvent;"));
-                m_db.execDML(WTEXT("release DelCalEvent;"));
+                m_db.cachedStatement(SQL_ROLLBACK_DELETE, WTEXT("rollback to DelCalEvent;")).execDML();
+                m_db.cachedStatement(SQL_RELEASE_DELETE, WTEXT("release DelCalEvent;")).execDML();
             } catch (const CppSQLite3Exception&) {
                 // The frame closes or keeps the connection as for any failure.
             }
@@ -237,7 +193,9 @@ HRESULT CVxCalStoreMedia::DelCalEvent(DWORD dwCalID, DWORD dwEvtID, DWORD /*dwRe
 HRESULT CVxCalStoreMedia::DelLoopException(DWORD dwLoopCalID, DWORD dwLoopEventID)
 {
     return RunDataOperation([&]() {
-        m_db.execDML(FormatSql(s_szDeleteExceptions, g_szEventTable, int(dwLoopCalID), int(dwLoopEventID)));
+        CppSQLite3Statement deleteExceptions = m_db.cachedStatement(SQL_EVENT_DELETE_EXCEPTIONS, s_szDeleteExceptions);
+        BindKey(deleteExceptions, dwLoopCalID, dwLoopEventID);
+        deleteExceptions.execDML();
         return S_OK;
     });
 }
@@ -245,8 +203,14 @@ HRESULT CVxCalStoreMedia::DelLoopException(DWORD dwLoopCalID, DWORD dwLoopEventI
 HRESULT CVxCalStoreMedia::GetAllCalEvent(DWORD dwCalID, tagEventRecord** ppArray, int* pnCount)
 {
     return ListRecords(
-        ppArray, pnCount, [&]() { return FormatSql(s_szSelectCalendarEvents, g_szEventTable, int(dwCalID)); },
-        ReadEventRow);
+        ppArray, pnCount,
+        [&]() {
+            CppSQLite3Statement select = m_db.cachedStatement(SQL_EVENT_LIST, s_szSelectCalendarEvents);
+            select.bind(1, int(dwCalID));
+            select.execQuery();
+            return select;
+        },
+        ReadEventRow<CppSQLite3Statement>);
 }
 
 HRESULT CVxCalStoreMedia::QueryCalEvent(DWORD dwCalID, LPCWSTR pszName, LPCWSTR pszValue, tagEventRecord** ppArray,
@@ -256,7 +220,8 @@ HRESULT CVxCalStoreMedia::QueryCalEvent(DWORD dwCalID, LPCWSTR pszName, LPCWSTR 
     // its own quotes.
     return ListRecords(
         ppArray, pnCount,
-        [&]() { return FormatSql(s_szSelectByField, g_szEventTable, int(dwCalID), pszName, pszValue); }, ReadEventRow);
+        [&]() { return m_db.execQuery(FormatSql(s_szSelectByField, g_szEventTable, int(dwCalID), pszName, pszValue)); },
+        ReadEventRow<CppSQLite3Query>);
 }
 
 HRESULT CVxCalStoreMedia::QueryCalEventEx(DWORD dwCalID, LPCWSTR pszName1, LPCWSTR pszValue1, LPCWSTR pszName2,
@@ -265,10 +230,10 @@ HRESULT CVxCalStoreMedia::QueryCalEventEx(DWORD dwCalID, LPCWSTR pszName1, LPCWS
     return ListRecords(
         ppArray, pnCount,
         [&]() {
-            return FormatSql(s_szSelectByTwoFields, g_szEventTable, int(dwCalID), pszName1, pszValue1, pszName2,
-                             pszValue2);
+            return m_db.execQuery(FormatSql(s_szSelectByTwoFields, g_szEventTable, int(dwCalID), pszName1, pszValue1,
+                                            pszName2, pszValue2));
         },
-        ReadEventRow);
+        ReadEventRow<CppSQLite3Query>);
 }
 
 HRESULT CVxCalStoreMedia::GetPeriodEvent(DWORD dwCalID, DWORD dwBeginTime, DWORD dwEndTime, tagEventRecord** ppArray,
@@ -277,14 +242,62 @@ HRESULT CVxCalStoreMedia::GetPeriodEvent(DWORD dwCalID, DWORD dwBeginTime, DWORD
     // Bounds and times compare as signed 32-bit numbers, as they are stored.
     return ListRecords(
         ppArray, pnCount,
-        [&]() { return FormatSql(s_szSelectPeriod, g_szEventTable, int(dwCalID), int(dwEndTime), int(dwBeginTime)); },
-        ReadEventRow);
+        [&]() {
+            CppSQLite3Statement select = m_db.cachedStatement(SQL_EVENT_LIST_PERIOD, s_szSelectPeriod);
+            select.bind(1, int(dwCalID));
+            select.bind(2, int(dwEndTime));
+            select.bind(3, int(dwBeginTime));
+            select.execQuery();
+            return select;
+        },
+        ReadEventRow<CppSQLite3Statement>);
+}
+
+HRESULT CVxCalStoreMedia::ReadEventChunk(CEventChunkCursor& cursor, tagEventRecord* rgRecords, int nMax, int* pnCount)
+{
+    if (!m_bInitialized || rgRecords == nullptr || pnCount == nullptr || nMax <= 0) {
+        return E_FAIL;
+    }
+    *pnCount = 0;
+    return RunDataOperation([&]() {
+        if (cursor.llLastRow < 0) {
+            // Rows added while the caller works through the result are not reached.
+            CppSQLite3Statement last = m_db.cachedStatement(SQL_EVENT_LAST_ROW, s_szLastEventRow);
+            last.execQuery();
+            cursor.llLastRow = last.eof() ? 0 : last.fieldInt64(0);
+        }
+        CppSQLite3Statement select = cursor.bPeriod
+                                         ? m_db.cachedStatement(SQL_EVENT_CHUNK_PERIOD, s_szChunkPeriod)
+                                         : m_db.cachedStatement(SQL_EVENT_CHUNK, s_szChunkCalendarEvents);
+        select.bind(1, int(cursor.dwCalID));
+        if (cursor.bPeriod) {
+            select.bind(2, int(cursor.dwEndTime));
+            select.bind(3, int(cursor.dwBeginTime));
+        }
+        select.bind(4, cursor.llAfterRow);
+        select.bind(5, cursor.llLastRow);
+        select.bind(6, nMax);
+        select.execQuery();
+        const int nRowidColumn = select.numFields() - 1;  // "select *, rowid"
+        int nCount = 0;
+        while (!select.eof() && nCount < nMax) {
+            tagEventRecord& rec = rgRecords[nCount];
+            std::memset(static_cast<void*>(&rec), 0, sizeof(rec));
+            ReadEventRow(select, rec);
+            cursor.llAfterRow = select.fieldInt64(nRowidColumn);
+            ++nCount;
+            select.nextRow();
+        }
+        *pnCount = nCount;
+        cursor.bDone = nCount < nMax;
+        return S_OK;
+    });
 }
 
 HRESULT CVxCalStoreMedia::DelAllEvent()
 {
     return RunDataOperation([&]() {
-        m_db.execDML(FormatSql(s_szDeleteAllEvents, g_szEventTable));
+        m_db.cachedStatement(SQL_EVENT_DELETE_ALL, s_szDeleteAllEvents).execDML();
         return S_OK;
     });
 }
@@ -292,7 +305,9 @@ HRESULT CVxCalStoreMedia::DelAllEvent()
 HRESULT CVxCalStoreMedia::DelAllEventofCalendar(DWORD dwCalID)
 {
     return RunDataOperation([&]() {
-        m_db.execDML(FormatSql(s_szDeleteCalendarEvents, g_szEventTable, int(dwCalID)));
+        CppSQLite3Statement deleteEvents = m_db.cachedStatement(SQL_EVENT_DELETE_CALENDAR, s_szDeleteCalendarEvents);
+        deleteEvents.bind(1, int(dwCalID));
+        deleteEvents.execDML();
         return S_OK;
     });
 }
@@ -306,9 +321,11 @@ HRESULT CVxCalStoreMedia::IsOutlookIDExist(LPCWSTR pszOutlookID)
     // does not close it either.
     return RunDataOperation(
         [&]() {
-            const WString strID = EscapeQuotes(pszOutlookID);
-            CppSQLite3Query query = m_db.execQuery(FormatSql(s_szSelectByExternalID, g_szEventTable, strID.c_str()));
-            return query.eof() ? S_FALSE : S_OK;
+            CBoundTexts copies;
+            CppSQLite3Statement select = m_db.cachedStatement(SQL_EVENT_BY_EXTERNAL_ID, s_szSelectByExternalID);
+            BindText(select, 1, pszOutlookID, static_cast<size_t>(-1), copies);
+            select.execQuery();
+            return select.eof() ? S_FALSE : S_OK;
         },
         FRAME_KEEP_OPEN);
 }

@@ -15,8 +15,34 @@ bool IsLowSurrogate(WCHAR ch)
 
 WString EscapeQuotes(LPCWSTR pszText)
 {
+    return EscapeQuotes(pszText, static_cast<size_t>(-1), true);
+}
+
+bool TextNeedsRepair(LPCWSTR pszText, size_t cchMax, int* pcch)
+{
+    bool bRepair = false;
+    size_t cch = 0;
+    if (pszText != nullptr) {
+        for (; cch < cchMax && pszText[cch] != 0; ++cch) {
+            const WCHAR ch = pszText[cch];
+            if (IsHighSurrogate(ch) && cch + 1 < cchMax && IsLowSurrogate(pszText[cch + 1])) {
+                ++cch;
+            } else if (IsHighSurrogate(ch) || IsLowSurrogate(ch)) {
+                bRepair = true;
+            }
+        }
+    }
+    *pcch = static_cast<int>(cch);
+    return bRepair;
+}
+
+WString EscapeQuotes(LPCWSTR pszText, size_t cchMax, bool bDoubleQuotes)
+{
     WString strEscaped;
-    const size_t cch = WStrLen(pszText);
+    size_t cch = 0;
+    while (pszText != nullptr && cch < cchMax && pszText[cch] != 0) {
+        ++cch;
+    }
     strEscaped.reserve(cch + 8);
     for (size_t i = 0; i < cch; ++i) {
         const WCHAR ch = pszText[i];
@@ -29,7 +55,7 @@ WString EscapeQuotes(LPCWSTR pszText)
             strEscaped += WCHAR(0xFFFD);
         } else {
             strEscaped += ch;
-            if (ch == WTEXT('\'')) {
+            if (bDoubleQuotes && ch == WTEXT('\'')) {
                 strEscaped += WTEXT('\'');
             }
         }

@@ -9,6 +9,14 @@
 // text.
 WString EscapeQuotes(LPCWSTR pszText);
 
+// The same over at most cchMax units, with the apostrophes doubled only when
+// bDoubleQuotes is set: a bound value keeps its apostrophes as they are.
+WString EscapeQuotes(LPCWSTR pszText, size_t cchMax, bool bDoubleQuotes);
+
+// True when the text (at most cchMax units) holds an unpaired surrogate and must go
+// through EscapeQuotes before SQLite sees it; *pcch gets its length.
+bool TextNeedsRepair(LPCWSTR pszText, size_t cchMax, int* pcch);
+
 // Copies a column's text into a record field of cchField units (terminator
 // included), cut at the bound without splitting a surrogate pair; an SQL NULL gives
 // the empty text.

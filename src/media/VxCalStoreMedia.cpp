@@ -401,6 +401,7 @@ HRESULT CVxCalStoreMedia::Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen)
         return E_FAIL;
     }
 
+    EnsureIndexes();
     m_db.close();
     m_strFailure.clear();
     m_bInitialized = TRUE;
@@ -461,10 +462,10 @@ bool CVxCalStoreMedia::HasCurrentColumns(LPCWSTR pszTable, LPCWSTR pszCreateForm
     return nColumn == vecExpected.size();
 }
 
-void CVxCalStoreMedia::SettleTables(bool bCreateMissing)
+bool CVxCalStoreMedia::SettleTables(bool bCreateMissing)
 {
     if (LookAtTables().Complete()) {
-        return;
+        return false;
     }
     // Another process may be creating this file right now: take the write lock
     // (waiting for it to finish) and look again before deciding anything.
@@ -472,7 +473,7 @@ void CVxCalStoreMedia::SettleTables(bool bCreateMissing)
     const STableLook look = LookAtTables();
     if (look.Complete()) {
         transaction.Commit();
-        return;
+        return false;
     }
     if (bCreateMissing || look.nTables == 0) {
         // A new file, or one that lost a table between two operations: the missing
@@ -488,7 +489,7 @@ void CVxCalStoreMedia::SettleTables(bool bCreateMissing)
             CreateTable(s_szCreateEvent, g_szEventTable);
         }
         transaction.Commit();
-        return;
+        return true;
     }
     if (!look.bVersion && look.bCalendar && look.bEvent && HasCurrentColumns(g_szCalendarTable, s_szCreateCalendar) &&
         HasCurrentColumns(g_szEventTable, s_szCreateEvent)) {
@@ -498,7 +499,7 @@ void CVxCalStoreMedia::SettleTables(bool bCreateMissing)
         transaction.Commit();
         LogLine(EN_LOG_SERVERITY_WARNING,
                 WString(m_szDbPath) + WTEXT(": the Version table was missing; it was written and the data kept"));
-        return;
+        return true;
     }
     transaction.Rollback();
     if (!look.bVersion) {
@@ -700,8 +701,8 @@ HRESULT CVxCalStoreMedia::EnsureOpen(LPCWSTR pszPath)
         m_db.open(pszPath);
     }
     // Inside an open batch the tables are there already.
-    if (!m_db.inTransaction()) {
-        SettleTables(true);
+    if (!m_db.inTransaction() && SettleTables(true)) {
+        EnsureIndexes();
     }
     return S_OK;
 }

@@ -49,6 +49,18 @@ protected:
     ~tagVxCalStoreMedia() = default;
 };
 
+// Where a chunked read of events stands: which events, the last row handed out,
+// and the last row of the table when the read began.
+struct CEventChunkCursor {
+    bool bPeriod = false;  // the events of dwCalID that meet the period, else all of dwCalID
+    DWORD dwCalID = 0;
+    DWORD dwBeginTime = 0;
+    DWORD dwEndTime = 0;
+    long long llAfterRow = 0;
+    long long llLastRow = -1;  // not yet known
+    bool bDone = false;        // the last chunk has been read
+};
+
 // Receives the store media's debug trace lines (tests and diagnostics only).
 typedef void (*PFN_STORE_TRACE_HOOK)(void* pContext, LPCWSTR pszText);
 
@@ -109,6 +121,14 @@ public:
     // "damaged (backup kept at PATH) ..."). Empty when nothing is known.
     const WString& GetLastFailure() const { return m_strFailure; }
 
+    // The events of a list operation a few at a time, for callers that visit a
+    // large result without holding it whole: up to nMax records (zero-filled, then
+    // read) after the cursor's row, in the order of the rows in the table. Rows
+    // added after the first chunk are not reached; a row deleted before its chunk is
+    // read is not handed out. Each chunk runs in the frame of a data operation, so
+    // the caller may use the media between chunks.
+    HRESULT ReadEventChunk(CEventChunkCursor& cursor, tagEventRecord* rgRecords, int nMax, int* pnCount);
+
 private:
     // Opens the connection on pszPath and creates whichever of the three tables is
     // missing (a new Version table gets its row). E_FAIL before a successful Open;
@@ -151,12 +171,16 @@ private:
     template <typename TBody>
     HRESULT RunDataOperation(TBody&& body, unsigned uFlags = FRAME_DEFAULT);
 
-    // The frame of a list operation: runs the query that formatSql returns and
-    // reads each row into a new zero-filled record with readRow. On success the
-    // caller gets the array (when there are rows) and the count; on failure the
-    // count says how many rows were read and the array pointer is not written.
-    template <typename TRecord, typename TFormat, typename TReadRow>
-    HRESULT ListRecords(TRecord** ppArray, int* pnCount, TFormat formatSql, TReadRow readRow);
+    // The frame of a list operation: runs the query that runQuery returns (a
+    // cursor on its first row) and reads each row into a new zero-filled record
+    // with readRow. On success the caller gets the array (when there are rows) and
+    // the count; on failure the count says how many rows were read and the array
+    // pointer is not written.
+    template <typename TRecord, typename TQuery, typename TReadRow>
+    HRESULT ListRecords(TRecord** ppArray, int* pnCount, TQuery runQuery, TReadRow readRow);
+
+    static void EndQuery(CppSQLite3Query& query) { query.finalize(); }
+    static void EndQuery(CppSQLite3Statement& statement) { statement.reset(); }
 
     BOOL m_bKeepOpen;
     CppSQLite3DB m_db;
@@ -191,7 +215,8 @@ private:
     // open) any missing table is made the same way. Otherwise a missing table is
     // damage (raised with code 101), unless only the Version table is missing from
     // current data. Every decision is taken under the write lock after looking again.
-    void SettleTables(bool bCreateMissing);
+    // True when a table was made.
+    bool SettleTables(bool bCreateMissing);
     // The first column of the Version row: false when there is no row or the value
     // is not a number.
     bool ReadVersion(int& nVersion, bool& bHasRow);
@@ -200,8 +225,11 @@ private:
     void CheckVersion(DWORD dwUIN);
     static bool IsDamage(int nErrCode);
     bool StillDamaged();
-    LPCWSTR FormatCalendarUpdate(const tagCalendarRecord& rec);
-    LPCWSTR FormatEventUpdate(const tagEventRecord& rec);
+    void RunCalendarUpdate(const tagCalendarRecord& rec);
+    void RunEventUpdate(const tagEventRecord& rec);
+    // Creates the plain indexes of the keyed statements when they are missing; a
+    // file that cannot take them now (read-only, busy) is used without them.
+    void EnsureIndexes();
     void RebuildOldFormat(bool bHasVersionRow);
     bool BackupDatabaseFile(DWORD dwUIN, WString& strBackupPath);
     // Ends batch mode: commits, or reports (result and log line) a batch that could
@@ -246,8 +274,8 @@ HRESULT CVxCalStoreMedia::RunDataOperation(TBody&& body, unsigned uFlags)
     return E_FAIL;
 }
 
-template <typename TRecord, typename TFormat, typename TReadRow>
-HRESULT CVxCalStoreMedia::ListRecords(TRecord** ppArray, int* pnCount, TFormat formatSql, TReadRow readRow)
+template <typename TRecord, typename TQuery, typename TReadRow>
+HRESULT CVxCalStoreMedia::ListRecords(TRecord** ppArray, int* pnCount, TQuery runQuery, TReadRow readRow)
 {
     if (!m_bInitialized || ppArray == nullptr || pnCount == nullptr) {
         return E_FAIL;
@@ -255,13 +283,13 @@ HRESULT CVxCalStoreMedia::ListRecords(TRecord** ppArray, int* pnCount, TFormat f
     *pnCount = 0;
     CRecordArray<TRecord> records;
     return RunDataOperation([&]() {
-        CppSQLite3Query query = m_db.execQuery(formatSql());
+        auto query = runQuery();
         while (!query.eof()) {
             readRow(query, records.AppendZeroed());
             ++*pnCount;
             query.nextRow();
         }
-        query.finalize();
+        EndQuery(query);
         if (records.Count() > 0) {
             *ppArray = records.Release();
         }

@@ -167,6 +167,135 @@ void CppSQLite3Query::checkVM() const
 }
 
 // ---------------------------------------------------------------------------
+// CppSQLite3Statement
+
+CppSQLite3Statement::CppSQLite3Statement(sqlite3* pDB, sqlite3_stmt* pVM)
+    : m_pDB(pDB), m_pVM(pVM), m_bEof(true), m_nCols(sqlite3_column_count(pVM))
+{
+}
+
+CppSQLite3Statement::CppSQLite3Statement(CppSQLite3Statement&& rStatement) noexcept
+    : m_pDB(rStatement.m_pDB), m_pVM(rStatement.m_pVM), m_bEof(rStatement.m_bEof), m_nCols(rStatement.m_nCols)
+{
+    rStatement.m_pVM = nullptr;
+}
+
+CppSQLite3Statement::~CppSQLite3Statement()
+{
+    if (m_pVM != nullptr) {
+        sqlite3_reset(m_pVM);
+        sqlite3_clear_bindings(m_pVM);
+    }
+}
+
+int CppSQLite3Statement::bindParameterCount() const
+{
+    return sqlite3_bind_parameter_count(m_pVM);
+}
+
+void CppSQLite3Statement::bind(int nParam, int nValue)
+{
+    const int nRet = sqlite3_bind_int(m_pVM, nParam, nValue);
+    if (nRet != SQLITE_OK) {
+        throw CppSQLite3Exception(nRet, ErrorTextOf(m_pDB));
+    }
+}
+
+void CppSQLite3Statement::bind(int nParam, long long llValue)
+{
+    const int nRet = sqlite3_bind_int64(m_pVM, nParam, llValue);
+    if (nRet != SQLITE_OK) {
+        throw CppSQLite3Exception(nRet, ErrorTextOf(m_pDB));
+    }
+}
+
+void CppSQLite3Statement::bind(int nParam, const WCHAR* szValue, int cch)
+{
+    static const WCHAR s_szEmpty[1] = {0};
+    const WCHAR* psz = szValue != nullptr ? szValue : s_szEmpty;
+    const int cb = cch < 0 ? -1 : cch * static_cast<int>(sizeof(WCHAR));
+    const int nRet = sqlite3_bind_text16(m_pVM, nParam, psz, cb, SQLITE_STATIC);
+    if (nRet != SQLITE_OK) {
+        throw CppSQLite3Exception(nRet, ErrorTextOf(m_pDB));
+    }
+}
+
+void CppSQLite3Statement::step()
+{
+    const int nRet = sqlite3_step(m_pVM);
+    if (nRet == SQLITE_ROW) {
+        m_bEof = false;
+        return;
+    }
+    m_bEof = true;
+    if (nRet != SQLITE_DONE) {
+        // The reset reports the failure the way finalize does for a one-off statement.
+        const int nReset = sqlite3_reset(m_pVM);
+        throw CppSQLite3Exception(nReset != SQLITE_OK ? nReset : nRet, ErrorTextOf(m_pDB));
+    }
+}
+
+int CppSQLite3Statement::execDML()
+{
+    step();
+    sqlite3_reset(m_pVM);
+    return 1;
+}
+
+void CppSQLite3Statement::execQuery()
+{
+    step();
+}
+
+void CppSQLite3Statement::nextRow()
+{
+    if (!m_bEof) {
+        step();
+    }
+}
+
+void CppSQLite3Statement::checkField(int nField)
+{
+    if (nField < 0 || nField > numFields() - 1) {
+        throw CppSQLite3Exception(CPPSQLITE_ERROR, WTEXT("Invalid field index requested"));
+    }
+}
+
+const WCHAR* CppSQLite3Statement::fieldValue(int nField)
+{
+    checkField(nField);
+    if (m_bEof) {
+        return nullptr;
+    }
+    return static_cast<const WCHAR*>(sqlite3_column_text16(m_pVM, nField));
+}
+
+int CppSQLite3Statement::fieldInt(int nField)
+{
+    checkField(nField);
+    if (m_bEof) {
+        return 0;
+    }
+    if (sqlite3_column_type(m_pVM, nField) == SQLITE_INTEGER) {
+        // The same low 32 bits that the decimal text would give.
+        return static_cast<int>(static_cast<uint32_t>(static_cast<uint64_t>(sqlite3_column_int64(m_pVM, nField))));
+    }
+    return WStrToInt32(static_cast<const WCHAR*>(sqlite3_column_text16(m_pVM, nField)));
+}
+
+long long CppSQLite3Statement::fieldInt64(int nField)
+{
+    checkField(nField);
+    return m_bEof ? 0 : sqlite3_column_int64(m_pVM, nField);
+}
+
+void CppSQLite3Statement::reset()
+{
+    sqlite3_reset(m_pVM);
+    m_bEof = true;
+}
+
+// ---------------------------------------------------------------------------
 // CppSQLite3DB
 
 CppSQLite3DB::CppSQLite3DB() : m_pDB(nullptr), m_nBusyTimeoutMs(60000) {}
@@ -188,6 +317,7 @@ void CppSQLite3DB::open(const WCHAR* szFile)
 
 void CppSQLite3DB::close()
 {
+    finalizeCachedStatements();
     if (m_pDB != nullptr) {
         // The _v2 form cannot leak the handle (and its file lock) while a cursor
         // is still alive; it finishes the close when the last statement ends.
@@ -299,6 +429,42 @@ sqlite3_stmt* CppSQLite3DB::compile(const WCHAR* szSQL)
         throw CppSQLite3Exception(nRet);
     }
     return pVM;
+}
+
+CppSQLite3Statement CppSQLite3DB::cachedStatement(int nSlot, const WCHAR* szSQL)
+{
+    checkDB();
+    if (nSlot < 0) {
+        throw CppSQLite3Exception(CPPSQLITE_ERROR, WTEXT("Invalid statement slot"));
+    }
+    if (static_cast<size_t>(nSlot) >= m_rgCachedStatements.size()) {
+        m_rgCachedStatements.resize(static_cast<size_t>(nSlot) + 1, nullptr);
+    }
+    sqlite3_stmt*& pVM = m_rgCachedStatements[static_cast<size_t>(nSlot)];
+    if (pVM == nullptr) {
+        pVM = compile(szSQL);
+        if (pVM == nullptr) {
+            throw CppSQLite3Exception(CPPSQLITE_ERROR, WTEXT("Null Virtual Machine pointer"));
+        }
+    }
+    return CppSQLite3Statement(m_pDB, pVM);
+}
+
+void CppSQLite3DB::finalizeCachedStatements()
+{
+    for (sqlite3_stmt* pVM : m_rgCachedStatements) {
+        if (pVM != nullptr) {
+            sqlite3_finalize(pVM);
+        }
+    }
+    m_rgCachedStatements.clear();
+}
+
+void CppSQLite3DB::setBusyTimeout(int nMillisecs)
+{
+    if (m_pDB != nullptr) {
+        sqlite3_busy_timeout(m_pDB, nMillisecs);
+    }
 }
 
 void CppSQLite3DB::checkDB() const

@@ -1,6 +1,12 @@
-// Copying values between the host's calendar and event items and records, slot by
-// slot in a fixed order. The first failing host call ends a conversion, which then
-// reports 0; what was copied before stays.
+// Copying values between the host's calendar and event items and records, call by
+// call in the order the record descriptions give. The first failing host call ends
+// a conversion, which then reports 0; what was copied before stays.
+#include <map>
+#include <memory>
+#include <type_traits>
+#include <vector>
+
+#include "media/RecordFields.h"
 #include "store/VxCalStoreData.h"
 
 namespace {
@@ -62,12 +68,12 @@ void PutByte(TItem* pItem, PutByteSlot<TItem> pfnPut, BYTE cValue)
 
 // A text read into a record field, cut at the field's bound; no string reads as
 // the empty text.
-template <typename TItem, size_t N>
-void GetText(TItem* pItem, GetTextSlot<TItem> pfnGet, WCHAR (&szField)[N])
+template <typename TItem>
+void GetTextInto(TItem* pItem, GetTextSlot<TItem> pfnGet, WCHAR* pszField, size_t cchField)
 {
     CBstr bsValue;
     CheckHost((pItem->*pfnGet)(bsValue.Receive()), IidOf<TItem>(), pItem);
-    WStrCopyN(szField, N, bsValue.Text());
+    WStrCopyN(pszField, cchField, bsValue.Text());
 }
 
 template <typename TItem>
@@ -77,22 +83,127 @@ void PutText(TItem* pItem, PutTextSlot<TItem> pfnPut, const WCHAR* pszValue)
     CheckHost((pItem->*pfnPut)(bsValue.Get()), IidOf<TItem>(), pItem);
 }
 
-// Field widening rules: 8-bit fields are sign-extended, 16-bit fields zero-extended.
-LONG SignExtended(signed char cValue)
+// One call of a conversion and the fields it carries, by argument position.
+template <typename TRecord, typename TItem>
+struct CConversionStep {
+    const CRecordField<TRecord, TItem>* pField = nullptr;  // a call for one field
+    EItemGroup eGroup = IG_NONE;
+    std::vector<const CRecordField<TRecord, TItem>*> parts;  // a call for several
+};
+
+// The calls of one direction in their order, as the description gives them.
+template <typename TRecord, typename TItem, size_t N>
+std::vector<CConversionStep<TRecord, TItem>> StepsOf(const CRecordField<TRecord, TItem> (&rgFields)[N], bool bGet)
 {
-    return static_cast<LONG>(cValue);
+    std::map<int, CConversionStep<TRecord, TItem>> steps;
+    for (const CRecordField<TRecord, TItem>& field : rgFields) {
+        const CItemSlot<TItem>& slot = bGet ? field.get : field.put;
+        if (slot.eValue == IV_NONE) {
+            continue;
+        }
+        CConversionStep<TRecord, TItem>& step = steps[slot.nOrder];
+        if (slot.eValue == IV_GROUP) {
+            step.eGroup = slot.eGroup;
+            if (step.parts.size() <= static_cast<size_t>(slot.nPart)) {
+                step.parts.resize(static_cast<size_t>(slot.nPart) + 1, nullptr);
+            }
+            step.parts[static_cast<size_t>(slot.nPart)] = &field;
+        } else {
+            step.pField = &field;
+        }
+        if (slot.nAgainOrder != 0) {
+            steps[slot.nAgainOrder].pField = &field;
+        }
+    }
+    std::vector<CConversionStep<TRecord, TItem>> ordered;
+    for (const auto& entry : steps) {
+        ordered.push_back(entry.second);
+    }
+    return ordered;
 }
-LONG ZeroExtended(WORD wValue)
+
+// Writes the record's values to the item, call by call.
+template <typename TRecord, typename TItem, size_t N, typename TAccount>
+void RecordToItem(const TRecord& rec, TItem* pItem, const CRecordField<TRecord, TItem> (&rgFields)[N], TAccount account)
 {
-    return static_cast<LONG>(wValue);
+    static const std::vector<CConversionStep<TRecord, TItem>> s_steps = StepsOf(rgFields, false);
+    for (const CConversionStep<TRecord, TItem>& step : s_steps) {
+        if (step.eGroup != IG_NONE) {
+            std::vector<std::unique_ptr<CBstr>> texts;
+            for (const CRecordField<TRecord, TItem>* pPart : step.parts) {
+                texts.emplace_back(new CBstr(FieldText(rec, *pPart)));
+            }
+            HRESULT hr = E_UNEXPECTED;
+            if constexpr (std::is_same<TItem, IEventItem>::value) {
+                hr = pItem->SetContacts(texts.at(0)->Get(), texts.at(1)->Get(), texts.at(2)->Get(), texts.at(3)->Get());
+            } else {
+                hr = pItem->SetContact(texts.at(0)->Get(), texts.at(1)->Get());
+            }
+            CheckHost(hr, IidOf<TItem>(), pItem);
+            continue;
+        }
+        const CRecordField<TRecord, TItem>& field = *step.pField;
+        const CItemSlot<TItem>& slot = field.put;
+        const int32_t lValue = FieldInt(rec, field);
+        switch (slot.eValue) {
+        case IV_LONG: PutLong(pItem, slot.pfnPutLong, LONG(lValue)); break;
+        case IV_LONG_SIGNED16: PutLong(pItem, slot.pfnPutLong, LONG(WORD(SHORT(lValue)))); break;
+        case IV_OWNER_OR_ACCOUNT:
+            PutLong(pItem, slot.pfnPutLong, lValue != 0 ? LONG(lValue) : LONG(account()));
+            break;
+        case IV_BYTE: PutByte(pItem, slot.pfnPutByte, BYTE(lValue & 0xFF)); break;
+        case IV_BOOL:
+            CheckHost((pItem->*slot.pfnPutBool)(lValue != 0 ? VARIANT_TRUE : VARIANT_FALSE), IidOf<TItem>(), pItem);
+            break;
+        case IV_TEXT: PutText(pItem, slot.pfnPutText, FieldText(rec, field)); break;
+        case IV_WITH_OWNER:
+            if constexpr (std::is_same<TItem, ICalendarItem>::value) {
+                CheckHost(pItem->SetOwner(LONG(CalendarOwnerOf(rec)), LONG(lValue)), IidOf<TItem>(), pItem);
+            }
+            break;
+        default: break;
+        }
+    }
 }
-signed char Low8(LONG lValue)
+
+// Reads the item's values into the record, call by call.
+template <typename TRecord, typename TItem, size_t N, typename TAccount>
+void ItemToRecord(TRecord& rec, TItem* pItem, const CRecordField<TRecord, TItem> (&rgFields)[N], TAccount account)
 {
-    return static_cast<signed char>(lValue & 0xFF);
-}
-WORD Low16(LONG lValue)
-{
-    return static_cast<WORD>(lValue & 0xFFFF);
+    static const std::vector<CConversionStep<TRecord, TItem>> s_steps = StepsOf(rgFields, true);
+    for (const CConversionStep<TRecord, TItem>& step : s_steps) {
+        if (step.eGroup != IG_NONE) {
+            if constexpr (std::is_same<TItem, ICalendarItem>::value) {
+                LONG lFirst = 0;
+                LONG lSecond = 0;
+                CheckHost(pItem->GetSponsor(&lFirst, &lSecond), IidOf<TItem>(), pItem);
+                SetFieldInt(rec, *step.parts.at(0), lFirst);
+                SetFieldInt(rec, *step.parts.at(1), lSecond);
+            }
+            continue;
+        }
+        const CRecordField<TRecord, TItem>& field = *step.pField;
+        const CItemSlot<TItem>& slot = field.get;
+        switch (slot.eValue) {
+        case IV_LONG: SetFieldInt(rec, field, GetLong(pItem, slot.pfnGetLong)); break;
+        case IV_ACCOUNT: SetFieldInt(rec, field, int32_t(account())); break;
+        case IV_BYTE:
+            // A byte is signed; a 16-bit field takes it sign-extended.
+            SetFieldInt(rec, field, int32_t(static_cast<signed char>(GetByte(pItem, slot.pfnGetByte))));
+            break;
+        case IV_BOOL: {
+            SetFieldInt(rec, field, 1);
+            VARIANT_BOOL bValue = VARIANT_FALSE;
+            CheckHost((pItem->*slot.pfnGetBool)(&bValue), IidOf<TItem>(), pItem);
+            if (bValue == VARIANT_FALSE) {
+                SetFieldInt(rec, field, 0);
+            }
+            break;
+        }
+        case IV_TEXT: GetTextInto(pItem, slot.pfnGetText, FieldText(rec, field), field.cchText); break;
+        default: break;
+        }
+    }
 }
 
 // Runs a conversion: 1 when it completed, 0 when anything failed on the way.
@@ -107,6 +218,11 @@ int Convert(TBody&& body)
     }
 }
 
+DWORD NoAccount()
+{
+    return 0;
+}
+
 }  // namespace
 
 int CalRecordToItem(const tagCalendarRecord* pRec, ICalendarItem* pItem)
@@ -114,22 +230,7 @@ int CalRecordToItem(const tagCalendarRecord* pRec, ICalendarItem* pItem)
     if (pRec == nullptr || pItem == nullptr) {
         return 0;
     }
-    return Convert([&]() {
-        PutLong(pItem, &ICalendarItem::put_UIN, LONG(pRec->dwUIN));
-        PutLong(pItem, &ICalendarItem::put_CalID, LONG(pRec->dwCalID));
-        PutLong(pItem, &ICalendarItem::put_CalType, SignExtended(pRec->cCalType));
-        PutLong(pItem, &ICalendarItem::put_TmStamp, LONG(pRec->dwTimeStamp));
-        PutLong(pItem, &ICalendarItem::put_ShrLevel, LONG(pRec->dwShrLevel));
-        // Personal calendars (types 0 and 1) are owned by their user, others by their sponsor.
-        const DWORD dwOwner = pRec->cCalType == 0 || pRec->cCalType == 1 ? pRec->dwUIN : pRec->dwSponsorID;
-        CheckHost(pItem->SetOwner(LONG(dwOwner), LONG(pRec->dwFromCalID)), IID_ICalendarItem, pItem);
-        PutText(pItem, &ICalendarItem::put_Subject, pRec->szSubject);
-        PutText(pItem, &ICalendarItem::put_Detail, pRec->szDetail);
-        const CBstr bsContactID(pRec->szContactID);
-        const CBstr bsContactInfo(pRec->szContactInfo);
-        CheckHost(pItem->SetContact(bsContactID.Get(), bsContactInfo.Get()), IID_ICalendarItem, pItem);
-        PutText(pItem, &ICalendarItem::put_Ext1, pRec->szExt1);
-    });
+    return Convert([&]() { RecordToItem(*pRec, pItem, g_rgCalendarFields, NoAccount); });
 }
 
 int CVxCalStoreData::CalItemToRecord(tagCalendarRecord* pRec, ICalendarItem* pItem)
@@ -137,24 +238,7 @@ int CVxCalStoreData::CalItemToRecord(tagCalendarRecord* pRec, ICalendarItem* pIt
     if (pRec == nullptr || pItem == nullptr) {
         return 0;
     }
-    return Convert([&]() {
-        // Every calendar saved belongs to the current account, whatever the item says.
-        pRec->dwUIN = m_dwUIN;
-        pRec->dwCalID = DWORD(GetLong(pItem, &ICalendarItem::get_CalID));
-        pRec->cCalType = Low8(GetLong(pItem, &ICalendarItem::get_CalType));
-        pRec->dwTimeStamp = DWORD(GetLong(pItem, &ICalendarItem::get_TmStamp));
-        pRec->dwShrLevel = DWORD(GetLong(pItem, &ICalendarItem::get_ShrLevel));
-        LONG lSponsorID = 0;
-        LONG lFromCalID = 0;
-        CheckHost(pItem->GetSponsor(&lSponsorID, &lFromCalID), IID_ICalendarItem, pItem);
-        pRec->dwSponsorID = DWORD(lSponsorID);
-        pRec->dwFromCalID = DWORD(lFromCalID);
-        GetText(pItem, &ICalendarItem::get_Subject, pRec->szSubject);
-        GetText(pItem, &ICalendarItem::get_Detail, pRec->szDetail);
-        GetText(pItem, &ICalendarItem::get_ContactID, pRec->szContactID);
-        GetText(pItem, &ICalendarItem::get_ContactInfo, pRec->szContactInfo);
-        GetText(pItem, &ICalendarItem::get_Ext1, pRec->szExt1);
-    });
+    return Convert([&]() { ItemToRecord(*pRec, pItem, g_rgCalendarFields, [this]() { return m_dwUIN; }); });
 }
 
 int CVxCalStoreData::EventRecordToItem(const tagEventRecord* pRec, IEventItem* pItem)
@@ -162,48 +246,9 @@ int CVxCalStoreData::EventRecordToItem(const tagEventRecord* pRec, IEventItem* p
     if (pRec == nullptr || pItem == nullptr) {
         return 0;
     }
-    return Convert([&]() {
-        PutLong(pItem, &IEventItem::put_CalID, LONG(pRec->dwCalID));
-        PutLong(pItem, &IEventItem::put_EvtID, LONG(pRec->dwEvtID));
-        PutLong(pItem, &IEventItem::put_EvtType, SignExtended(pRec->cEvtType));
-        PutLong(pItem, &IEventItem::put_BgnTm, LONG(pRec->dwBgnTm));
-        PutLong(pItem, &IEventItem::put_EndTm, LONG(pRec->dwEndTm));
-        PutLong(pItem, &IEventItem::put_TmStamp, LONG(pRec->dwTimeStamp));
-        PutByte(pItem, &IEventItem::put_TipType, BYTE(pRec->cTipType));
-        PutLong(pItem, &IEventItem::put_Day, ZeroExtended(pRec->wDay));
-        PutByte(pItem, &IEventItem::put_Month, BYTE(pRec->cMonth));
-        PutByte(pItem, &IEventItem::put_Week, BYTE(pRec->cWeek));
-        PutLong(pItem, &IEventItem::put_LoopType, SignExtended(pRec->cLoopType));
-        // Widened to 16 bits with its sign, then passed on as an unsigned 16-bit value.
-        PutLong(pItem, &IEventItem::put_Synchronized, ZeroExtended(WORD(SHORT(pRec->cSynchronized))));
-        PutLong(pItem, &IEventItem::put_RevisedState, SignExtended(pRec->cRevisedState));
-        PutLong(pItem, &IEventItem::put_RemindMinute, ZeroExtended(pRec->wRemindMinute));
-        PutLong(pItem, &IEventItem::put_SponsorID, LONG(pRec->dwSponsorID));
-
-        // An event without an owner belongs to the signed-in account.
-        const DWORD dwOwner = pRec->dwCalOwnerUin != 0 ? pRec->dwCalOwnerUin : AccountUINOrAltUIN();
-        PutLong(pItem, &IEventItem::put_CalOwnerUin, LONG(dwOwner));
-
-        PutLong(pItem, &IEventItem::put_EventRight, SignExtended(pRec->cEventRight));
-        PutByte(pItem, &IEventItem::put_WeekNum, BYTE(pRec->wWeekNum & 0xFF));
-        PutLong(pItem, &IEventItem::put_CalType, ZeroExtended(pRec->wCalType));
-        PutLong(pItem, &IEventItem::put_LoopCalID, LONG(pRec->dwLoopCalID));
-        PutLong(pItem, &IEventItem::put_LoopEventID, LONG(pRec->dwLoopEventID));
-        PutLong(pItem, &IEventItem::put_EndType, SignExtended(pRec->cEndType));
-        PutLong(pItem, &IEventItem::put_EventStatus, SignExtended(pRec->cEventStatus));
-        CheckHost(pItem->put_Valid(pRec->cValid != 0 ? VARIANT_TRUE : VARIANT_FALSE), IID_IEventItem, pItem);
-
-        PutText(pItem, &IEventItem::put_Location, pRec->szLocation);
-        PutText(pItem, &IEventItem::put_Subject, pRec->szSubject);
-        PutText(pItem, &IEventItem::put_Detail, pRec->szDetail);
-        const CBstr bsContactID(pRec->szContactID);
-        const CBstr bsContactInfo(pRec->szContactInfo);
-        const CBstr bsContactIDInvalid(pRec->szContactIDInvalid);
-        const CBstr bsContactIDDisplay(pRec->szContactIDDisplay);
-        CheckHost(pItem->SetContacts(bsContactID.Get(), bsContactInfo.Get(), bsContactIDInvalid.Get(),
-                                     bsContactIDDisplay.Get()),
-                  IID_IEventItem, pItem);
-    });
+    // An event without an owner goes out as the signed-in account's.
+    return Convert(
+        [&]() { RecordToItem(*pRec, pItem, g_rgEventFields, [this]() { return AccountUINOrAltUIN(); }); });
 }
 
 int EventItemToRecord(tagEventRecord* pRec, IEventItem* pItem)
@@ -211,48 +256,5 @@ int EventItemToRecord(tagEventRecord* pRec, IEventItem* pItem)
     if (pRec == nullptr || pItem == nullptr) {
         return 0;
     }
-    return Convert([&]() {
-        pRec->dwCalID = DWORD(GetLong(pItem, &IEventItem::get_CalID));
-        pRec->dwEvtID = DWORD(GetLong(pItem, &IEventItem::get_EvtID));
-        pRec->cEvtType = Low8(GetLong(pItem, &IEventItem::get_EvtType));
-        pRec->dwBgnTm = DWORD(GetLong(pItem, &IEventItem::get_BgnTm));
-        pRec->dwEndTm = DWORD(GetLong(pItem, &IEventItem::get_EndTm));
-        pRec->dwTimeStamp = DWORD(GetLong(pItem, &IEventItem::get_TmStamp));
-        pRec->cTipType = static_cast<signed char>(GetByte(pItem, &IEventItem::get_TipType));
-        pRec->wDay = Low16(GetLong(pItem, &IEventItem::get_Day));
-        pRec->cMonth = static_cast<signed char>(GetByte(pItem, &IEventItem::get_Month));
-        pRec->cWeek = static_cast<signed char>(GetByte(pItem, &IEventItem::get_Week));
-        pRec->cLoopType = Low8(GetLong(pItem, &IEventItem::get_LoopType));
-        pRec->cSynchronized = Low8(GetLong(pItem, &IEventItem::get_Synchronized));
-        pRec->cRevisedState = Low8(GetLong(pItem, &IEventItem::get_RevisedState));
-        pRec->wRemindMinute = Low16(GetLong(pItem, &IEventItem::get_RemindMinute));
-        pRec->dwSponsorID = DWORD(GetLong(pItem, &IEventItem::get_SponsorID));
-        pRec->dwCalOwnerUin = DWORD(GetLong(pItem, &IEventItem::get_CalOwnerUin));
-        pRec->cEventRight = Low8(GetLong(pItem, &IEventItem::get_EventRight));
-        pRec->wWeekNum = WORD(SHORT(static_cast<signed char>(GetByte(pItem, &IEventItem::get_WeekNum))));
-        pRec->wCalType = Low16(GetLong(pItem, &IEventItem::get_CalType));
-        pRec->dwLoopCalID = DWORD(GetLong(pItem, &IEventItem::get_LoopCalID));
-        pRec->dwLoopEventID = DWORD(GetLong(pItem, &IEventItem::get_LoopEventID));
-        pRec->cEventStatus = Low8(GetLong(pItem, &IEventItem::get_EventStatus));
-        pRec->cEndType = Low8(GetLong(pItem, &IEventItem::get_EndType));
-
-        pRec->cValid = 1;
-        VARIANT_BOOL bValid = VARIANT_FALSE;
-        CheckHost(pItem->get_Valid(&bValid), IID_IEventItem, pItem);
-        if (bValid == VARIANT_FALSE) {
-            pRec->cValid = 0;
-        }
-
-        GetText(pItem, &IEventItem::get_Location, pRec->szLocation);
-        GetText(pItem, &IEventItem::get_Subject, pRec->szSubject);
-        GetText(pItem, &IEventItem::get_Detail, pRec->szDetail);
-        GetText(pItem, &IEventItem::get_ContactID, pRec->szContactID);
-        GetText(pItem, &IEventItem::get_ContactInfo, pRec->szContactInfo);
-        GetText(pItem, &IEventItem::get_Ext3, pRec->szExt3);
-        GetText(pItem, &IEventItem::get_ContactIDInvalid, pRec->szContactIDInvalid);
-        GetText(pItem, &IEventItem::get_ContactIDDisplay, pRec->szContactIDDisplay);
-
-        // CalType is read a second time; this value is the one kept.
-        pRec->wCalType = Low16(GetLong(pItem, &IEventItem::get_CalType));
-    });
+    return Convert([&]() { ItemToRecord(*pRec, pItem, g_rgEventFields, NoAccount); });
 }

@@ -11,6 +11,9 @@ template <typename TRecord>
 struct CRecordArrayDeleter {
     void operator()(TRecord* pArray) const { FreeRecordArray(pArray); }
 };
+// Events read from the media at a time by an enumeration (about 19 KB each).
+const int s_nEventsPerChunk = 64;
+
 template <typename TRecord>
 using CRecordArrayPtr = std::unique_ptr<TRecord, CRecordArrayDeleter<TRecord>>;
 
@@ -268,27 +271,40 @@ HRESULT CVxCalStoreData::EnumerateEvents(IUnknown* pUnkVisitor, EEventQuery eQue
     if (!spFactory) {
         return E_FAIL;
     }
-    tagEventRecord* pArray = nullptr;
+    // A few records at a time: a large calendar at full record width would not fit
+    // a host's address space. Between chunks the media is free, so a visitor may
+    // write to the store.
+    CEventChunkCursor cursor;
+    cursor.bPeriod = eQuery == EEventQuery::Period;
+    cursor.dwCalID = dwCalID;
+    cursor.dwBeginTime = dwBegin;
+    cursor.dwEndTime = dwEnd;
+    std::unique_ptr<tagEventRecord[]> rgRecords(new tagEventRecord[s_nEventsPerChunk]);
     int nCount = 0;
-    const HRESULT hrQuery = eQuery == EEventQuery::Period
-                                ? GetStoreMedia()->GetPeriodEvent(dwCalID, dwBegin, dwEnd, &pArray, &nCount)
-                                : GetStoreMedia()->GetAllCalEvent(dwCalID, &pArray, &nCount);
+    const HRESULT hrQuery = GetStoreMedia()->ReadEventChunk(cursor, rgRecords.get(), s_nEventsPerChunk, &nCount);
     if (FAILED(hrQuery)) {
         return ReportStoreFailure(E_FAIL);
     }
-    CRecordArrayPtr<tagEventRecord> records(nCount > 0 ? pArray : nullptr);
     CComRef<IEventVisitor> spVisitor;
     spVisitor.QueryFrom(pUnkVisitor, IID_IEventVisitor);
 
-    for (int i = 0; i < nCount; ++i) {
-        CComRef<IEventItem> spItem;
-        CheckHost(spFactory->CreateItem(spItem.Receive()), IID_IEventItemFactory, spFactory.Get());
-        if (EventRecordToItem(&records.get()[i], spItem.Get()) != 0 && spVisitor) {
-            LONG bStop = 0;
-            CheckHost(spVisitor->Visit(spItem.Get(), &bStop), IID_IEventVisitor, spVisitor.Get());
-            if (bStop != 0) {
-                break;
+    for (;;) {
+        for (int i = 0; i < nCount; ++i) {
+            CComRef<IEventItem> spItem;
+            CheckHost(spFactory->CreateItem(spItem.Receive()), IID_IEventItemFactory, spFactory.Get());
+            if (EventRecordToItem(&rgRecords[i], spItem.Get()) != 0 && spVisitor) {
+                LONG bStop = 0;
+                CheckHost(spVisitor->Visit(spItem.Get(), &bStop), IID_IEventVisitor, spVisitor.Get());
+                if (bStop != 0) {
+                    return hrQuery;
+                }
             }
+        }
+        if (cursor.bDone) {
+            break;
+        }
+        if (FAILED(GetStoreMedia()->ReadEventChunk(cursor, rgRecords.get(), s_nEventsPerChunk, &nCount))) {
+            return E_FAIL;
         }
     }
     return hrQuery;
