@@ -422,17 +422,28 @@ TEST_F(CalstoreTest, ExportThenImportGivesTheSameEvents)
 // a vendor's prefix, events that end before they begin.
 TEST_F(CalstoreTest, ReadsWhatOtherProgramsWriteTheSameInEveryZone)
 {
-    const std::vector<std::string> expected = {
-        "Day off|2025-03-03", "Zoned|1740992400-1740996000", "Day off (moved)|2025-03-18", "Day off|2025-03-24",
-        "Zoned (moved)|1742911200-1742914800", "New copy|1743494400-1743498000", "New copy|1743667200-1743670800",
-        "Newer by its stamp|1744272000-1744272000", "Newer by its change|1744358400-1744358400",
-        "Weekly|1746435600-1746439200", "Weekly|1747040400-1747044000", "Later and shorter|1747652400-1747654200",
-        "Later and shorter|1748257200-1748259000", "Later and shorter|1748862000-1748863800",
-        "Left a note by another program|1754038800-1754042400", "One date unreadable|1754125200-1754128800",
-        "Zone with a vendor's prefix|1754294400-1754298000", "Ends after it begins|1756717200-1756720800"};
+    const std::vector<std::string> expected = {"Day off|2025-03-03",
+                                               "Zoned|1740992400-1740996000",
+                                               "Day off (moved)|2025-03-18",
+                                               "Day off|2025-03-24",
+                                               "Zoned (moved)|1742911200-1742914800",
+                                               "New copy|1743494400-1743498000",
+                                               "New copy|1743667200-1743670800",
+                                               "Newer by its stamp|1744272000-1744272000",
+                                               "Newer by its change|1744358400-1744358400",
+                                               "Weekly|1746435600-1746439200",
+                                               "Weekly|1747040400-1747044000",
+                                               "Later and shorter|1747652400-1747654200",
+                                               "Later and shorter|1748257200-1748259000",
+                                               "Later and shorter|1748862000-1748863800",
+                                               "Left a note by another program|1754038800-1754042400",
+                                               "One date unreadable|1754125200-1754128800",
+                                               "Zone with a vendor's prefix|1754294400-1754298000",
+                                               "Ends after it begins|1756717200-1756720800"};
     const std::map<std::string, std::string> reports = {
         {"matching.ics", "Imported 5 events into calendar 1\n"},
-        {"copies.ics", "Imported 4 events into calendar 1\nLeft out 3 events that the file also holds in a newer copy\n"},
+        {"copies.ics",
+         "Imported 4 events into calendar 1\nLeft out 3 events that the file also holds in a newer copy\n"},
         {"future.ics", "Imported 5 events into calendar 1\n"},
         {"readable.ics",
          "Imported 3 events into calendar 1\n1 event skipped: event \"bad-rrule@example.org\", line 25 (its RRULE "
@@ -477,7 +488,8 @@ TEST_F(CalstoreTest, ImportNeverOverwritesAnotherEvent)
     Import(Fixture("weekly.ics"));
     const std::string strTaken = Json("events 1").at(0).at("id");
     Ok("add-calendar 2 Mine");
-    Ok("add-event 2 " + strTaken + " --begin 2025-01-01T10:00 --end 2025-01-01T11:00 --subject Mine --external-id mine");
+    Ok("add-event 2 " + strTaken +
+       " --begin 2025-01-01T10:00 --end 2025-01-01T11:00 --subject Mine --external-id mine");
     for (int nRun = 0; nRun < 2; ++nRun) {
         EXPECT_EQ(Import(Fixture("weekly.ics") + " --calendar 2"), "6|0|0");
         EXPECT_EQ(Sql("select count(*), sum(subject = 'Mine') from Event where CalID = 2;"), "7|1\n");

@@ -63,7 +63,9 @@ std::string Brief(const CIcsEvent& ev)
 {
     const CIcsTexts& texts = *ev.pTexts;
     return ev.strUid + " " + std::to_string(ev.llBegin) + "-" + std::to_string(ev.llEnd) +
-           (ev.eKind == ETimeKind::DAY ? " day" : ev.eKind == ETimeKind::FLOATING ? " floating" : "") +
+           (ev.eKind == ETimeKind::DAY        ? " day"
+            : ev.eKind == ETimeKind::FLOATING ? " floating"
+                                              : "") +
            (ev.strRecurrenceId.empty() ? "" : " #" + ev.strRecurrenceId) + " " + texts.strSummary + " @" +
            texts.strLocation + (texts.strDescription.empty() ? "" : " | " + texts.strDescription);
 }
@@ -132,7 +134,8 @@ TEST_F(IcsTest, ReadsEventsOfEveryKind)
         {"weekly.ics", kBerlinTz,
          "weekly-1@example.com 1708959600-1708963200 #20240226T150000Z Standup @Room 1\n"  // 2024-02-26 10:00 EST
          "weekly-1@example.com 1709665200-1709668800 #20240304T150000Z Standup @Room 1\n"  // 03-04 moved to 03-05 14:00
-         "weekly-1@example.com 1710770400-1710774000 #20240318T140000Z Standup with a guest speaker @\n"  // 03-18 10:00 EDT
+         "weekly-1@example.com 1710770400-1710774000 #20240318T140000Z Standup with a guest speaker @\n"  // 03-18 10:00
+                                                                                                          // EDT
          "weekly-1@example.com 1711980000-1711983600 #20240401T140000Z Standup @Room 1\n"  // 04-01; 03-25 was cancelled
          "after-the-series 1704110400-1704114000 Listed after the series @\n"},
         // A UNTIL in UTC for local times: the last start, 09:00 CET, is the UNTIL itself.
@@ -290,14 +293,13 @@ std::vector<CIcsEvent> SampleEvents()
         event("timed@x", Utc(2024, 6, 20, 14, 30), Utc(2024, 6, 20, 15, 30), eInstant, "", "Call, then; lunch",
               "Line one\nLine two with a \\ backslash, Anne's \"quotes\"\n\n",
               "Caf\u00e9; 2nd floor, \u6771\u4eac \U0001F389"),
-        event("day@x", 1711666800, 1712008800, ETimeKind::DAY, "", "Easter trip", "", ""),  // 2024-03-29 to 04-02
-        event("", Utc(2024, 1, 1, 9), Utc(2024, 1, 1, 9), eInstant, "", "", strLong, ""),  // no UID, text, length
+        event("day@x", 1711666800, 1712008800, ETimeKind::DAY, "", "Easter trip", "", ""),      // 2024-03-29 to 04-02
+        event("", Utc(2024, 1, 1, 9), Utc(2024, 1, 1, 9), eInstant, "", "", strLong, ""),       // no UID, text, length
         event("float@x", 1704103200, 1704106800, ETimeKind::FLOATING, "", "Floating", "", ""),  // 2024-01-01 11:00
         // Occurrences of series, as ReadIcsFile hands them out.
         event("series@x", Utc(2024, 3, 5, 19), Utc(2024, 3, 5, 20), eInstant, "20240304T150000Z", "Moved", "", ""),
         event("series@x", 1710457200, 1710543600, ETimeKind::DAY, "20240315", "Day of a series", "", ""),
-        event("float-series@x", 1704189600, 1704193200, ETimeKind::FLOATING, "20240102T110000", "Floating too", "",
-              ""),
+        event("float-series@x", 1704189600, 1704193200, ETimeKind::FLOATING, "20240102T110000", "Floating too", "", ""),
     };
 }
 
@@ -313,12 +315,12 @@ TEST_F(IcsTest, WritesUtcTimesDatesAndFoldedEscapedLinesItReadsBack)
     EXPECT_EQ(0u, strText.find("BEGIN:VCALENDAR\r\n"));
     EXPECT_EQ(strText.size() - 15, strText.rfind("END:VCALENDAR\r\n"));
     EXPECT_EQ(std::string::npos, strText.find("X-WR-CALNAME"));
-    for (const char* pszPart : {"\r\nVERSION:2.0\r\n", "\r\nPRODID:-//Brellin//calstore//EN\r\n",
-                                "\r\nDTSTAMP:", "\r\nDTSTART:20240620T143000Z\r\nDTEND:20240620T153000Z\r\n",
-                                "\r\nDTSTART;VALUE=DATE:20240329\r\nDTEND;VALUE=DATE:20240402\r\n",
-                                "\r\nRECURRENCE-ID:20240304T150000Z\r\n", "\r\nSUMMARY:Call\\, then\\; lunch\r\n",
-                                "\r\nDTSTART:20240101T110000\r\nDTEND:20240101T120000\r\n",
-                                "\r\nRECURRENCE-ID;VALUE=DATE:20240315\r\n", "\r\nRECURRENCE-ID:20240102T110000\r\n"}) {
+    for (const char* pszPart :
+         {"\r\nVERSION:2.0\r\n", "\r\nPRODID:-//Brellin//calstore//EN\r\n",
+          "\r\nDTSTAMP:", "\r\nDTSTART:20240620T143000Z\r\nDTEND:20240620T153000Z\r\n",
+          "\r\nDTSTART;VALUE=DATE:20240329\r\nDTEND;VALUE=DATE:20240402\r\n", "\r\nRECURRENCE-ID:20240304T150000Z\r\n",
+          "\r\nSUMMARY:Call\\, then\\; lunch\r\n", "\r\nDTSTART:20240101T110000\r\nDTEND:20240101T120000\r\n",
+          "\r\nRECURRENCE-ID;VALUE=DATE:20240315\r\n", "\r\nRECURRENCE-ID:20240102T110000\r\n"}) {
         EXPECT_CONTAINS(strText, pszPart);
     }
     size_t nLines = 0;

@@ -14,7 +14,8 @@ int DaysInMonth(int nYear, int nMonth)
 
 bool IsValidCivil(const CCivil& civil, bool bDateOnly)
 {
-    if (civil.nYear < 1 || civil.nYear > 9999 || civil.nDay < 1 || civil.nDay > DaysInMonth(civil.nYear, civil.nMonth)) {
+    if (civil.nYear < 1 || civil.nYear > 9999 || civil.nDay < 1 ||
+        civil.nDay > DaysInMonth(civil.nYear, civil.nMonth)) {
         return false;
     }
     return bDateOnly || (civil.nHour >= 0 && civil.nHour <= 23 && civil.nMinute >= 0 && civil.nMinute <= 59 &&

@@ -6,6 +6,8 @@
 // occurrence in the series' own terms (empty for a lone event). Importing finds an
 // event by that key, never by its number alone, so that it updates only its own
 // events; export gives every event back its UID, RECURRENCE-ID and kind of time.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -104,6 +106,26 @@ CIcsOptions ImportOptions(const CCommandLine& cmd)
     return options;
 }
 
+// A progress bar on stderr, when stderr is a terminal.
+class CProgress {
+public:
+    explicit CProgress(size_t nTotal) : m_nTotal(nTotal), m_bShow(::isatty(2) != 0 && nTotal > 0) {}
+    void Step(size_t nDone)
+    {
+        if (!m_bShow || (nDone % 64 != 0 && nDone != m_nTotal)) {
+            return;
+        }
+        const size_t nWidth = 30;
+        const size_t nFilled = nWidth * nDone / m_nTotal;
+        std::fprintf(stderr, "\rImporting [%s%s] %zu/%zu%s", std::string(nFilled, '#').c_str(),
+                     std::string(nWidth - nFilled, '.').c_str(), nDone, m_nTotal, nDone == m_nTotal ? "\n" : "");
+    }
+
+private:
+    size_t m_nTotal;
+    bool m_bShow;
+};
+
 struct CImportReport {
     size_t nStored = 0;     // in the store now, written or already as the file has them
     size_t nUnchanged = 0;  // of those, already as the file has them
@@ -113,8 +135,8 @@ struct CImportReport {
 
 bool SameContent(const CEventData& a, const CEventData& b)
 {
-    return a.lBgnTm == b.lBgnTm && a.lEndTm == b.lEndTm && a.strSubject == b.strSubject &&
-           a.strDetail == b.strDetail && a.strLocation == b.strLocation;
+    return a.lBgnTm == b.lBgnTm && a.lEndTm == b.lEndTm && a.strSubject == b.strSubject && a.strDetail == b.strDetail &&
+           a.strLocation == b.strLocation;
 }
 
 // Writes what was read into the calendar. The file was read before the store was
@@ -134,7 +156,10 @@ CImportReport StoreImport(CStoreSession& session, const CIcsImport& ics, const s
             byKey.emplace(evt.strContactIDInvalid, evt);
         }
     }
+    CProgress progress(ics.events.size());
+    size_t nDone = 0;
     for (const CIcsEvent& event : ics.events) {
+        progress.Step(++nDone);
         if (!FitsStore(event.llBegin) || !FitsStore(event.llEnd)) {
             ++report.nOutOfRange;
             continue;
@@ -209,8 +234,8 @@ std::string SkipList(const std::vector<CIcsSkip>& skipped, bool bWholeEvents)
 
 void PrintReport(const CCommandLine& cmd, const CIcsImport& ics, const CImportReport& report, ULONG dwCalID)
 {
-    const size_t nEventsSkipped = size_t(std::count_if(ics.skipped.begin(), ics.skipped.end(),
-                                                       [](const CIcsSkip& skip) { return skip.bWholeEvent; }));
+    const size_t nEventsSkipped = size_t(
+        std::count_if(ics.skipped.begin(), ics.skipped.end(), [](const CIcsSkip& skip) { return skip.bWholeEvent; }));
     const size_t nPropertiesSkipped = ics.skipped.size() - nEventsSkipped;
     if (cmd.bJson) {
         std::string strSkipped = "[";
@@ -244,8 +269,7 @@ void PrintReport(const CCommandLine& cmd, const CIcsImport& ics, const CImportRe
         std::printf("Cut %s to the length the store keeps\n", Plural(report.nTextsCut, "text", "texts").c_str());
     }
     if (ics.nEndsBeforeStart > 0) {
-        std::printf("Skipped %s that end before they begin\n",
-                    Plural(ics.nEndsBeforeStart, "event", "events").c_str());
+        std::printf("Skipped %s that end before they begin\n", Plural(ics.nEndsBeforeStart, "event", "events").c_str());
     }
     if (ics.nDuplicates > 0) {
         std::printf("Left out %s that the file also holds in a newer copy\n",

@@ -54,8 +54,8 @@ struct CIcsLimits {
 };
 
 struct CIcsOptions {
-    int64_t llHorizon = 0;  // repeating events are expanded up to here (Unix seconds)
-    bool bStrict = false;   // refuse the file instead of skipping what cannot be read
+    int64_t llHorizon = 0;   // repeating events are expanded up to here (Unix seconds)
+    bool bStrict = false;    // refuse the file instead of skipping what cannot be read
     std::string strCharset;  // the file's encoding when it is not UTF-8 ("windows-1252")
     CIcsLimits limits;
 };

@@ -243,8 +243,8 @@ std::string WhyNotRead(const std::string& strNote)
 {
     const std::string strMarker = ". Removing entire property";
     const size_t nCut = strNote.find(strMarker);
-    std::string strWhy = nCut == std::string::npos ? strNote
-                                                   : strNote.substr(0, nCut) + strNote.substr(nCut + strMarker.size());
+    std::string strWhy =
+        nCut == std::string::npos ? strNote : strNote.substr(0, nCut) + strNote.substr(nCut + strMarker.size());
     for (size_t n; (n = strWhy.find("\\,")) != std::string::npos;) {
         strWhy.erase(n, 1);
     }
@@ -304,7 +304,8 @@ bool ParseLines(const std::string& strPath, const std::vector<CLine>& lines, CPa
         const std::string strHead = Upper(line.strText.substr(0, 6));
         if (strHead == "BEGIN:" || Upper(line.strText.substr(0, 4)) == "END:") {
             const bool bBegin = strHead == "BEGIN:";
-            const std::string strName = Upper(line.strText.substr(bBegin ? 6 : 4));
+            std::string strName = Upper(line.strText.substr(bBegin ? 6 : 4));
+            strName.erase(strName.find_last_not_of(" \t") + 1);
             if (bBegin) {
                 const std::string strParent = stack.empty() ? "" : stack.back().strName;
                 const bool bParentKept = stack.empty() || stack.back().pComp != nullptr;
@@ -333,12 +334,13 @@ bool ParseLines(const std::string& strPath, const std::vector<CLine>& lines, CPa
             const std::string strOwner = frame.strName == "VEVENT"      ? EventName(frame.pComp, frame.nLine)
                                          : frame.strName == "VCALENDAR" ? "the calendar"
                                                                         : frame.strName;
-            const auto itEssential = std::find_if(frame.skipped.begin(), frame.skipped.end(), [&](const CIcsSkip& skip) {
-                return frame.strName == "VEVENT" && IsEssential(skip.strWhat);
-            });
+            const auto itEssential = std::find_if(
+                frame.skipped.begin(), frame.skipped.end(),
+                [&](const CIcsSkip& skip) { return frame.strName == "VEVENT" && IsEssential(skip.strWhat); });
             if (itEssential != frame.skipped.end()) {
-                file.skipped.push_back(CIcsSkip{true, strOwner, itEssential->nLine,
-                                                "its " + itEssential->strWhat + " cannot be read: " + itEssential->strWhy});
+                file.skipped.push_back(
+                    CIcsSkip{true, strOwner, itEssential->nLine,
+                             "its " + itEssential->strWhat + " cannot be read: " + itEssential->strWhy});
                 icalcomponent_free(frame.pComp);
                 continue;
             }
@@ -355,7 +357,8 @@ bool ParseLines(const std::string& strPath, const std::vector<CLine>& lines, CPa
         }
         if (stack.empty()) {
             // Text between calendars (an error page glued to a download, say).
-            file.skipped.push_back(CIcsSkip{false, "a line outside the calendar", line.nLine, line.strText.substr(0, 60)});
+            file.skipped.push_back(
+                CIcsSkip{false, "a line outside the calendar", line.nLine, line.strText.substr(0, 60)});
         } else if (stack.back().pComp != nullptr) {
             AddProperty(line, stack.back().pComp, file, stack.back().skipped);
         }
@@ -419,8 +422,8 @@ int64_t UtcSeconds(const icaltimetype& tt)
 
 enum class EVeventResult { READ, SKIPPED, ENDS_BEFORE_START };
 
-EVeventResult ReadVevent(icalcomponent* pComp, const CZones& zones, const CParsedFile& file, size_t nIndex,
-                         CVevent& ev, std::vector<CIcsSkip>& skipped)
+EVeventResult ReadVevent(icalcomponent* pComp, const CZones& zones, const CParsedFile& file, size_t nIndex, CVevent& ev,
+                         std::vector<CIcsSkip>& skipped)
 {
     ev.nLine = LineOf(file, pComp);
     ev.nIndex = nIndex;
@@ -605,8 +608,8 @@ bool ReadIcsFile(const std::string& strPath, const CIcsOptions& options, CIcsImp
                 imported.strCalendarName = Text(icalproperty_get_x(p));
             }
         }
-        for (icalcomponent* p = icalcomponent_get_first_component(pCalendar.get(), ICAL_VEVENT_COMPONENT);
-             p != nullptr; p = icalcomponent_get_next_component(pCalendar.get(), ICAL_VEVENT_COMPONENT)) {
+        for (icalcomponent* p = icalcomponent_get_first_component(pCalendar.get(), ICAL_VEVENT_COMPONENT); p != nullptr;
+             p = icalcomponent_get_next_component(pCalendar.get(), ICAL_VEVENT_COMPONENT)) {
             CVevent ev;
             switch (ReadVevent(p, zones, file, vevents.size(), ev, skipped)) {
             case EVeventResult::READ: vevents.push_back(std::move(ev)); break;

@@ -63,8 +63,8 @@ CMatch MatchFor(const CTimeValue& value, const CTimeValue& seriesStart)
         match.llValue = CivilToSeconds(value.civil);
     } else {
         match.eMode = CMatch::INSTANT;
-        match.llValue = value.anchor.eKind == CAnchor::FLOATING ? FromWall(value.civil, seriesStart.anchor)
-                                                                : ToUnix(value);
+        match.llValue =
+            value.anchor.eKind == CAnchor::FLOATING ? FromWall(value.civil, seriesStart.anchor) : ToUnix(value);
     }
     return match;
 }
@@ -251,10 +251,10 @@ public:
             }
             if (pOverride->bThisAndFuture) {
                 // Occurrences are in time order, so those it reaches follow one another.
-                const size_t nFirst = size_t(
-                    std::partition_point(occurrences.begin(), occurrences.end(),
-                                         [&](const COccurrence& occ) { return !match.AtOrBefore(occ); }) -
-                    occurrences.begin());
+                const size_t nFirst =
+                    size_t(std::partition_point(occurrences.begin(), occurrences.end(),
+                                                [&](const COccurrence& occ) { return !match.AtOrBefore(occ); }) -
+                           occurrences.begin());
                 m_ranges.push_back({nFirst, match, pOverride});
             }
         }
@@ -366,7 +366,7 @@ bool EmitSeries(const CVevent& master, const std::vector<const CVevent*>& overri
             return occ.llEnd;
         }
         return eKind == ETimeKind::DAY ? FromWall(AddDays(CivilFromSeconds(occ.llWall), nDaysOf), anchor)
-                                        : occ.llStart + llLengthOf;
+                                       : occ.llStart + llLengthOf;
     };
     // The wall clock of the series at an override's start, to carry its shift forward.
     auto wallOf = [&](const CVevent& ev) {
@@ -396,9 +396,10 @@ bool EmitSeries(const CVevent& master, const std::vector<const CVevent*>& overri
             }
             // This and every later occurrence move as the override moved its own, and
             // take its length and texts.
-            const int64_t llFrom = rangeMatch.eMode == CMatch::DAY    ? rangeMatch.llValue * 86400
-                                   : rangeMatch.eMode == CMatch::WALL ? rangeMatch.llValue
-                                                                      : CivilToSeconds(WallAt(rangeMatch.llValue, anchor));
+            const int64_t llFrom = rangeMatch.eMode == CMatch::DAY ? rangeMatch.llValue * 86400
+                                   : rangeMatch.eMode == CMatch::WALL
+                                       ? rangeMatch.llValue
+                                       : CivilToSeconds(WallAt(rangeMatch.llValue, anchor));
             COccurrence moved = occ;
             moved.bOwnEnd = false;
             moved.llWall = occ.llWall + wallOf(*pRange) - llFrom;

@@ -164,8 +164,7 @@ CCivil WallAt(int64_t llUnix, const CAnchor& anchor)
 {
     switch (anchor.eKind) {
     case CAnchor::UTC: return CivilFromSeconds(llUnix);
-    case CAnchor::ZONE:
-        return FromIcal(icaltime_from_timet_with_zone(static_cast<time_t>(llUnix), 0, anchor.pZone));
+    case CAnchor::ZONE: return FromIcal(icaltime_from_timet_with_zone(static_cast<time_t>(llUnix), 0, anchor.pZone));
     case CAnchor::FLOATING:
     default: return UnixToLocal(llUnix);
     }

@@ -4,9 +4,9 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
@@ -198,9 +198,9 @@ void CStoreSession::Start()
         const HRESULT hr = m_pData->SetBatchMode(TRUE);
         if (FAILED(hr)) {
             const std::string strReason = TakeErrorReason();
-            throw CStoreError{"beginning the store's batch", hr,
-                              strReason.empty() ? "the database is busy: another program holds its write lock"
-                                                : strReason};
+            throw CStoreError{
+                "beginning the store's batch", hr,
+                strReason.empty() ? "the database is busy: another program holds its write lock" : strReason};
         }
     }
 }
@@ -328,8 +328,7 @@ void SaveEvent(CStoreSession& session, const CEventData& data, bool bUpdate, con
     item->data = data;
     IEventItem* pItem = item.Get();
     SetErrorInfo(0, nullptr);
-    CStoreSession::Check(bUpdate ? session.Data()->UpdateCalEvent(pItem) : session.Data()->AddCalEvent(pItem),
-                         strWhat);
+    CStoreSession::Check(bUpdate ? session.Data()->UpdateCalEvent(pItem) : session.Data()->AddCalEvent(pItem), strWhat);
 }
 
 bool ExternalIdExists(CStoreSession& session, const WString& strID)

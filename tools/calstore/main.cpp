@@ -148,7 +148,8 @@ std::string StoreErrorLine(const CStoreError& e, const CStoreSession& session, b
 void WarnOfBackups(const CStoreSession& session)
 {
     for (const std::string& strBackup : session.NewBackups()) {
-        std::fprintf(stderr, "calstore: warning: %s was damaged or of an old format and was rebuilt; its data was kept in %s\n",
+        std::fprintf(stderr,
+                     "calstore: warning: %s was damaged or of an old format and was rebuilt; its data was kept in %s\n",
                      session.DatabasePath().c_str(), strBackup.c_str());
     }
 }
