@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "CivilTime.h"
 #include "IcsFile.h"
 #include "TestSupport.h"
 
@@ -28,14 +29,7 @@ const char kNewYorkTz[] = "EST5EDT,M3.2.0,M11.1.0";
 
 int64_t Utc(int nYear, int nMonth, int nDay, int nHour = 0, int nMinute = 0, int nSecond = 0)
 {
-    std::tm t{};
-    t.tm_year = nYear - 1900;
-    t.tm_mon = nMonth - 1;
-    t.tm_mday = nDay;
-    t.tm_hour = nHour;
-    t.tm_min = nMinute;
-    t.tm_sec = nSecond;
-    return static_cast<int64_t>(::timegm(&t));
+    return CivilToSeconds(CCivil{nYear, nMonth, nDay, nHour, nMinute, nSecond});
 }
 
 const int64_t kHorizon = Utc(2030, 1, 1);
@@ -46,22 +40,34 @@ void SetTz(const char* pszTz)
     ::tzset();
 }
 
+CIcsOptions Options(int64_t llHorizon = kHorizon)
+{
+    CIcsOptions options;
+    options.llHorizon = llHorizon;
+    return options;
+}
+
 // A file that must be read.
-CIcsImport Read(const std::string& strPath, int64_t llHorizon = kHorizon)
+CIcsImport Read(const std::string& strPath, const CIcsOptions& options = Options())
 {
     CIcsImport result;
     std::string strError;
-    EXPECT_TRUE(ReadIcsFile(strPath, llHorizon, result, strError)) << strPath << ": " << strError;
+    EXPECT_TRUE(ReadIcsFile(strPath, options, result, strError)) << strPath << ": " << strError;
     return result;
 }
 
 // Every field of an event on one line: UID, start-end, "day" for an all-day event,
-// "#" and the start an occurrence replaces, summary, "@" location, "|" description.
+// "floating" for a floating one, "#" and the occurrence it is, summary, "@"
+// location, "|" description.
 std::string Brief(const CIcsEvent& ev)
 {
-    return ev.strUid + " " + std::to_string(ev.llBegin) + "-" + std::to_string(ev.llEnd) + (ev.bAllDay ? " day" : "") +
-           (ev.llRecurrenceId != 0 ? " #" + std::to_string(ev.llRecurrenceId) : "") + " " + ev.strSummary + " @" +
-           ev.strLocation + (ev.strDescription.empty() ? "" : " | " + ev.strDescription);
+    const CIcsTexts& texts = *ev.pTexts;
+    return ev.strUid + " " + std::to_string(ev.llBegin) + "-" + std::to_string(ev.llEnd) +
+           (ev.eKind == ETimeKind::DAY        ? " day"
+            : ev.eKind == ETimeKind::FLOATING ? " floating"
+                                              : "") +
+           (ev.strRecurrenceId.empty() ? "" : " #" + ev.strRecurrenceId) + " " + texts.strSummary + " @" +
+           texts.strLocation + (texts.strDescription.empty() ? "" : " | " + texts.strDescription);
 }
 
 // An import as text: the calendar's name in brackets when the file gives one, then the events, one a line.
@@ -103,9 +109,9 @@ TEST_F(IcsTest, ReadsEventsOfEveryKind)
     } cases[] = {
         // LF line ends, an empty DESCRIPTION, an alarm; floating 09:00 CET, or EDT in New York.
         {"simple.ics", kBerlinTz,
-         "[Team Calendar]\nsimple-1@example.com 1710230400-1710235800 Planning meeting @Room 4\n"},
+         "[Team Calendar]\nsimple-1@example.com 1710230400-1710235800 floating Planning meeting @Room 4\n"},
         {"simple.ics", kNewYorkTz,
-         "[Team Calendar]\nsimple-1@example.com 1710248400-1710253800 Planning meeting @Room 4\n"},
+         "[Team Calendar]\nsimple-1@example.com 1710248400-1710253800 floating Planning meeting @Room 4\n"},
         {"all_day.ics", kBerlinTz,
          "day-1 1710457200-1710543600 day Holiday @\n"       // 2024-03-15 00:00 CET
          "day-2 1711666800-1712008800 day Easter trip @\n"   // 03-29 to 04-02 00:00 CEST, across the clock change
@@ -126,26 +132,27 @@ TEST_F(IcsTest, ReadsEventsOfEveryKind)
         // Six weeks: one removed by EXDATE, one moved, one renamed (an override replaces the whole occurrence),
         // one cancelled; the wall clock kept over the clock change; file order, not time order.
         {"weekly.ics", kBerlinTz,
-         "weekly-1@example.com 1708959600-1708963200 #1708959600 Standup @Room 1\n"  // 2024-02-26 10:00 EST
-         "weekly-1@example.com 1709665200-1709668800 #1709564400 Standup @Room 1\n"  // 03-04 moved to 03-05 14:00
-         "weekly-1@example.com 1710770400-1710774000 #1710770400 Standup with a guest speaker @\n"  // 03-18 10:00 EDT
-         "weekly-1@example.com 1711980000-1711983600 #1711980000 Standup @Room 1\n"  // 04-01; 03-25 was cancelled
+         "weekly-1@example.com 1708959600-1708963200 #20240226T150000Z Standup @Room 1\n"  // 2024-02-26 10:00 EST
+         "weekly-1@example.com 1709665200-1709668800 #20240304T150000Z Standup @Room 1\n"  // 03-04 moved to 03-05 14:00
+         "weekly-1@example.com 1710770400-1710774000 #20240318T140000Z Standup with a guest speaker @\n"  // 03-18 10:00
+                                                                                                          // EDT
+         "weekly-1@example.com 1711980000-1711983600 #20240401T140000Z Standup @Room 1\n"  // 04-01; 03-25 was cancelled
          "after-the-series 1704110400-1704114000 Listed after the series @\n"},
         // A UNTIL in UTC for local times: the last start, 09:00 CET, is the UNTIL itself.
         {"floating_until.ics", kBerlinTz,
-         "floating-until 1704441600-1704445200 #1704441600 Local times, UNTIL in UTC @\n"
-         "floating-until 1705046400-1705050000 #1705046400 Local times, UNTIL in UTC @\n"
-         "floating-until 1705651200-1705654800 #1705651200 Local times, UNTIL in UTC @\n"
-         "floating-until 1706256000-1706259600 #1706256000 Local times, UNTIL in UTC @\n"},
+         "floating-until 1704441600-1704445200 floating #20240105T090000 Local times, UNTIL in UTC @\n"
+         "floating-until 1705046400-1705050000 floating #20240112T090000 Local times, UNTIL in UTC @\n"
+         "floating-until 1705651200-1705654800 floating #20240119T090000 Local times, UNTIL in UTC @\n"
+         "floating-until 1706256000-1706259600 floating #20240126T090000 Local times, UNTIL in UTC @\n"},
         // An RDATE on 08-15, September removed; a yearly all-day event until 2026-03-29, the day of the
         // clock change that year: local midnight to midnight, 23 hours.
         {"rdate.ics", kBerlinTz,
-         "monthly-1 1722506400-1722510000 #1722506400 Monthly review @\n"
-         "monthly-1 1723716000-1723719600 #1723716000 Monthly review @\n"
-         "monthly-1 1727776800-1727780400 #1727776800 Monthly review @\n"
-         "yearly-day 1711666800-1711753200 day #1711666800 Anniversary @\n"
-         "yearly-day 1743202800-1743289200 day #1743202800 Anniversary @\n"
-         "yearly-day 1774738800-1774821600 day #1774738800 Anniversary @\n"},
+         "monthly-1 1722506400-1722510000 #20240801T100000Z Monthly review @\n"
+         "monthly-1 1723716000-1723719600 #20240815T100000Z Monthly review @\n"
+         "monthly-1 1727776800-1727780400 #20241001T100000Z Monthly review @\n"
+         "yearly-day 1711666800-1711753200 day #20240329 Anniversary @\n"
+         "yearly-day 1743202800-1743289200 day #20250329 Anniversary @\n"
+         "yearly-day 1774738800-1774821600 day #20260329 Anniversary @\n"},
         // DURATION: 90 minutes; three days from a date; three days on the wall clock across the clock change
         // (2024-03-29 12:00 CET to 04-01 12:00 CEST); no end at all.
         {"duration.ics", kBerlinTz,
@@ -175,20 +182,27 @@ TEST_F(IcsTest, ReadsEventsOfEveryKind)
 
 TEST_F(IcsTest, CutsEndlessAndRunawayRules)
 {
-    const CIcsImport result = Read(Case("daily_forever.ics"), Utc(2024, 1, 10, 8, 0));
+    const CIcsImport result = Read(Case("daily_forever.ics"), Options(Utc(2024, 1, 10, 8, 0)));
     ASSERT_EQ(10u, result.events.size());  // a start right at the horizon is in
     for (size_t i = 0; i < result.events.size(); ++i) {
         EXPECT_EQ(Utc(2024, 1, 1 + int(i), 8, 0), result.events[i].llBegin);
         EXPECT_EQ(Utc(2024, 1, 1 + int(i), 8, 15), result.events[i].llEnd);
-        EXPECT_EQ(result.events[i].llBegin, result.events[i].llRecurrenceId);
+        EXPECT_EQ("202401" + std::string(i < 9 ? "0" : "") + std::to_string(i + 1) + "T080000Z",
+                  result.events[i].strRecurrenceId);
     }
-    EXPECT_EQ(9u, Read(Case("daily_forever.ics"), Utc(2024, 1, 10, 7, 59, 59)).events.size());
-    EXPECT_TRUE(Read(Case("daily_forever.ics"), Utc(2023, 12, 31)).events.empty());
+    EXPECT_EQ(9u, Read(Case("daily_forever.ics"), Options(Utc(2024, 1, 10, 7, 59, 59))).events.size());
+    EXPECT_TRUE(Read(Case("daily_forever.ics"), Options(Utc(2023, 12, 31))).events.empty());
 
-    // A rule every minute stops after 100000 occurrences, whatever the horizon.
-    const CIcsImport minutely = Read(Case("minutely_forever.ics"), Utc(2025, 1, 1));
+    // A rule every minute breaks the bound of a series, unless it is raised.
+    CIcsOptions options = Options(Utc(2024, 4, 1));
+    CIcsImport minutely;
+    std::string strError;
+    EXPECT_FALSE(ReadIcsFile(Case("minutely_forever.ics"), options, minutely, strError));
+    EXPECT_CONTAINS(strError, "more than 100000 times up to the horizon (raise the bound with --max-series)");
+    options.limits.llMaxPerSeries = 100000000;
+    options.llHorizon = Utc(2024, 1, 1, 0, 99999);
+    minutely = Read(Case("minutely_forever.ics"), options);
     ASSERT_EQ(100000u, minutely.events.size());
-    EXPECT_EQ(Utc(2024, 1, 1), minutely.events.front().llBegin);
     EXPECT_EQ(Utc(2024, 1, 1) + 99999 * 60, minutely.events.back().llBegin);
 }
 
@@ -213,10 +227,10 @@ TEST_F(IcsTest, ReadsALongFoldedDescription)
     ASSERT_TRUE(WriteFile(dir.Join("long.ics"), strText + "\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"));
     const CIcsImport result = Read(dir.Join("long.ics"));
     ASSERT_EQ(1u, result.events.size());
-    EXPECT_EQ(strLong, result.events[0].strDescription);
+    EXPECT_EQ(strLong, result.events[0].pTexts->strDescription);
 }
 
-TEST_F(IcsTest, RefusesBrokenFilesLeavingTheResultAlone)
+TEST_F(IcsTest, RefusesBrokenFilesLeavingTheResultAlone)  // read strictly
 {
     CTempDir dir;
     ASSERT_TRUE(WriteFile(dir.Join("empty.ics"), ""));
@@ -243,7 +257,9 @@ TEST_F(IcsTest, RefusesBrokenFilesLeavingTheResultAlone)
         CIcsImport result;
         result.strCalendarName = "untouched";
         std::string strError;
-        EXPECT_FALSE(ReadIcsFile(c.strPath, kHorizon, result, strError));
+        CIcsOptions options = Options();
+        options.bStrict = true;
+        EXPECT_FALSE(ReadIcsFile(c.strPath, options, result, strError));
         EXPECT_EQ("untouched", result.strCalendarName);
         EXPECT_FALSE(strError.empty());
         for (const std::string& strFragment : c.fragments) {
@@ -261,15 +277,29 @@ std::vector<CIcsEvent> SampleEvents()
         strLong += "\u00c4rger " + std::to_string(i) + "; ";
     }
     strLong.back() = '.';  // libical drops trailing blanks of a value
+    auto event = [](const char* pszUid, int64_t llBegin, int64_t llEnd, ETimeKind eKind, const char* pszRid,
+                    const std::string& strSummary, const std::string& strDescription, const std::string& strLocation) {
+        CIcsEvent ev;
+        ev.strUid = pszUid;
+        ev.llBegin = llBegin;
+        ev.llEnd = llEnd;
+        ev.eKind = eKind;
+        ev.strRecurrenceId = pszRid;
+        ev.pTexts = std::make_shared<CIcsTexts>(CIcsTexts{strSummary, strDescription, strLocation});
+        return ev;
+    };
+    const ETimeKind eInstant = ETimeKind::INSTANT;
     return {
-        {"timed@x", Utc(2024, 6, 20, 14, 30), Utc(2024, 6, 20, 15, 30), false, "Call, then; lunch",
-         "Line one\nLine two with a \\ backslash, Anne's \"quotes\"\n\n",
-         "Caf\u00e9; 2nd floor, \u6771\u4eac \U0001F389", 0},
-        {"day@x", 1711666800, 1712008800, true, "Easter trip", "", "", 0},        // 2024-03-29 to 04-02
-        {"", Utc(2024, 1, 1, 9), Utc(2024, 1, 1, 9), false, "", strLong, "", 0},  // no UID, no text, no length
-        // Two occurrences of a series, as ReadIcsFile hands them out.
-        {"series@x", Utc(2024, 3, 5, 19), Utc(2024, 3, 5, 20), false, "Moved", "", "", Utc(2024, 3, 4, 15)},
-        {"series@x", 1710457200, 1710543600, true, "Day of a series", "", "", 1710457200},
+        event("timed@x", Utc(2024, 6, 20, 14, 30), Utc(2024, 6, 20, 15, 30), eInstant, "", "Call, then; lunch",
+              "Line one\nLine two with a \\ backslash, Anne's \"quotes\"\n\n",
+              "Caf\u00e9; 2nd floor, \u6771\u4eac \U0001F389"),
+        event("day@x", 1711666800, 1712008800, ETimeKind::DAY, "", "Easter trip", "", ""),      // 2024-03-29 to 04-02
+        event("", Utc(2024, 1, 1, 9), Utc(2024, 1, 1, 9), eInstant, "", "", strLong, ""),       // no UID, text, length
+        event("float@x", 1704103200, 1704106800, ETimeKind::FLOATING, "", "Floating", "", ""),  // 2024-01-01 11:00
+        // Occurrences of series, as ReadIcsFile hands them out.
+        event("series@x", Utc(2024, 3, 5, 19), Utc(2024, 3, 5, 20), eInstant, "20240304T150000Z", "Moved", "", ""),
+        event("series@x", 1710457200, 1710543600, ETimeKind::DAY, "20240315", "Day of a series", "", ""),
+        event("float-series@x", 1704189600, 1704193200, ETimeKind::FLOATING, "20240102T110000", "Floating too", "", ""),
     };
 }
 
@@ -285,10 +315,12 @@ TEST_F(IcsTest, WritesUtcTimesDatesAndFoldedEscapedLinesItReadsBack)
     EXPECT_EQ(0u, strText.find("BEGIN:VCALENDAR\r\n"));
     EXPECT_EQ(strText.size() - 15, strText.rfind("END:VCALENDAR\r\n"));
     EXPECT_EQ(std::string::npos, strText.find("X-WR-CALNAME"));
-    for (const char* pszPart : {"\r\nVERSION:2.0\r\n", "\r\nPRODID:-//Brellin//calstore//EN\r\n",
-                                "\r\nDTSTAMP:", "\r\nDTSTART:20240620T143000Z\r\nDTEND:20240620T153000Z\r\n",
-                                "\r\nDTSTART;VALUE=DATE:20240329\r\nDTEND;VALUE=DATE:20240402\r\n",
-                                "\r\nRECURRENCE-ID:20240304T150000Z\r\n", "\r\nSUMMARY:Call\\, then\\; lunch\r\n"}) {
+    for (const char* pszPart :
+         {"\r\nVERSION:2.0\r\n", "\r\nPRODID:-//Brellin//calstore//EN\r\n",
+          "\r\nDTSTAMP:", "\r\nDTSTART:20240620T143000Z\r\nDTEND:20240620T153000Z\r\n",
+          "\r\nDTSTART;VALUE=DATE:20240329\r\nDTEND;VALUE=DATE:20240402\r\n", "\r\nRECURRENCE-ID:20240304T150000Z\r\n",
+          "\r\nSUMMARY:Call\\, then\\; lunch\r\n", "\r\nDTSTART:20240101T110000\r\nDTEND:20240101T120000\r\n",
+          "\r\nRECURRENCE-ID;VALUE=DATE:20240315\r\n", "\r\nRECURRENCE-ID:20240102T110000\r\n"}) {
         EXPECT_CONTAINS(strText, pszPart);
     }
     size_t nLines = 0;
@@ -303,7 +335,10 @@ TEST_F(IcsTest, WritesUtcTimesDatesAndFoldedEscapedLinesItReadsBack)
     // Named this time, over the file before, and read back as it was.
     ASSERT_TRUE(WriteIcsFile(strFile, "Work, home; \u00fcbrig", SampleEvents(), strError)) << strError;
     const CIcsImport result = Read(strFile);
-    EXPECT_EQ(Text({"Work, home; \u00fcbrig", SampleEvents()}), Text(result));
+    CIcsImport expected;
+    expected.strCalendarName = "Work, home; \u00fcbrig";
+    expected.events = SampleEvents();
+    EXPECT_EQ(Text(expected), Text(result));
     EXPECT_EQ(std::vector<std::string>{"out.ics"}, ListDir(dir.Path()));  // no temporary left over
 }
 

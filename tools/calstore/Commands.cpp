@@ -1,182 +1,19 @@
 #include "Commands.h"
 
 #include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
-#include <set>
 
-#include "IcsFile.h"
 #include "Output.h"
 #include "TimeText.h"
-#include "host/CalendarUtil.h"
 
 namespace {
 
-// Text limits of the store, in UTF-16 units.
-const size_t s_cchSubjectMax = 767;
-const size_t s_cchDetailMax = 3071;
-const size_t s_cchLocationMax = 767;
-const size_t s_cchExternalIdMax = 767;
-
 const int64_t s_llDay = 24 * 60 * 60;
-
-// Releases a host object made here once the call that took it is over.
-template <typename T>
-class CHeld {
-public:
-    explicit CHeld(T* p) : m_p(p) { m_p->AddRef(); }
-    ~CHeld() { m_p->Release(); }
-    CHeld(const CHeld&) = delete;
-    CHeld& operator=(const CHeld&) = delete;
-    T* operator->() const { return m_p; }
-    T* Get() const { return m_p; }
-
-private:
-    T* m_p;
-};
-
-void Check(HRESULT hr, const std::string& strWhat)
-{
-    CStoreSession::Check(hr, strWhat);
-}
-
-std::vector<CCalendarData> ListCalendars(CStoreSession& session)
-{
-    CHeld<CCalendarCollector> collector(new CCalendarCollector());
-    Check(session.Data()->GetAllCalendar(static_cast<ICalendarVisitor*>(collector.Get())), "listing the calendars");
-    std::vector<CCalendarData> calendars = collector->calendars;
-    std::sort(calendars.begin(), calendars.end(),
-              [](const CCalendarData& a, const CCalendarData& b) { return ULONG(a.lCalID) < ULONG(b.lCalID); });
-    return calendars;
-}
-
-bool CalendarExists(CStoreSession& session, ULONG dwCalID)
-{
-    const std::vector<CCalendarData> calendars = ListCalendars(session);
-    return std::any_of(calendars.begin(), calendars.end(),
-                       [&](const CCalendarData& cal) { return ULONG(cal.lCalID) == dwCalID; });
-}
-
-void RequireCalendar(CStoreSession& session, ULONG dwCalID)
-{
-    if (!CalendarExists(session, dwCalID)) {
-        throw CCommandError{"there is no calendar " + std::to_string(dwCalID) +
-                            " (see 'calstore calendars', or add it with 'calstore add-calendar')"};
-    }
-}
-
-void SortByTime(std::vector<CEventData>& events)
-{
-    std::stable_sort(events.begin(), events.end(), [](const CEventData& a, const CEventData& b) {
-        return a.lBgnTm != b.lBgnTm ? a.lBgnTm < b.lBgnTm : ULONG(a.lEvtID) < ULONG(b.lEvtID);
-    });
-}
-
-std::vector<CEventData> ListEvents(CStoreSession& session, ULONG dwCalID)
-{
-    CHeld<CEventCollector> collector(new CEventCollector());
-    Check(session.Data()->GetAllCalEvent(dwCalID, static_cast<IEventVisitor*>(collector.Get())),
-          "listing the events of calendar " + std::to_string(dwCalID));
-    std::vector<CEventData> events = collector->events;
-    SortByTime(events);
-    return events;
-}
-
-bool FindEvent(CStoreSession& session, ULONG dwCalID, ULONG dwEvtID, CEventData& found)
-{
-    for (const CEventData& evt : ListEvents(session, dwCalID)) {
-        if (ULONG(evt.lEvtID) == dwEvtID) {
-            found = evt;
-            return true;
-        }
-    }
-    return false;
-}
-
-// A text for the store: refused (or, with pnCut, cut and counted) when longer
-// than the field; never cut inside a character.
-WString StoreText(const std::string& strText, size_t cchMax, const char* pszWhat, size_t* pnCut = nullptr)
-{
-    WString str = Utf16(strText);
-    if (str.size() > cchMax) {
-        if (pnCut == nullptr) {
-            throw CCommandError{std::string(pszWhat) + " is longer than the " + std::to_string(cchMax) +
-                                " characters the store keeps"};
-        }
-        str.resize(WStrBoundedLength(str.c_str(), str.size(), cchMax));
-        ++*pnCut;
-    }
-    return str;
-}
-
-std::string EventLine(const CEventData& evt)
-{
-    std::string strLine = "  " + std::to_string(ULONG(evt.lEvtID)) + "  " + FormatLocalTime(evt.lBgnTm) + " - " +
-                          FormatLocalTime(evt.lEndTm) + "  " + Utf8(evt.strSubject);
-    if (!evt.strLocation.empty()) {
-        strLine += " @ " + Utf8(evt.strLocation);
-    }
-    return strLine;
-}
-
-std::string EventJson(const CEventData& evt)
-{
-    return CJsonObject()
-        .Add("calendar", int64_t(ULONG(evt.lCalID)))
-        .Add("id", int64_t(ULONG(evt.lEvtID)))
-        .Add("begin", FormatIsoLocalTime(evt.lBgnTm))
-        .Add("end", FormatIsoLocalTime(evt.lEndTm))
-        .Add("begin_unix", int64_t(evt.lBgnTm))
-        .Add("end_unix", int64_t(evt.lEndTm))
-        .Add("subject", Utf8(evt.strSubject))
-        .Add("location", Utf8(evt.strLocation))
-        .Add("detail", Utf8(evt.strDetail))
-        .Text();
-}
-
-void PrintEvents(const CCommandLine& cmd, const std::vector<CEventData>& events, const std::string& strTitle)
-{
-    if (cmd.bJson) {
-        std::vector<std::string> items;
-        for (const CEventData& evt : events) {
-            items.push_back(EventJson(evt));
-        }
-        std::printf("%s\n", JsonArray(items).c_str());
-        return;
-    }
-    std::printf("%s: %zu event%s\n", strTitle.c_str(), events.size(), events.size() == 1 ? "" : "s");
-    const CEventData* pPrevious = nullptr;
-    for (const CEventData& evt : events) {
-        if (pPrevious == nullptr || pPrevious->lCalID != evt.lCalID) {
-            const ULONG dwLastCalendar = ULONG(evt.lCalID);
-            std::printf(" calendar %lu\n", static_cast<unsigned long>(dwLastCalendar));
-        }
-        std::printf("%s\n", EventLine(evt).c_str());
-        pPrevious = &evt;
-    }
-}
-
-void PrintDone(const CCommandLine& cmd, const std::string& strMessage)
-{
-    if (cmd.bJson) {
-        std::printf("%s\n", CJsonObject().Add("ok", true).Add("message", strMessage).Text().c_str());
-    } else {
-        std::printf("%s\n", strMessage.c_str());
-    }
-}
-
-HRESULT AddCalendarItem(CStoreSession& session, ULONG dwCalID, const WString& strSubject, const WString& strDetail)
-{
-    CHeld<CCalendarItem> item(new CCalendarItem());
-    item->data.lCalID = LONG(dwCalID);
-    item->data.lTmStamp = LONG(std::time(nullptr));
-    item->data.strSubject = strSubject;
-    item->data.strDetail = strDetail;
-    return session.Data()->AddCalendar(static_cast<ICalendarItem*>(item.Get()));
-}
 
 // The event fields that add-event and update-event take from their options.
 void ApplyEventOptions(const CCommandLine& cmd, CEventData& evt)
@@ -201,118 +38,13 @@ void ApplyEventOptions(const CCommandLine& cmd, CEventData& evt)
     }
 }
 
-HRESULT SaveEvent(CStoreSession& session, const CEventData& data, bool bUpdate)
+std::vector<ULONG> CalendarIds(CStoreSession& session)
 {
-    CHeld<CEventItem> item(new CEventItem());
-    item->data = data;
-    IEventItem* pItem = item.Get();
-    return bUpdate ? session.Data()->UpdateCalEvent(pItem) : session.Data()->AddCalEvent(pItem);
-}
-
-// A stable event number for an imported event: the same UID and occurrence give
-// the same number on every import, so importing again updates instead of adding.
-ULONG ImportedEventId(const std::string& strUid, int64_t llRecurrenceId)
-{
-    uint32_t uHash = 2166136261u;
-    const std::string strKey = strUid + "#" + std::to_string(llRecurrenceId);
-    for (const char ch : strKey) {
-        uHash = (uHash ^ static_cast<unsigned char>(ch)) * 16777619u;
+    std::vector<ULONG> ids;
+    for (const CCalendarData& cal : ListCalendars(session)) {
+        ids.push_back(ULONG(cal.lCalID));
     }
-    return uHash == 0 ? 1 : uHash;
-}
-
-std::string FileStem(const std::string& strPath)
-{
-    std::string strName = strPath.substr(strPath.find_last_of('/') + 1);
-    const size_t nDot = strName.rfind('.');
-    return nDot == std::string::npos || nDot == 0 ? strName : strName.substr(0, nDot);
-}
-
-// A progress bar on stderr, when stderr is a terminal.
-class CProgress {
-public:
-    explicit CProgress(size_t nTotal) : m_nTotal(nTotal), m_bShow(::isatty(2) != 0 && nTotal > 0) {}
-    void Step(size_t nDone)
-    {
-        if (!m_bShow || (nDone % 64 != 0 && nDone != m_nTotal)) {
-            return;
-        }
-        const size_t nWidth = 30;
-        const size_t nFilled = nWidth * nDone / m_nTotal;
-        std::fprintf(stderr, "\rImporting [%s%s] %zu/%zu", std::string(nFilled, '#').c_str(),
-                     std::string(nWidth - nFilled, '.').c_str(), nDone, m_nTotal);
-        if (nDone == m_nTotal) {
-            std::fprintf(stderr, "\n");
-        }
-    }
-
-private:
-    size_t m_nTotal;
-    bool m_bShow;
-};
-
-struct CImportReport {
-    ULONG dwCalID = 0;
-    size_t nStored = 0;
-    size_t nOutOfRange = 0;
-    size_t nTextsCut = 0;
-};
-
-CImportReport ImportFile(CStoreSession& session, const std::string& strPath, ULONG dwCalID, int64_t llHorizon)
-{
-    CIcsImport ics;
-    std::string strError;
-    // The whole file is read and checked before anything is written.
-    if (!ReadIcsFile(strPath, llHorizon, ics, strError)) {
-        throw CCommandError{strError};
-    }
-    CImportReport report;
-    report.dwCalID = dwCalID;
-    if (!CalendarExists(session, dwCalID)) {
-        const std::string strName = ics.strCalendarName.empty() ? FileStem(strPath) : ics.strCalendarName;
-        Check(AddCalendarItem(session, dwCalID, StoreText(strName, s_cchSubjectMax, "name", &report.nTextsCut),
-                              WString()),
-              "adding calendar " + std::to_string(dwCalID));
-    }
-    std::set<ULONG> usedIds;
-    CProgress progress(ics.events.size());
-    size_t nDone = 0;
-    for (const CIcsEvent& ics_event : ics.events) {
-        progress.Step(++nDone);
-        if (!FitsStore(ics_event.llBegin) || !FitsStore(ics_event.llEnd)) {
-            ++report.nOutOfRange;
-            continue;
-        }
-        CEventData evt;
-        evt.lCalID = LONG(dwCalID);
-        ULONG dwEvtID = ImportedEventId(ics_event.strUid, ics_event.llRecurrenceId);
-        // Two keys of one file that hash alike must not overwrite each other.
-        while (!usedIds.insert(dwEvtID).second) {
-            dwEvtID = dwEvtID == std::numeric_limits<ULONG>::max() ? 1 : dwEvtID + 1;
-        }
-        evt.lEvtID = LONG(dwEvtID);
-        evt.lBgnTm = LONG(ics_event.llBegin);
-        evt.lEndTm = LONG(ics_event.llEnd);
-        evt.lTmStamp = LONG(std::time(nullptr));
-        evt.strSubject = StoreText(ics_event.strSummary, s_cchSubjectMax, "summary", &report.nTextsCut);
-        evt.strDetail = StoreText(ics_event.strDescription, s_cchDetailMax, "description", &report.nTextsCut);
-        evt.strLocation = StoreText(ics_event.strLocation, s_cchLocationMax, "location", &report.nTextsCut);
-        evt.strExt3 = StoreText(ics_event.strUid, s_cchExternalIdMax, "UID", &report.nTextsCut);
-        Check(SaveEvent(session, evt, false), "storing the event \"" + ics_event.strSummary + "\"");
-        ++report.nStored;
-    }
-    return report;
-}
-
-std::string DataDirectory(const CCommandLine& cmd)
-{
-    BSTR bstrRoot = nullptr;
-    std::string strRoot;
-    if (SUCCEEDED(GetCalendarRootDir(&bstrRoot))) {
-        strRoot = Utf8(WString(bstrRoot, SysStringLen(bstrRoot)));
-    }
-    SysFreeString(bstrRoot);
-    return strRoot + "/" + std::to_string(static_cast<int32_t>(cmd.dwAccount)) + "/";
+    return ids;
 }
 
 std::string SampleFile()
@@ -354,14 +86,14 @@ void RunCalendars(const CCommandLine& cmd, CStoreSession& session)
 void RunAddCalendar(const CCommandLine& cmd, CStoreSession& session)
 {
     const ULONG dwCalID = ParseId(cmd.arguments[0], "calendar number");
-    if (CalendarExists(session, dwCalID)) {
-        throw CCommandError{"calendar " + std::to_string(dwCalID) + " already exists"};
-    }
     const WString strSubject = StoreText(cmd.arguments[1], s_cchSubjectMax, "the subject");
     const WString strDetail =
         StoreText(cmd.Has("--detail") ? cmd.Option("--detail") : "", s_cchDetailMax, "the detail");
-    Check(AddCalendarItem(session, dwCalID, strSubject, strDetail), "adding calendar " + std::to_string(dwCalID));
-    PrintDone(cmd, "Added calendar " + std::to_string(dwCalID) + " \"" + cmd.arguments[1] + "\"");
+    if (CalendarExists(session, dwCalID)) {
+        throw CCommandError{"calendar " + std::to_string(dwCalID) + " already exists"};
+    }
+    AddCalendar(session, dwCalID, strSubject, strDetail);
+    PrintDone(cmd.bJson, "Added calendar " + std::to_string(dwCalID) + " \"" + cmd.arguments[1] + "\"");
 }
 
 void RunDeleteCalendar(const CCommandLine& cmd, CStoreSession& session)
@@ -369,16 +101,17 @@ void RunDeleteCalendar(const CCommandLine& cmd, CStoreSession& session)
     const ULONG dwCalID = ParseId(cmd.arguments[0], "calendar number");
     RequireCalendar(session, dwCalID);
     // Its events go with it: the store keeps them otherwise.
-    Check(session.Data()->DelAllEventofCalendar(dwCalID), "deleting the events of calendar " + cmd.arguments[0]);
-    Check(session.Data()->DelCalendar(dwCalID), "deleting calendar " + cmd.arguments[0]);
-    PrintDone(cmd, "Deleted calendar " + std::to_string(dwCalID) + " and its events");
+    CStoreSession::Check(session.Data()->DelAllEventofCalendar(dwCalID),
+                         "deleting the events of calendar " + cmd.arguments[0]);
+    CStoreSession::Check(session.Data()->DelCalendar(dwCalID), "deleting calendar " + cmd.arguments[0]);
+    PrintDone(cmd.bJson, "Deleted calendar " + std::to_string(dwCalID) + " and its events");
 }
 
 void RunEvents(const CCommandLine& cmd, CStoreSession& session)
 {
     const ULONG dwCalID = ParseId(cmd.arguments[0], "calendar number");
     RequireCalendar(session, dwCalID);
-    PrintEvents(cmd, ListEvents(session, dwCalID), "Calendar " + std::to_string(dwCalID));
+    PrintEvents(cmd.bJson, ListEvents(session, dwCalID), "Calendar " + std::to_string(dwCalID));
 }
 
 void RunAddEvent(const CCommandLine& cmd, CStoreSession& session)
@@ -397,6 +130,7 @@ void RunAddEvent(const CCommandLine& cmd, CStoreSession& session)
     ApplyEventOptions(cmd, evt);
     if (cmd.Has("--external-id")) {
         evt.strExt3 = StoreText(cmd.Option("--external-id"), s_cchExternalIdMax, "the external id");
+        evt.strContactIDInvalid = HandAddedKey(cmd.Option("--external-id"));
     }
     RequireCalendar(session, dwCalID);
     CEventData existing;
@@ -404,8 +138,8 @@ void RunAddEvent(const CCommandLine& cmd, CStoreSession& session)
         throw CCommandError{"calendar " + std::to_string(dwCalID) + " already has an event " + std::to_string(dwEvtID) +
                             " (change it with 'calstore update-event')"};
     }
-    Check(SaveEvent(session, evt, false), "adding the event");
-    PrintDone(cmd, "Added event " + std::to_string(dwEvtID) + " to calendar " + std::to_string(dwCalID));
+    SaveEvent(session, evt, false, "adding the event");
+    PrintDone(cmd.bJson, "Added event " + std::to_string(dwEvtID) + " to calendar " + std::to_string(dwCalID));
 }
 
 void RunUpdateEvent(const CCommandLine& cmd, CStoreSession& session)
@@ -421,8 +155,8 @@ void RunUpdateEvent(const CCommandLine& cmd, CStoreSession& session)
     }
     ApplyEventOptions(cmd, evt);
     evt.lTmStamp = LONG(std::time(nullptr));
-    Check(SaveEvent(session, evt, true), "updating the event");
-    PrintDone(cmd, "Updated event " + std::to_string(dwEvtID) + " of calendar " + std::to_string(dwCalID));
+    SaveEvent(session, evt, true, "updating the event");
+    PrintDone(cmd.bJson, "Updated event " + std::to_string(dwEvtID) + " of calendar " + std::to_string(dwCalID));
 }
 
 void RunDeleteEvent(const CCommandLine& cmd, CStoreSession& session)
@@ -433,40 +167,16 @@ void RunDeleteEvent(const CCommandLine& cmd, CStoreSession& session)
     if (!FindEvent(session, dwCalID, dwEvtID, evt)) {
         throw CCommandError{"calendar " + std::to_string(dwCalID) + " has no event " + std::to_string(dwEvtID)};
     }
-    Check(session.Data()->DelCalEvent(dwCalID, dwEvtID), "deleting the event");
-    PrintDone(cmd, "Deleted event " + std::to_string(dwEvtID) + " of calendar " + std::to_string(dwCalID));
+    CStoreSession::Check(session.Data()->DelCalEvent(dwCalID, dwEvtID), "deleting the event");
+    PrintDone(cmd.bJson, "Deleted event " + std::to_string(dwEvtID) + " of calendar " + std::to_string(dwCalID));
 }
 
 void RunClearCalendar(const CCommandLine& cmd, CStoreSession& session)
 {
     const ULONG dwCalID = ParseId(cmd.arguments[0], "calendar number");
     RequireCalendar(session, dwCalID);
-    Check(session.Data()->DelAllEventofCalendar(dwCalID), "clearing calendar " + cmd.arguments[0]);
-    PrintDone(cmd, "Deleted every event of calendar " + std::to_string(dwCalID));
-}
-
-std::vector<CEventData> EventsBetween(CStoreSession& session, int64_t llBegin, int64_t llEnd,
-                                      const std::vector<ULONG>& calendars)
-{
-    std::vector<CEventData> events;
-    for (const ULONG dwCalID : calendars) {
-        CHeld<CEventCollector> collector(new CEventCollector());
-        Check(session.Data()->GetPeriodEventEx(ULONG(LONG(llBegin)), ULONG(LONG(llEnd)), dwCalID,
-                                               static_cast<IEventVisitor*>(collector.Get())),
-              "querying the period");
-        events.insert(events.end(), collector->events.begin(), collector->events.end());
-    }
-    SortByTime(events);
-    return events;
-}
-
-std::vector<ULONG> CalendarIds(CStoreSession& session)
-{
-    std::vector<ULONG> ids;
-    for (const CCalendarData& cal : ListCalendars(session)) {
-        ids.push_back(ULONG(cal.lCalID));
-    }
-    return ids;
+    CStoreSession::Check(session.Data()->DelAllEventofCalendar(dwCalID), "clearing calendar " + cmd.arguments[0]);
+    PrintDone(cmd.bJson, "Deleted every event of calendar " + std::to_string(dwCalID));
 }
 
 void RunBetween(const CCommandLine& cmd, CStoreSession& session)
@@ -478,12 +188,12 @@ void RunBetween(const CCommandLine& cmd, CStoreSession& session)
     }
     std::vector<ULONG> calendars;
     if (cmd.Has("--calendar")) {
-        calendars.push_back(ParseId(cmd.Option("--calendar"), "calendar number"));
+        calendars.push_back(CalendarOption(cmd, 0));
         RequireCalendar(session, calendars.front());
     } else {
         calendars = CalendarIds(session);
     }
-    PrintEvents(cmd, EventsBetween(session, llBegin, llEnd, calendars),
+    PrintEvents(cmd.bJson, EventsBetween(session, llBegin, llEnd, calendars),
                 "From " + FormatLocalTime(llBegin) + " to " + FormatLocalTime(llEnd));
 }
 
@@ -493,84 +203,25 @@ void RunFindExternal(const CCommandLine& cmd, CStoreSession& session)
     if (strID.empty()) {
         throw CUsageError{"the external id is empty"};
     }
-    CBstrHolder bsID(strID);
-    VARIANT_BOOL bExists = VARIANT_FALSE;
-    Check(session.Data()->IsOutlookIDExist(bsID.Get(), &bExists), "looking up the external id");
+    const bool bExists = ExternalIdExists(session, strID);
     if (cmd.bJson) {
-        std::printf(
-            "%s\n",
-            CJsonObject().Add("external_id", cmd.arguments[0]).Add("exists", bExists != VARIANT_FALSE).Text().c_str());
+        std::printf("%s\n", CJsonObject().Add("external_id", cmd.arguments[0]).Add("exists", bExists).Text().c_str());
     } else {
-        std::printf("%s: %s\n", cmd.arguments[0].c_str(), bExists != VARIANT_FALSE ? "stored" : "not stored");
+        std::printf("%s: %s\n", cmd.arguments[0].c_str(), bExists ? "stored" : "not stored");
     }
 }
 
-void RunImport(const CCommandLine& cmd, CStoreSession& session)
+// A failed settings call: the component's reason when it gave one (the file could
+// not be read or written), else what the failure means for a settings name.
+[[noreturn]] void SettingFailed(CStoreSession& session, const std::string& strWhat, const std::string& strMeaning)
 {
-    const ULONG dwCalID = cmd.Has("--calendar") ? ParseId(cmd.Option("--calendar"), "calendar number") : 1;
-    int64_t llHorizonDays = 365;
-    if (cmd.Has("--horizon")) {
-        llHorizonDays = ParseId(cmd.Option("--horizon"), "number of days");
+    const std::string strReason = TakeErrorReason();
+    if (strReason.empty()) {
+        throw CCommandError{strMeaning};
     }
-    const int64_t llHorizon = int64_t(std::time(nullptr)) + llHorizonDays * s_llDay;
-    const CImportReport report = ImportFile(session, cmd.arguments[0], dwCalID, llHorizon);
-    if (cmd.bJson) {
-        std::printf("%s\n", CJsonObject()
-                                .Add("file", cmd.arguments[0])
-                                .Add("calendar", int64_t(dwCalID))
-                                .Add("stored", int64_t(report.nStored))
-                                .Add("skipped_out_of_range", int64_t(report.nOutOfRange))
-                                .Add("texts_cut", int64_t(report.nTextsCut))
-                                .Text()
-                                .c_str());
-        return;
-    }
-    std::printf("Imported %zu event%s into calendar %lu\n", report.nStored, report.nStored == 1 ? "" : "s",
-                static_cast<unsigned long>(dwCalID));
-    if (report.nOutOfRange > 0) {
-        std::printf("Skipped %zu event%s with times the store cannot hold (before 1901-12-13 or after 2038-01-19)\n",
-                    report.nOutOfRange, report.nOutOfRange == 1 ? "" : "s");
-    }
-    if (report.nTextsCut > 0) {
-        std::printf("Cut %zu text%s to the length the store keeps\n", report.nTextsCut,
-                    report.nTextsCut == 1 ? "" : "s");
-    }
-}
-
-void RunExport(const CCommandLine& cmd, CStoreSession& session)
-{
-    std::vector<ULONG> calendars;
-    std::string strName = "calstore";
-    if (cmd.Has("--calendar")) {
-        const ULONG dwCalID = ParseId(cmd.Option("--calendar"), "calendar number");
-        for (const CCalendarData& cal : ListCalendars(session)) {
-            if (ULONG(cal.lCalID) == dwCalID) {
-                strName = Utf8(cal.strSubject);
-            }
-        }
-        RequireCalendar(session, dwCalID);
-        calendars.push_back(dwCalID);
-    } else {
-        calendars = CalendarIds(session);
-    }
-    std::vector<CIcsEvent> events;
-    for (const ULONG dwCalID : calendars) {
-        for (const CEventData& evt : ListEvents(session, dwCalID)) {
-            CIcsEvent ics;
-            ics.strUid = "calstore-" + std::to_string(dwCalID) + "-" + std::to_string(ULONG(evt.lEvtID)) + "@brellin";
-            ics.llBegin = evt.lBgnTm;
-            ics.llEnd = evt.lEndTm;
-            ics.strSummary = Utf8(evt.strSubject);
-            ics.strDescription = Utf8(evt.strDetail);
-            ics.strLocation = Utf8(evt.strLocation);
-            events.push_back(ics);
-        }
-    }
-    std::string strError;
-    if (!WriteIcsFile(cmd.arguments[0], strName, events, strError)) {
-        throw CCommandError{strError};
-    }
-    PrintDone(cmd, "Exported " + std::to_string(events.size()) + " events to " + cmd.arguments[0]);
+    const std::string strPath = session.SettingsPath();
+    throw CCommandError{strWhat + " failed: " + strReason +
+                        (strReason.find(strPath) == std::string::npos ? " (" + strPath + ")" : "")};
 }
 
 void RunConfig(const CCommandLine& cmd, CStoreSession& session)
@@ -586,20 +237,29 @@ void RunConfig(const CCommandLine& cmd, CStoreSession& session)
     CBstrHolder bsNameSpace(Utf16(cmd.arguments[1]));
     CBstrHolder bsItem(Utf16(cmd.arguments[2]));
     const std::string strName = cmd.arguments[1] + "/" + cmd.arguments[2];
+    const std::string strMissing = "there is no setting " + strName;
+    const std::string strRefused =
+        "the store refused the setting " + strName +
+        " (names may not be empty, hold line breaks, \"=\" or \"[\", or start with \"#\" or \";\")";
+    if (strAction != "get" && strAction != "get-number" && strAction != "set" && strAction != "set-number" &&
+        strAction != "delete") {
+        throw CUsageError{"unknown config action '" + strAction + "' (get, set, get-number, set-number, delete)"};
+    }
     IVxCalStoreConfig* pConfig = session.Config();
+    SetErrorInfo(0, nullptr);
     if (strAction == "get" || strAction == "get-number") {
         std::string strValue;
         if (strAction == "get") {
             BSTR bsValue = nullptr;
             if (FAILED(pConfig->GetString(bsNameSpace.Get(), bsItem.Get(), &bsValue))) {
-                throw CCommandError{"there is no setting " + strName};
+                SettingFailed(session, "reading the setting " + strName, strMissing);
             }
             strValue = Utf8(WString(bsValue, SysStringLen(bsValue)));
             SysFreeString(bsValue);
         } else {
             ULONG dwValue = 0;
             if (FAILED(pConfig->GetDWord(bsNameSpace.Get(), bsItem.Get(), &dwValue))) {
-                throw CCommandError{"there is no setting " + strName};
+                SettingFailed(session, "reading the setting " + strName, strMissing);
             }
             strValue = std::to_string(dwValue);
         }
@@ -624,43 +284,38 @@ void RunConfig(const CCommandLine& cmd, CStoreSession& session)
         }
         CBstrHolder bsValue(Utf16(strValue));
         if (FAILED(pConfig->AddString(bsNameSpace.Get(), bsItem.Get(), bsValue.Get(), 0))) {
-            throw CCommandError{
-                "the store refused the setting " + strName +
-                " (names may not be empty, hold line breaks, \"=\" or \"[\", or start with \"#\" or \";\")"};
+            SettingFailed(session, "writing the setting " + strName, strRefused);
         }
-        PrintDone(cmd, "Set " + strName);
+        PrintDone(cmd.bJson, "Set " + strName);
     } else if (strAction == "set-number") {
         const ULONG dwValue = ParseId(cmd.arguments[3], "number");
         if (FAILED(pConfig->AddDWord(bsNameSpace.Get(), bsItem.Get(), dwValue, 0))) {
-            throw CCommandError{
-                "the store refused the setting " + strName +
-                " (names may not be empty, hold line breaks, \"=\" or \"[\", or start with \"#\" or \";\")"};
+            SettingFailed(session, "writing the setting " + strName, strRefused);
         }
-        PrintDone(cmd, "Set " + strName);
-    } else if (strAction == "delete") {
-        if (FAILED(pConfig->DeleteConfigItem(bsNameSpace.Get(), bsItem.Get()))) {
-            throw CCommandError{"there is no setting " + strName};
-        }
-        PrintDone(cmd, "Deleted " + strName);
+        PrintDone(cmd.bJson, "Set " + strName);
     } else {
-        throw CUsageError{"unknown config action '" + strAction + "' (get, set, get-number, set-number, delete)"};
+        if (FAILED(pConfig->DeleteConfigItem(bsNameSpace.Get(), bsItem.Get()))) {
+            SettingFailed(session, "deleting the setting " + strName, strMissing);
+        }
+        PrintDone(cmd.bJson, "Deleted " + strName);
     }
 }
 
-void RunStop(const CCommandLine& cmd, CStoreSession& /*session*/)
+void RunStop(const CCommandLine& cmd, CStoreSession& session)
 {
     // The session itself stops the store; with --clear it was told to empty it.
-    PrintDone(cmd, cmd.Has("--clear") ? "Stopped the store and emptied it" : "Stopped the store");
+    session.Start();
+    PrintDone(cmd.bJson, cmd.Has("--clear") ? "Stopped the store and emptied it" : "Stopped the store");
 }
 
 void RunDemo(const CCommandLine& cmd, CStoreSession& session)
 {
-    const std::string strDir = DataDirectory(cmd);
+    const std::string strDir = AccountDirectory(cmd.dwAccount);
     std::printf("Calendar store demo, account %lu\n\n", static_cast<unsigned long>(cmd.dwAccount));
 
     for (const auto& calendar : {std::make_pair(1ul, "Work"), std::make_pair(2ul, "Home")}) {
         if (!CalendarExists(session, calendar.first)) {
-            Check(AddCalendarItem(session, calendar.first, Utf16(calendar.second), WString()), "adding a calendar");
+            AddCalendar(session, calendar.first, Utf16(calendar.second), WString());
         }
     }
     std::printf("Calendars:\n");
@@ -669,9 +324,9 @@ void RunDemo(const CCommandLine& cmd, CStoreSession& session)
     }
 
     const std::string strSample = SampleFile();
-    const CImportReport report = ImportFile(session, strSample, 1, int64_t(std::time(nullptr)) + 365 * s_llDay);
+    const size_t nStored = ImportForDemo(session, strSample);
     std::printf("\nImported %s into calendar 1: %zu events (repeating events expanded for one year)\n",
-                strSample.c_str(), report.nStored);
+                strSample.c_str(), nStored);
 
     const int64_t llWeek = StartOfWeek(std::time(nullptr));
     const std::vector<CEventData> thisWeek =
@@ -685,17 +340,16 @@ void RunDemo(const CCommandLine& cmd, CStoreSession& session)
     }
 
     const char* pszExternal = "weekly-planning@example.org";
-    CBstrHolder bsExternal(Utf16(pszExternal));
-    VARIANT_BOOL bExists = VARIANT_FALSE;
-    Check(session.Data()->IsOutlookIDExist(bsExternal.Get(), &bExists), "looking up an external id");
-    std::printf("\nExternal id %s: %s\n", pszExternal, bExists != VARIANT_FALSE ? "stored" : "not stored");
+    std::printf("\nExternal id %s: %s\n", pszExternal,
+                ExternalIdExists(session, Utf16(pszExternal)) ? "stored" : "not stored");
 
     CBstrHolder bsNameSpace(WTEXT("demo"));
     CBstrHolder bsItem(WTEXT("greeting"));
     CBstrHolder bsValue(WTEXT("Hello from calstore"));
-    Check(session.Config()->AddString(bsNameSpace.Get(), bsItem.Get(), bsValue.Get(), 0), "storing a setting");
+    CStoreSession::Check(session.Config()->AddString(bsNameSpace.Get(), bsItem.Get(), bsValue.Get(), 0),
+                         "storing a setting");
     BSTR bsRead = nullptr;
-    Check(session.Config()->GetString(bsNameSpace.Get(), bsItem.Get(), &bsRead), "reading a setting");
+    CStoreSession::Check(session.Config()->GetString(bsNameSpace.Get(), bsItem.Get(), &bsRead), "reading a setting");
     std::printf("Setting demo/greeting: \"%s\"\n", Utf8(WString(bsRead, SysStringLen(bsRead))).c_str());
     SysFreeString(bsRead);
 
@@ -705,6 +359,33 @@ void RunDemo(const CCommandLine& cmd, CStoreSession& session)
 }
 
 }  // namespace
+
+WString StoreText(const std::string& strText, size_t cchMax, const char* pszWhat, size_t* pnCut)
+{
+    WString str = Utf16(strText);
+    if (str.size() > cchMax) {
+        if (pnCut == nullptr) {
+            throw CCommandError{std::string(pszWhat) + " is longer than the " + std::to_string(cchMax) +
+                                " characters the store keeps"};
+        }
+        str.resize(WStrBoundedLength(str.c_str(), str.size(), cchMax));
+        ++*pnCut;
+    }
+    return str;
+}
+
+ULONG CalendarOption(const CCommandLine& cmd, ULONG dwDefault)
+{
+    return cmd.Has("--calendar") ? ParseId(cmd.Option("--calendar"), "calendar number") : dwDefault;
+}
+
+void RequireCalendar(CStoreSession& session, ULONG dwCalID)
+{
+    if (!CalendarExists(session, dwCalID)) {
+        throw CCommandError{"there is no calendar " + std::to_string(dwCalID) +
+                            " (see 'calstore calendars', or add it with 'calstore add-calendar')"};
+    }
+}
 
 ULONG ParseId(const std::string& strText, const char* pszWhat)
 {
@@ -735,52 +416,59 @@ void RunModuleCommand(const CCommandLine& cmd)
     const bool bRegister = cmd.strCommand == "register";
     const HRESULT hr = RegisterModule(bRegister, strModule);
     if (FAILED(hr)) {
-        throw CStoreError{(bRegister ? "registering " : "unregistering ") + strModule, hr};
+        throw CStoreError{(bRegister ? "registering " : "unregistering ") + strModule, hr, std::string()};
     }
-    PrintDone(cmd, (bRegister ? "Registered " : "Unregistered ") + strModule);
+    PrintDone(cmd.bJson, (bRegister ? "Registered " : "Unregistered ") + strModule);
 }
 
 const std::vector<CCommandInfo>& Commands()
 {
+    const std::vector<std::string> eventOptions = {"--begin",    "--end",    "--subject",
+                                                   "--location", "--detail", "--external-id"};
     static const std::vector<CCommandInfo> s_commands = {
-        {"demo", 0, 0, {}, {}, "demo", RunDemo, true},
-        {"calendars", 0, 0, {}, {}, "calendars", RunCalendars, true},
-        {"add-calendar", 2, 2, {"--detail"}, {}, "add-calendar ID SUBJECT [--detail D]", RunAddCalendar, true},
-        {"delete-calendar", 1, 1, {}, {}, "delete-calendar ID", RunDeleteCalendar, true},
-        {"events", 1, 1, {}, {}, "events CAL", RunEvents, true},
+        {"demo", 0, 0, {}, {}, "demo", RunDemo, true, true},
+        {"calendars", 0, 0, {}, {}, "calendars", RunCalendars, true, false},
+        {"add-calendar", 2, 2, {"--detail"}, {}, "add-calendar ID SUBJECT [--detail D]", RunAddCalendar, true, true},
+        {"delete-calendar", 1, 1, {}, {}, "delete-calendar ID", RunDeleteCalendar, true, true},
+        {"events", 1, 1, {}, {}, "events CAL", RunEvents, true, false},
         {"add-event",
          2,
          2,
-         {"--begin", "--end", "--subject", "--location", "--detail", "--external-id"},
+         eventOptions,
          {},
          "add-event CAL EVT --begin T --end T --subject S [--location L] [--detail D] [--external-id X]",
          RunAddEvent,
+         true,
          true},
         {"update-event",
          2,
          2,
-         {"--begin", "--end", "--subject", "--location", "--detail", "--external-id"},
+         eventOptions,
          {},
          "update-event CAL EVT [--begin T] [--end T] [--subject S] [--location L] [--detail D]",
          RunUpdateEvent,
+         true,
          true},
-        {"delete-event", 2, 2, {}, {}, "delete-event CAL EVT", RunDeleteEvent, true},
-        {"clear-calendar", 1, 1, {}, {}, "clear-calendar CAL", RunClearCalendar, true},
-        {"between", 2, 2, {"--calendar"}, {}, "between BEGIN END [--calendar CAL]", RunBetween, true},
-        {"find-external", 1, 1, {}, {}, "find-external ID", RunFindExternal, true},
+        {"delete-event", 2, 2, {}, {}, "delete-event CAL EVT", RunDeleteEvent, true, true},
+        {"clear-calendar", 1, 1, {}, {}, "clear-calendar CAL", RunClearCalendar, true, true},
+        {"between", 2, 2, {"--calendar"}, {}, "between BEGIN END [--calendar CAL]", RunBetween, true, false},
+        {"find-external", 1, 1, {}, {}, "find-external ID", RunFindExternal, true, false},
         {"import",
          1,
          1,
-         {"--calendar", "--horizon"},
-         {},
-         "import FILE.ics [--calendar CAL] [--horizon DAYS]",
+         {"--calendar", "--horizon", "--charset", "--max-file-mb", "--max-line-kb", "--max-series", "--max-occurrences",
+          "--max-zone-rules"},
+         {"--strict"},
+         "import FILE.ics [--calendar CAL] [--horizon DAYS] [--strict] [--charset NAME] [--max-file-mb N] "
+         "[--max-line-kb N] [--max-series N] [--max-occurrences N] [--max-zone-rules N]",
          RunImport,
+         true,
          true},
-        {"export", 1, 1, {"--calendar"}, {}, "export FILE.ics [--calendar CAL]", RunExport, true},
-        {"config", 3, 4, {}, {}, "config get|set|get-number|set-number|delete NS ITEM [VALUE]", RunConfig, true},
-        {"register", 0, 0, {}, {}, "register", nullptr, false},
-        {"unregister", 0, 0, {}, {}, "unregister", nullptr, false},
-        {"stop", 0, 0, {}, {"--clear"}, "stop [--clear]", RunStop, true},
+        {"export", 1, 1, {"--calendar"}, {}, "export FILE.ics [--calendar CAL]", RunExport, true, false},
+        {"config", 3, 4, {}, {}, "config get|set|get-number|set-number|delete NS ITEM [VALUE]", RunConfig, true, false},
+        {"register", 0, 0, {}, {}, "register", nullptr, false, false},
+        {"unregister", 0, 0, {}, {}, "unregister", nullptr, false, false},
+        {"stop", 0, 0, {}, {"--clear"}, "stop [--clear]", RunStop, true, true},
     };
     return s_commands;
 }

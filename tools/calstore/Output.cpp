@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "TimeText.h"
+
 std::string Utf8(const WString& str)
 {
     std::string strOut;
@@ -86,4 +88,63 @@ std::string CJsonObject::Text() const
         strOut += (i > 0 ? ", " : "") + JsonString(m_fields[i].first) + ": " + m_fields[i].second;
     }
     return strOut + "}";
+}
+
+namespace {
+
+std::string EventLine(const CEventData& evt)
+{
+    std::string strLine = "  " + std::to_string(ULONG(evt.lEvtID)) + "  " + FormatLocalTime(evt.lBgnTm) + " - " +
+                          FormatLocalTime(evt.lEndTm) + "  " + Utf8(evt.strSubject);
+    if (!evt.strLocation.empty()) {
+        strLine += " @ " + Utf8(evt.strLocation);
+    }
+    return strLine;
+}
+
+std::string EventJson(const CEventData& evt)
+{
+    return CJsonObject()
+        .Add("calendar", int64_t(ULONG(evt.lCalID)))
+        .Add("id", int64_t(ULONG(evt.lEvtID)))
+        .Add("begin", FormatIsoLocalTime(evt.lBgnTm))
+        .Add("end", FormatIsoLocalTime(evt.lEndTm))
+        .Add("begin_unix", int64_t(evt.lBgnTm))
+        .Add("end_unix", int64_t(evt.lEndTm))
+        .Add("subject", Utf8(evt.strSubject))
+        .Add("location", Utf8(evt.strLocation))
+        .Add("detail", Utf8(evt.strDetail))
+        .Text();
+}
+
+}  // namespace
+
+void PrintEvents(bool bJson, const std::vector<CEventData>& events, const std::string& strTitle)
+{
+    if (bJson) {
+        std::vector<std::string> items;
+        for (const CEventData& evt : events) {
+            items.push_back(EventJson(evt));
+        }
+        std::printf("%s\n", JsonArray(items).c_str());
+        return;
+    }
+    std::printf("%s: %zu event%s\n", strTitle.c_str(), events.size(), events.size() == 1 ? "" : "s");
+    const CEventData* pPrevious = nullptr;
+    for (const CEventData& evt : events) {
+        if (pPrevious == nullptr || pPrevious->lCalID != evt.lCalID) {
+            std::printf(" calendar %lu\n", static_cast<unsigned long>(ULONG(evt.lCalID)));
+        }
+        std::printf("%s\n", EventLine(evt).c_str());
+        pPrevious = &evt;
+    }
+}
+
+void PrintDone(bool bJson, const std::string& strMessage)
+{
+    if (bJson) {
+        std::printf("%s\n", CJsonObject().Add("ok", true).Add("message", strMessage).Text().c_str());
+    } else {
+        std::printf("%s\n", strMessage.c_str());
+    }
 }

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "HostObjects.h"
 #include "compat/win32.h"
 
 // Text that is not valid UTF-8.
@@ -47,3 +48,10 @@ private:
 
 std::string JsonString(const std::string& str);
 std::string JsonArray(const std::vector<std::string>& items);
+
+// A listing of events: a count and one line each, under the heading of each
+// calendar; or, with bJson, a JSON array.
+void PrintEvents(bool bJson, const std::vector<CEventData>& events, const std::string& strTitle);
+
+// The one line a command that changes something prints when it is done.
+void PrintDone(bool bJson, const std::string& strMessage);

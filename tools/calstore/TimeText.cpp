@@ -1,7 +1,8 @@
 #include "TimeText.h"
 
 #include <cstdio>
-#include <ctime>
+
+#include "CivilTime.h"
 
 namespace {
 
@@ -18,6 +19,14 @@ bool AllDigits(const std::string& str, size_t nFrom)
     return true;
 }
 
+std::string Format(int64_t llSeconds, const char* pszFormat)
+{
+    const CCivil t = UnixToLocal(llSeconds);
+    char szText[40];
+    std::snprintf(szText, sizeof(szText), pszFormat, t.nYear, t.nMonth, t.nDay, t.nHour, t.nMinute, t.nSecond);
+    return szText;
+}
+
 }  // namespace
 
 bool ParseTime(const std::string& strText, int64_t& llSeconds)
@@ -29,14 +38,10 @@ bool ParseTime(const std::string& strText, int64_t& llSeconds)
         llSeconds = std::stoll(strText);
         return true;
     }
-    int nYear = 0;
-    int nMonth = 0;
-    int nDay = 0;
-    int nHour = 0;
-    int nMinute = 0;
-    int nSecond = 0;
+    CCivil civil;
     int cchRead = 0;
-    if (std::sscanf(strText.c_str(), "%4d-%2d-%2d%n", &nYear, &nMonth, &nDay, &cchRead) != 3 || cchRead != 10) {
+    if (std::sscanf(strText.c_str(), "%4d-%2d-%2d%n", &civil.nYear, &civil.nMonth, &civil.nDay, &cchRead) != 3 ||
+        cchRead != 10) {
         return false;
     }
     std::string strRest = strText.substr(10);
@@ -50,30 +55,16 @@ bool ParseTime(const std::string& strText, int64_t& llSeconds)
             return false;
         }
         int cchTime = 0;
-        const int nFields =
-            std::sscanf(strRest.c_str() + 1, "%2d:%2d%n:%2d%n", &nHour, &nMinute, &cchTime, &nSecond, &cchTime);
+        const int nFields = std::sscanf(strRest.c_str() + 1, "%2d:%2d%n:%2d%n", &civil.nHour, &civil.nMinute, &cchTime,
+                                        &civil.nSecond, &cchTime);
         if (nFields < 2 || static_cast<size_t>(cchTime) + 1 != strRest.size()) {
             return false;
         }
     }
-    if (nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > 31 || nHour > 23 || nMinute > 59 || nSecond > 60 || nHour < 0 ||
-        nMinute < 0 || nSecond < 0) {
+    if (!IsValidCivil(civil, false)) {
         return false;
     }
-    struct tm tmValue {};
-    tmValue.tm_year = nYear - 1900;
-    tmValue.tm_mon = nMonth - 1;
-    tmValue.tm_mday = nDay;
-    tmValue.tm_hour = nHour;
-    tmValue.tm_min = nMinute;
-    tmValue.tm_sec = nSecond;
-    tmValue.tm_isdst = -1;
-    const time_t t = bUtc ? ::timegm(&tmValue) : std::mktime(&tmValue);
-    // mktime normalises impossible dates such as 02-31; refuse them instead.
-    if (tmValue.tm_mday != nDay || tmValue.tm_mon != nMonth - 1) {
-        return false;
-    }
-    llSeconds = static_cast<int64_t>(t);
+    llSeconds = bUtc ? CivilToSeconds(civil) : LocalToUnix(civil);
     return true;
 }
 
@@ -84,32 +75,18 @@ bool FitsStore(int64_t llSeconds)
 
 std::string FormatLocalTime(int64_t llSeconds)
 {
-    const time_t t = static_cast<time_t>(llSeconds);
-    struct tm tmLocal {};
-    ::localtime_r(&t, &tmLocal);
-    char szText[32];
-    std::strftime(szText, sizeof(szText), "%Y-%m-%d %H:%M", &tmLocal);
-    return szText;
+    return Format(llSeconds, "%04d-%02d-%02d %02d:%02d");
 }
 
 std::string FormatIsoLocalTime(int64_t llSeconds)
 {
-    const time_t t = static_cast<time_t>(llSeconds);
-    struct tm tmLocal {};
-    ::localtime_r(&t, &tmLocal);
-    char szText[32];
-    std::strftime(szText, sizeof(szText), "%Y-%m-%dT%H:%M:%S", &tmLocal);
-    return szText;
+    return Format(llSeconds, "%04d-%02d-%02dT%02d:%02d:%02d");
 }
 
 int64_t StartOfWeek(int64_t llSeconds)
 {
-    const time_t t = static_cast<time_t>(llSeconds);
-    struct tm tmLocal {};
-    ::localtime_r(&t, &tmLocal);
-    const int nDaysSinceMonday = (tmLocal.tm_wday + 6) % 7;
-    tmLocal.tm_mday -= nDaysSinceMonday;
-    tmLocal.tm_hour = tmLocal.tm_min = tmLocal.tm_sec = 0;
-    tmLocal.tm_isdst = -1;
-    return static_cast<int64_t>(std::mktime(&tmLocal));
+    const CCivil today = UnixToLocal(llSeconds);
+    const int64_t llDay = DaysFromCivil(today.nYear, today.nMonth, today.nDay);
+    const int64_t nDaysSinceMonday = ((llDay + 3) % 7 + 7) % 7;  // 1970-01-01 was a Thursday
+    return LocalToUnix(CivilFromDays(llDay - nDaysSinceMonday));
 }

@@ -133,6 +133,27 @@ std::string HresultText(HRESULT hr)
     }
 }
 
+// One line for a failed call into the store: what failed and why, with the file.
+std::string StoreErrorLine(const CStoreError& e, const CStoreSession& session, bool bWrites)
+{
+    std::string strLine = e.strWhat + " failed: " + (e.strReason.empty() ? HresultText(e.hr) : e.strReason);
+    const std::string strPath = session.DatabasePath();
+    if (session.Started() && strLine.find(strPath) == std::string::npos) {
+        strLine += " (" + strPath + ")";
+    }
+    return bWrites ? "nothing of the command was saved: " + strLine : strLine;
+}
+
+// The store replaces a damaged or old database quietly; the person is told here.
+void WarnOfBackups(const CStoreSession& session)
+{
+    for (const std::string& strBackup : session.NewBackups()) {
+        std::fprintf(stderr,
+                     "calstore: warning: %s was damaged or of an old format and was rebuilt; its data was kept in %s\n",
+                     session.DatabasePath().c_str(), strBackup.c_str());
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -164,11 +185,11 @@ int main(int argc, char** argv)
         }
     }
 
-    CStoreSession session(cmd.dwAccount, cmd.strCommand == "stop" && cmd.Has("--clear"));
+    CStoreSession session(cmd.dwAccount, cmd.strCommand == "stop" && cmd.Has("--clear"), pCommand->bWrites);
     int nExit = 0;
     try {
-        session.Start();
         pCommand->pfnRun(cmd, session);
+        WarnOfBackups(session);
         session.Finish();
         return 0;
     } catch (const CUsageError& e) {
@@ -178,10 +199,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "calstore: %s\n", e.strMessage.c_str());
         nExit = 1;
     } catch (const CStoreError& e) {
-        std::fprintf(stderr, "calstore: %s failed: %s\n", e.strWhat.c_str(), HresultText(e.hr).c_str());
+        WarnOfBackups(session);
+        std::fprintf(stderr, "calstore: %s\n", StoreErrorLine(e, session, pCommand->bWrites).c_str());
         nExit = 1;
     } catch (const CTextError&) {
-        std::fprintf(stderr, "calstore: an argument or a text is not valid UTF-8\n");
+        std::fprintf(stderr, "calstore: an argument is not valid UTF-8\n");
         nExit = 2;
     }
     // A failed command leaves the stored data as it was: nothing it wrote in the
