@@ -93,6 +93,77 @@ int PumpUntilCommitted(const std::wstring& strDbPath)
     return -nTimerMessages - 1;
 }
 
+// IsOutlookIDExist late-bound, by the component's own dispatch and by the
+// system's dispatch driven by the type library (ITypeInfo::Invoke), with the
+// out argument as a script passes it (a VARIANT by reference), as a typed client
+// passes it (VARIANT_BOOL by reference) and by value. The two must agree.
+void CompareOutlookIDDispatch(IVxCalStoreData* pStore)
+{
+    const DISPID dispid = 22;
+    CComRef<ITypeInfo> spInfo;
+    HRESULT hr = pStore->GetTypeInfo(0, 0, spInfo.Receive());
+    if (!Check(SUCCEEDED(hr) && spInfo, "GetTypeInfo", hr)) {
+        return;
+    }
+    struct SCase {
+        const char* pszName;
+        VARTYPE vtOut;
+    };
+    const SCase cases[] = {{"VARIANT by reference (a script)", VT_BYREF | VT_VARIANT},
+                           {"VARIANT_BOOL by reference", VT_BYREF | VT_BOOL},
+                           {"VARIANT_BOOL by value", VT_BOOL},
+                           {"short by reference", VT_BYREF | VT_I2},
+                           {"long by value", VT_I4}};
+    for (const SCase& c : cases) {
+        HRESULT hrResult[2] = {};
+        VARIANT_BOOL bWritten[2] = {};
+        for (int nWhich = 0; nWhich < 2; ++nWhich) {
+            VARIANT vInner;
+            VariantInit(&vInner);
+            V_VT(&vInner) = VT_BOOL;
+            V_BOOL(&vInner) = VARIANT_TRUE;
+            VARIANT_BOOL bOut = VARIANT_TRUE;
+            SHORT iOut = 7;
+            VARIANT args[2];
+            VariantInit(&args[0]);
+            VariantInit(&args[1]);
+            V_VT(&args[1]) = VT_BSTR;
+            V_BSTR(&args[1]) = SysAllocString(L"no-such-id@example.org");
+            V_VT(&args[0]) = c.vtOut;
+            if (c.vtOut == (VT_BYREF | VT_VARIANT)) {
+                V_VARIANTREF(&args[0]) = &vInner;
+            } else if (c.vtOut == (VT_BYREF | VT_BOOL)) {
+                V_BOOLREF(&args[0]) = &bOut;
+            } else if (c.vtOut == (VT_BYREF | VT_I2)) {
+                V_I2REF(&args[0]) = &iOut;
+            } else if (c.vtOut == VT_I4) {
+                V_I4(&args[0]) = 1;
+            } else {
+                V_BOOL(&args[0]) = VARIANT_TRUE;
+            }
+            DISPPARAMS params = {args, nullptr, 2, 0};
+            VARIANT vResult;
+            VariantInit(&vResult);
+            UINT uArgErr = 0;
+            if (nWhich == 0) {
+                hrResult[0] = pStore->Invoke(dispid, IID_NULL, 0, DISPATCH_METHOD, &params, &vResult, nullptr, &uArgErr);
+            } else {
+                hrResult[1] = spInfo->Invoke(pStore, dispid, DISPATCH_METHOD, &params, &vResult, nullptr, &uArgErr);
+            }
+            bWritten[nWhich] = c.vtOut == (VT_BYREF | VT_VARIANT) ? V_BOOL(&vInner)
+                               : c.vtOut == (VT_BYREF | VT_I2) ? static_cast<VARIANT_BOOL>(iOut)
+                                                               : bOut;
+            VariantClear(&vResult);
+            VariantClear(&args[1]);
+        }
+        std::printf("     IsOutlookIDExist, %s: component 0x%08lX, system 0x%08lX; out %d / %d\n", c.pszName,
+                    static_cast<unsigned long>(hrResult[0]), static_cast<unsigned long>(hrResult[1]), bWritten[0],
+                    bWritten[1]);
+        const std::string strStep = std::string("IsOutlookIDExist dispatch agrees with the system's: ") + c.pszName;
+        Check(hrResult[0] == hrResult[1] && bWritten[0] == bWritten[1], strStep.c_str());
+    }
+}
+
 int Run(const std::wstring& strRoot)
 {
     _wputenv_s(L"CALSTORE_ROOT", strRoot.c_str());
@@ -148,6 +219,8 @@ int Run(const std::wstring& strRoot)
     hr = spStore->GetAllCalEvent(static_cast<ULONG>(s_lCalID), spEvents.Get());
     Check(hr == S_OK && spEvents->events.size() == 1 && spEvents->events[0].strSubject == L"Smoke event",
           "GetAllCalEvent hands the event back", hr);
+
+    CompareOutlookIDDispatch(spStore.Get());
 
     hr = spSequence->StopSequence();
     Check(SUCCEEDED(hr), "StopSequence", hr);
