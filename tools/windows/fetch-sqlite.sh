@@ -35,6 +35,7 @@ apt_options=(
     -o "Dir::State::Lists=$apt_dir/lists"
     -o "Dir::Cache=$apt_dir/cache"
     -o "Debug::NoLocking=1"
+    -o "APT::Sandbox::User=root"
 )
 echo "Fetching the sqlite3 $version source package" >&2
 apt-get "${apt_options[@]}" update -qq
