@@ -3,6 +3,10 @@
 #
 #   ./build.sh run [calstore arguments]   install what is missing, build, run calstore
 #   ./build.sh test                       install what is missing, build, run every test
+#   ./build.sh windows                    the same for Windows: Brellin.dll and brellin-smoke.exe
+#                                         in build-windows/bin (64-bit) and build-windows/bin32
+#   ./build.sh windows-test               register and drive the 64-bit DLL under Wine, run the
+#                                         Windows tests there, unregister it
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -24,13 +28,49 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
+windows_packages=(cmake ninja-build g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64-tools dpkg-dev tcl
+                  libsqlite3-0 googletest)
+wine_packages=(wine wine64)
+
+# One Windows architecture: SQLite's amalgamation (once), the DLL, the smoke host
+# and the Windows tests, copied to the documented folder.
+build_windows() {
+    local arch=$1 toolchain=$2 out=$3
+    tools/windows/fetch-sqlite.sh build-windows/sqlite
+    cmake -S . -B "build-windows/$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain.cmake" \
+        -DCALSTORE_SQLITE_AMALGAMATION="$PWD/build-windows/sqlite" "${@:4}" >/dev/null
+    cmake --build "build-windows/$arch" -j "$(nproc)"
+    mkdir -p "$out"
+    cp "build-windows/$arch/bin/Brellin.dll" "build-windows/$arch/bin/brellin-smoke.exe" tools/windows/check.vbs "$out/"
+    echo "Windows $arch: $out/Brellin.dll, $out/brellin-smoke.exe"
+}
+
 build() {
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build build
 }
 
 # The same, printing the compiler's output only when something fails.
-quiet_build() {
+quiet_windows_packages=(cmake ninja-build g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64-tools dpkg-dev tcl
+                  libsqlite3-0 googletest)
+wine_packages=(wine wine64)
+
+# One Windows architecture: SQLite's amalgamation (once), the DLL, the smoke host
+# and the Windows tests, copied to the documented folder.
+build_windows() {
+    local arch=$1 toolchain=$2 out=$3
+    tools/windows/fetch-sqlite.sh build-windows/sqlite
+    cmake -S . -B "build-windows/$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain.cmake" \
+        -DCALSTORE_SQLITE_AMALGAMATION="$PWD/build-windows/sqlite" "${@:4}" >/dev/null
+    cmake --build "build-windows/$arch" -j "$(nproc)"
+    mkdir -p "$out"
+    cp "build-windows/$arch/bin/Brellin.dll" "build-windows/$arch/bin/brellin-smoke.exe" tools/windows/check.vbs "$out/"
+    echo "Windows $arch: $out/Brellin.dll, $out/brellin-smoke.exe"
+}
+
+build() {
     local log
     log=$(mktemp)
     if ! build >"$log" 2>&1; then
@@ -64,12 +104,22 @@ case "${1:-run}" in
         cmake --build build --target bench_store
         exec ./build/bench/bench_store "$@"
         ;;
+    windows)
+        install_missing "${windows_packages[@]}"
+        build_windows x64 mingw-w64-x86_64 build-windows/bin -DCALSTORE_BUILD_TESTS=ON
+        # 32-bit hosts load only 32-bit in-process servers: the DLL and the smoke host.
+        build_windows x86 mingw-w64-i686 build-windows/bin32 -DCALSTORE_BUILD_TESTS=OFF
+        ;;
+    windows-test)
+        install_missing "${windows_packages[@]}" "${wine_packages[@]}"
+        exec tools/windows/wine-test.sh build-windows
+        ;;
     install-deps)
         shift
         install_missing "${packages[@]}" "$@"
         ;;
     *)
-        echo "usage: ./build.sh run [arguments] | ./build.sh test" >&2
+        echo "usage: ./build.sh run [arguments] | test | windows | windows-test" >&2
         exit 2
         ;;
 esac

@@ -143,6 +143,28 @@ TEST(EventFire, ChangesDuringAFiringTakeEffectForTheRightHandlers)
     EXPECT_FALSE(bDisconnected);
 }
 
+// The window is message-only, so it exists without a desktop (headless) too, and
+// the timer is the window's: never a timer of the thread, which would tick on
+// into the host's loop after the store is gone.
+TEST(TimerWindow, IsMessageOnlyAndOwnsTheTimer)
+{
+    PumpFor(milliseconds(0));
+    CTickCounter counter;
+    CRVxTimer timer;
+    ASSERT_NE(timer.Window(), nullptr);
+#ifdef _WIN32
+    EXPECT_NE(GetAncestor(timer.Window(), GA_PARENT), GetDesktopWindow());
+    EXPECT_FALSE(IsWindowVisible(timer.Window()));
+#endif
+    timer.Tick().Connect(&counter, &CTickCounter::OnTick);
+    Quicken(timer);
+    std::this_thread::sleep_for(milliseconds(60));
+    MSG msg;
+    EXPECT_FALSE(PeekMessageW(&msg, reinterpret_cast<HWND>(-1), 0, 0, PM_NOREMOVE)) << "a timer of the thread";
+    PumpFor(milliseconds(0));
+    EXPECT_EQ(counter.nTicks, 1);
+}
+
 TEST(TimerTick, FiresAboutOnceASecondWhilePumped)
 {
     CTickCounter counter;

@@ -157,6 +157,20 @@ TEST_F(WinuserTest, WindowLifetime)
     EXPECT_EQ(refuseCreate.Count(WM_NCDESTROY), 1);
 }
 
+// A parent is null, HWND_MESSAGE (message-only) or a window that exists.
+TEST_F(WinuserTest, ParentIsNoneMessageOnlyOrAWindow)
+{
+    CProbe probe, child, orphan;
+    HWND hWnd = CreateWindowExW(0, kProbeClass, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, &probe);
+    ASSERT_NE(hWnd, nullptr);
+    EXPECT_NE(CreateWindowExW(0, kProbeClass, nullptr, 0, 0, 0, 0, 0, hWnd, nullptr, nullptr, &child), nullptr);
+    EXPECT_EQ(CreateWindowExW(0, kProbeClass, nullptr, 0, 0, 0, 0, 0, reinterpret_cast<HWND>(0x7FF0), nullptr,
+                              nullptr, &orphan),
+              nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    EXPECT_TRUE(orphan.messages.empty());
+}
+
 TEST_F(WinuserTest, TimerArrivesOnlyWhenPumpedAndNeverPilesUp)
 {
     CProbe probe;

@@ -91,6 +91,9 @@ struct CREATESTRUCTW {
 #define WS_CHILD 0x40000000L
 #define WS_VISIBLE 0x10000000L
 
+// The parent of a message-only window: it needs no desktop and is never shown.
+#define HWND_MESSAGE ((HWND)(LONG_PTR)-3)
+
 #define GWLP_WNDPROC (-4)
 #define GWLP_USERDATA (-21)
 
@@ -110,6 +113,9 @@ COMPAT_API HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
 
 COMPAT_API ATOM WINAPI RegisterClassW(const WNDCLASSW* lpWndClass);
 COMPAT_API BOOL WINAPI UnregisterClassW(LPCWSTR lpClassName, HINSTANCE hInstance);
+// The parent is null, HWND_MESSAGE (a message-only window) or an existing window;
+// anything else fails with ERROR_INVALID_WINDOW_HANDLE. Windows here are never
+// shown, so parents change nothing else.
 COMPAT_API HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName, DWORD dwStyle, int X,
                                        int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
                                        HINSTANCE hInstance, LPVOID lpParam);

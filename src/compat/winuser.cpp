@@ -254,6 +254,10 @@ HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWind
     WNDPROC pfnWndProc = nullptr;
     {
         std::lock_guard<std::mutex> lock(w.mutex);
+        if (hWndParent != nullptr && hWndParent != HWND_MESSAGE && w.windows.count(hWndParent) == 0) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return nullptr;
+        }
         const CWindowClass* pClass = FindClass(w, lpClassName);
         if (pClass == nullptr) {
             SetLastError(ERROR_CLASS_DOES_NOT_EXIST);

@@ -4,6 +4,7 @@
 
 #include "brellin/VxCalStore.h"
 #include "module/BrellinModule.h"
+#include "store/TypeInfo.h"
 
 namespace {
 
@@ -142,8 +143,13 @@ HRESULT RegisterTypeLibrary(const WString& strModulePath)
 HRESULT UnregisterTypeLibrary()
 {
 #ifdef _WIN32
-    const HRESULT hr = UnRegisterTypeLib(LIBID_Brellin, 1, 0, 0, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
-    return hr == TYPE_E_REGISTRYACCESS ? S_OK : hr;
+    // A library that is not registered (any more) is no error; one that is must go.
+    BSTR bsPath = nullptr;
+    if (FAILED(QueryPathOfRegTypeLib(LIBID_Brellin, 1, 0, g_lcidStoreTypeLib, &bsPath))) {
+        return S_OK;
+    }
+    SysFreeString(bsPath);
+    return UnRegisterTypeLib(LIBID_Brellin, 1, 0, g_lcidStoreTypeLib, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
 #else
     return S_OK;
 #endif

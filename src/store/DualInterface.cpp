@@ -127,12 +127,16 @@ bool SameName(const WCHAR* pszA, const WCHAR* pszB)
     return *pszA == *pszB;
 }
 
-// The converted arguments of one call, released when the call is over.
+// The converted arguments of one call, and the values that by-reference
+// parameters given by value point at, released when the call is over.
 class CArguments {
 public:
     CArguments()
     {
         for (VARIANT& v : m_aArgs) {
+            VariantInit(&v);
+        }
+        for (VARIANT& v : m_aValues) {
             VariantInit(&v);
         }
     }
@@ -141,25 +145,38 @@ public:
         for (VARIANT& v : m_aArgs) {
             VariantClear(&v);
         }
+        for (VARIANT& v : m_aValues) {
+            VariantClear(&v);
+        }
     }
     CArguments(const CArguments&) = delete;
     CArguments& operator=(const CArguments&) = delete;
 
     VARIANT* Get() { return m_aArgs; }
+    VARIANT* Values() { return m_aValues; }
 
 private:
     VARIANT m_aArgs[s_cMaxArgs];
+    VARIANT m_aValues[s_cMaxArgs];
 };
 
 // One argument as its parameter's type. A by-reference parameter takes the
-// caller's reference as it is; anything else is converted.
-HRESULT CoerceArgument(VARIANT& given, VARTYPE vtParam, VARIANT& converted)
+// caller's reference when it has exactly that type; a value is converted into
+// value and passed by reference, as the system's type-library dispatch does (what
+// the method writes there is not handed back). Anything else is converted.
+HRESULT CoerceArgument(VARIANT& given, VARTYPE vtParam, VARIANT& converted, VARIANT& value)
 {
     if ((vtParam & VT_BYREF) != 0) {
-        if (given.vt != vtParam || given.byref == nullptr) {
+        if (given.vt == vtParam && given.byref != nullptr) {
+            converted = given;  // a by-reference variant owns nothing, so clearing it frees nothing
+            return S_OK;
+        }
+        const VARTYPE vtBase = static_cast<VARTYPE>(vtParam & ~VT_BYREF);
+        if ((given.vt & VT_BYREF) != 0 || FAILED(VariantChangeType(&value, &given, 0, vtBase))) {
             return DISP_E_TYPEMISMATCH;
         }
-        converted = given;  // a by-reference variant owns nothing, so clearing it frees nothing
+        converted.vt = vtParam;
+        converted.byref = &value.lVal;  // the start of the value, whatever its type
         return S_OK;
     }
     // A missing interface argument (VT_EMPTY, or a null pointer) stays null.
@@ -250,7 +267,8 @@ HRESULT CVxDualInterface<TInterface>::Invoke(DISPID dispIdMember, REFIID /*riid*
     for (UINT nArg = 0; nArg < pDispParams->cArgs; ++nArg) {
         const UINT nParam = method.cParams - 1 - nArg;
         VARIANT& converted = args.Get()[nParam];
-        if (FAILED(CoerceArgument(pDispParams->rgvarg[nArg], method.avtParams[nParam], converted))) {
+        if (FAILED(CoerceArgument(pDispParams->rgvarg[nArg], method.avtParams[nParam], converted,
+                                  args.Values()[nParam]))) {
             VariantInit(&converted);
             if (puArgErr != nullptr) {
                 *puArgErr = nArg;

@@ -2,6 +2,9 @@
 
 #include <mutex>
 
+#include "host/CalendarUtil.h"
+#include "media/StoreNames.h"
+
 namespace {
 
 // The window class is registered once per process.
@@ -25,13 +28,25 @@ LPCWSTR CRVxTimer::WindowClassName()
 
 CRVxTimer::CRVxTimer() : m_hWnd(nullptr), m_dwInterval(DEFAULT_INTERVAL_MS)
 {
-    m_hWnd = CreateWindowExW(0, WindowClassName(), nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+    // A message-only window: it needs no desktop (a service or a headless session
+    // has none), is never shown and gets nothing but what is sent or posted to it.
+    m_hWnd = CreateWindowExW(0, WindowClassName(), nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                              GetModuleHandleW(nullptr), nullptr);
-    if (m_hWnd != nullptr) {
-        SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    if (m_hWnd == nullptr) {
+        // Without a window there is no timer at all: a thread timer would tick on
+        // into the host's loop after the store is gone. Batch mode then ends only
+        // through EndStartupBatch or the store's end.
+        CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, g_szLogModule,
+                                      WTEXT("CRVxTimer: no timer window (error %lu), start-up batch waits for its end"),
+                                      static_cast<unsigned long>(GetLastError()));
+        return;
     }
-    // Not checked, as before: without a window no tick arrives.
-    SetTimer(m_hWnd, TIMER_ID, m_dwInterval, nullptr);
+    SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    if (SetTimer(m_hWnd, TIMER_ID, m_dwInterval, nullptr) == 0) {
+        CCalendarLogger::Calendar_Log(EN_LOG_SERVERITY_INFO, g_szLogModule,
+                                      WTEXT("CRVxTimer: timer not set (error %lu)"),
+                                      static_cast<unsigned long>(GetLastError()));
+    }
 }
 
 CRVxTimer::~CRVxTimer()

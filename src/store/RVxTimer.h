@@ -1,4 +1,4 @@
-// A one-second tick on the creating thread, from a hidden window's timer.
+// A one-second tick on the creating thread, from a message-only window's timer.
 #pragma once
 
 #include "compat/win32.h"
@@ -11,8 +11,8 @@ public:
     enum : UINT_PTR { TIMER_ID = 769 };
     enum : DWORD { DEFAULT_INTERVAL_MS = 1000 };
 
-    // Creates the hidden window and starts its timer. The window is never shown;
-    // if it cannot be made, no tick ever comes.
+    // Creates the message-only window and starts its timer. If the window cannot
+    // be made, that is logged, no timer is set and no tick ever comes.
     CRVxTimer();
     CRVxTimer(const CRVxTimer&) = delete;
     CRVxTimer& operator=(const CRVxTimer&) = delete;

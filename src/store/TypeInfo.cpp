@@ -14,7 +14,7 @@ HRESULT s_hrLoad = E_FAIL;
 
 void LoadTypeLibrary()
 {
-    s_hrLoad = LoadRegTypeLib(LIBID_Brellin, 1, 0, 0, &s_pTypeLib);
+    s_hrLoad = LoadRegTypeLib(LIBID_Brellin, 1, 0, g_lcidStoreTypeLib, &s_pTypeLib);
     if (FAILED(s_hrLoad)) {
         HMODULE hModule = nullptr;
         WCHAR szPath[MAX_PATH] = {};

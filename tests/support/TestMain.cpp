@@ -3,29 +3,29 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <ftw.h>
+#include <filesystem>
 #include <string>
-#include <unistd.h>
+#include <system_error>
 
-namespace {
-
-int RemoveEntry(const char* pszPath, const struct stat*, int, struct FTW*) { return ::remove(pszPath); }
-
-}  // namespace
+#include "TestSupport.h"
 
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     const char* pszTmp = std::getenv("TMPDIR");
-    std::string strScratch = std::string(pszTmp != nullptr && *pszTmp != 0 ? pszTmp : "/tmp") + "/calstore-test.XXXXXX";
-    if (::mkdtemp(&strScratch[0]) == nullptr) {
-        return 1;
+    std::string strBase;
+    if (pszTmp != nullptr && *pszTmp != 0) {
+        strBase = pszTmp;
+    } else {
+        std::error_code ec;
+        strBase = std::filesystem::temp_directory_path(ec).generic_u8string();
     }
-    ::setenv("CALSTORE_TEST_TMP", strScratch.c_str(), 1);
-    ::setenv("CALSTORE_ROOT", (strScratch + "/root").c_str(), 1);
-    ::setenv("CALSTORE_LOG", "off", 1);
-    ::setenv("CALSTORE_REGISTRY", (strScratch + "/registry.reg").c_str(), 1);
+    const std::string strScratch = testing_support::MakeUniqueDir(strBase, "calstore-test.");
+    testing_support::SetEnvVar("CALSTORE_TEST_TMP", strScratch);
+    testing_support::SetEnvVar("CALSTORE_ROOT", strScratch + "/root");
+    testing_support::SetEnvVar("CALSTORE_LOG", "off");
+    testing_support::SetEnvVar("CALSTORE_REGISTRY", strScratch + "/registry.reg");
     const int nResult = RUN_ALL_TESTS();
-    ::nftw(strScratch.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+    testing_support::RemoveTree(strScratch);
     return nResult;
 }

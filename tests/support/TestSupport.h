@@ -38,6 +38,15 @@ private:
     bool m_bHadPrevious;
 };
 
+// The process environment, as the component reads it (UTF-8 names and values).
+void SetEnvVar(const std::string& strName, const std::string& strValue);
+void UnsetEnvVar(const std::string& strName);
+
+// A new, empty directory strBase/strPrefixXXXXXX; aborts the process if none can be made.
+std::string MakeUniqueDir(const std::string& strBase, const std::string& strPrefix);
+// Removes a directory with everything in it; missing is fine.
+void RemoveTree(const std::string& strPath);
+
 WString Wide(const std::string& strUtf8);
 std::string Narrow(const WCHAR* psz);
 inline std::string Narrow(const WString& str) { return Narrow(str.c_str()); }
@@ -49,8 +58,9 @@ long long FileSize(const std::string& strPath);
 void MakeDirs(const std::string& strPath);
 std::vector<std::string> ListDir(const std::string& strPath);
 
-// True when this process holds an open descriptor on the file (read through
-// /proc/self/fd), which tells whether a connection was left open.
+// True when this process holds the file open (read through /proc/self/fd; on
+// Windows, the file cannot be opened without sharing), which tells whether a
+// connection was left open.
 bool IsOpenInProcess(const std::string& strPath);
 
 // Runs the sqlite3 command-line tool on a database with one script; returns what it
