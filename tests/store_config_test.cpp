@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
@@ -427,3 +428,34 @@ TEST_F(StoreConfigTest, InitializeConfigMakesTheDirectoryAndAnEmptyFileUntilASta
 }
 
 }  // namespace
+
+// A settings file that cannot be read or written gives its cause as the thread's
+// error object; a refused name or a missing setting gives none, as nothing failed.
+TEST_F(StoreConfigStartedTest, AFailingSettingsFileIsReportedWithItsCause)
+{
+    const auto takeDescription = []() {
+        IErrorInfo* pInfo = nullptr;
+        if (GetErrorInfo(0, &pInfo) != S_OK || pInfo == nullptr) {
+            return std::string("<none>");
+        }
+        BSTR bs = nullptr;
+        pInfo->GetDescription(&bs);
+        const std::string str = Narrow(bs);
+        SysFreeString(bs);
+        pInfo->Release();
+        return str;
+    };
+    ISupportErrorInfo* pSupport = nullptr;
+    ASSERT_EQ(S_OK, m_pConfig->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&pSupport)));
+    EXPECT_EQ(S_OK, pSupport->InterfaceSupportsErrorInfo(IID_IVxCalStoreConfig));
+    EXPECT_EQ(S_OK, pSupport->InterfaceSupportsErrorInfo(IID_IVxCalStoreData));
+    EXPECT_EQ(S_FALSE, pSupport->InterfaceSupportsErrorInfo(IID_IExtendKernalSequence));
+    pSupport->Release();
+
+    EXPECT_EQ(E_FAIL, Add("NS", "", "v"));
+    EXPECT_EQ("<none>", takeDescription());
+    std::remove(IniPath("123").c_str());
+    MakeDirs(IniPath("123"));
+    EXPECT_EQ(E_FAIL, Add("NS", "item", "value"));
+    EXPECT_EQ(IniPath("123") + ": cannot be written: a directory stands where the file should be", takeDescription());
+}

@@ -1,5 +1,8 @@
 #include "config/VxCalConfigMedia.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include <algorithm>
 #include <climits>
 
@@ -94,24 +97,60 @@ HRESULT CVxCalConfigMedia::Initialize(DWORD dwUIN)
     return S_OK;
 }
 
+bool CVxCalConfigMedia::NoteFileFailure(bool bOk, bool bWrite)
+{
+    if (bOk) {
+        return true;
+    }
+    const int nError = errno;
+    WString strCause;
+    switch (nError) {
+    case 0: return false;
+    case ENOSPC: strCause = WTEXT("disk full"); break;
+    case EACCES:
+    case EPERM:
+    case EROFS: strCause = WTEXT("permission denied"); break;
+    case EIO: strCause = WTEXT("I/O error"); break;
+    case EISDIR: strCause = WTEXT("a directory stands where the file should be"); break;
+    case ENOENT:
+        if (!bWrite) {
+            return false;  // no file yet: no setting either
+        }
+        strCause = WTEXT("its directory does not exist");
+        break;
+    default: WStrFromUtf8(std::strerror(nError), strCause); break;
+    }
+    m_strFailure = m_strPath + (bWrite ? WTEXT(": cannot be written: ") : WTEXT(": cannot be read: ")) + strCause;
+    return false;
+}
+
 HRESULT CVxCalConfigMedia::AddString(WString strNameSpace, WString strItem, WString strValue, BYTE /*cReportType*/)
 {
+    m_strFailure.clear();
     if (!IsStorableName(strNameSpace, strItem) || !IsStorableValue(strValue)) {
         return E_FAIL;
     }
+    errno = 0;
     const bool bOk = RunIni(
         [&]() { return WriteIniString(strNameSpace.c_str(), strItem.c_str(), strValue.c_str(), m_strPath.c_str()); });
+    if (!NoteFileFailure(bOk, true) && m_strFailure.empty()) {
+        m_strFailure = m_strPath + WTEXT(": cannot be written");
+    }
     return bOk ? S_OK : E_FAIL;
 }
 
 bool CVxCalConfigMedia::ReadValue(const WString& strNameSpace, const WString& strItem, WCHAR* pszBuffer)
 {
+    m_strFailure.clear();
     if (!IsStorableName(strNameSpace, strItem)) {
         return false;
     }
-    return RunIni([&]() {
+    errno = 0;
+    const bool bOk = RunIni([&]() {
         return ReadIniString(strNameSpace.c_str(), strItem.c_str(), pszBuffer, VALUE_CHARS_MAX + 1, m_strPath.c_str());
     });
+    NoteFileFailure(bOk, false);
+    return bOk;
 }
 
 HRESULT CVxCalConfigMedia::GetString(WString strNameSpace, WString strItem, BSTR* pbsValue)
@@ -150,9 +189,14 @@ HRESULT CVxCalConfigMedia::GetDWord(WString strNameSpace, WString strItem, DWORD
 
 HRESULT CVxCalConfigMedia::DeleteConfigItem(WString strNameSpace, WString strItem)
 {
+    m_strFailure.clear();
     if (!IsStorableName(strNameSpace, strItem)) {
         return E_FAIL;
     }
+    errno = 0;
     const bool bOk = RunIni([&]() { return DeleteIniKey(strNameSpace.c_str(), strItem.c_str(), m_strPath.c_str()); });
+    if (!NoteFileFailure(bOk, true) && m_strFailure.empty()) {
+        m_strFailure = m_strPath + WTEXT(": cannot be written");
+    }
     return bOk ? S_OK : E_FAIL;
 }

@@ -48,9 +48,19 @@ public:
 
     const WString& Path() const { return m_strPath; }
 
+    // Why the last failed call failed when the settings file itself failed: its
+    // path and what the system said ("disk full", "permission denied", ...). Empty
+    // for a refused name or value and for a setting that is not there.
+    const WString& GetLastFailure() const { return m_strFailure; }
+
 private:
     // Reads a value into a buffer of VALUE_CHARS_MAX + 1 units; false when missing.
     bool ReadValue(const WString& strNameSpace, const WString& strItem, WCHAR* pszBuffer);
 
+    // Records the cause of a failed read or write of the file from errno, which the
+    // caller cleared before the call; nothing recorded means "no such setting".
+    bool NoteFileFailure(bool bOk, bool bWrite);
+
     WString m_strPath;
+    WString m_strFailure;
 };

@@ -40,7 +40,12 @@ HRESULT CVxCalStoreData::OnConfigMedia(TCall&& call)
     return ReportComErrors([&]() {
         // Settling the account calls the host, which may release this object.
         const CComRef<IUnknown> spSelf(Self());
-        return call(GetConfigMedia());
+        CVxCalConfigMedia* pMedia = GetConfigMedia();
+        const HRESULT hr = call(pMedia);
+        if (FAILED(hr) && !pMedia->GetLastFailure().empty()) {
+            SetStoreErrorInfo(IID_IVxCalStoreConfig, pMedia->GetLastFailure());
+        }
+        return hr;
     });
 }
 
