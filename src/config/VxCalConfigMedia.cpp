@@ -195,8 +195,7 @@ HRESULT CVxCalConfigMedia::DeleteConfigItem(WString strNameSpace, WString strIte
     }
     errno = 0;
     const bool bOk = RunIni([&]() { return DeleteIniKey(strNameSpace.c_str(), strItem.c_str(), m_strPath.c_str()); });
-    if (!NoteFileFailure(bOk, true) && m_strFailure.empty()) {
-        m_strFailure = m_strPath + WTEXT(": cannot be written");
-    }
+    // Without a cause from the system the item was simply not there.
+    NoteFileFailure(bOk, true);
     return bOk ? S_OK : E_FAIL;
 }
