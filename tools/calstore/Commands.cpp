@@ -163,6 +163,7 @@ void RunDeleteEvent(const CCommandLine& cmd, CStoreSession& session)
 {
     const ULONG dwCalID = ParseId(cmd.arguments[0], "calendar number");
     const ULONG dwEvtID = ParseId(cmd.arguments[1], "event number");
+    // The store's delete succeeds for a missing event too; looking first keeps the refusal.
     CEventData evt;
     if (!FindEvent(session, dwCalID, dwEvtID, evt)) {
         throw CCommandError{"calendar " + std::to_string(dwCalID) + " has no event " + std::to_string(dwEvtID)};

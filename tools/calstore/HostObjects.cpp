@@ -136,6 +136,22 @@ HRESULT CEventCollector::Visit(IEventItem* pItem, LONG* /*pbStop*/)
     return S_OK;
 }
 
+HRESULT CEventFinder::Visit(IEventItem* pItem, LONG* pbStop)
+{
+    auto* pOurs = dynamic_cast<CEventItem*>(pItem);
+    if (pOurs == nullptr) {
+        return E_INVALIDARG;
+    }
+    if (ULONG(pOurs->data.lEvtID) == m_dwEvtID) {
+        found = pOurs->data;
+        bFound = true;
+        if (pbStop != nullptr) {
+            *pbStop = 1;
+        }
+    }
+    return S_OK;
+}
+
 // ---------------------------------------------------------------------------
 // Account and kernel
 

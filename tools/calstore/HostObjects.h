@@ -349,6 +349,24 @@ protected:
     bool IsDispatch() const override { return false; }
 };
 
+// Keeps the one event with a given number and ends the enumeration there, so
+// that looking up an event holds no more than the store's chunk in memory.
+class CEventFinder final : public CHostObject<IEventVisitor> {
+public:
+    explicit CEventFinder(ULONG dwEvtID) : m_dwEvtID(dwEvtID) {}
+
+    bool bFound = false;
+    CEventData found;
+    HRESULT STDMETHODCALLTYPE Visit(IEventItem* pItem, LONG* pbStop) override;
+
+protected:
+    const IID& InterfaceId() const override { return IID_IEventVisitor; }
+    bool IsDispatch() const override { return false; }
+
+private:
+    ULONG m_dwEvtID;
+};
+
 // The signed-in account. It is also the visitor that takes the calendars the
 // store hands over at start-up, as a real host's account fills its calendar list.
 class CCalendarAccount final : public CHostObject<ICalendarAccount>, public ICalendarVisitor {

@@ -301,13 +301,14 @@ std::vector<CEventData> EventsBetween(CStoreSession& session, int64_t llBegin, i
 
 bool FindEvent(CStoreSession& session, ULONG dwCalID, ULONG dwEvtID, CEventData& found)
 {
-    for (const CEventData& evt : ListEvents(session, dwCalID)) {
-        if (ULONG(evt.lEvtID) == dwEvtID) {
-            found = evt;
-            return true;
-        }
+    CHeld<CEventFinder> finder(new CEventFinder(dwEvtID));
+    SetErrorInfo(0, nullptr);
+    CStoreSession::Check(session.Data()->GetAllCalEvent(dwCalID, static_cast<IEventVisitor*>(finder.Get())),
+                         "listing the events of calendar " + std::to_string(dwCalID));
+    if (finder->bFound) {
+        found = finder->found;
     }
-    return false;
+    return finder->bFound;
 }
 
 void AddCalendar(CStoreSession& session, ULONG dwCalID, const WString& strSubject, const WString& strDetail)

@@ -91,6 +91,7 @@ bool CalendarExists(CStoreSession& session, ULONG dwCalID);
 std::vector<CEventData> ListEvents(CStoreSession& session, ULONG dwCalID);
 std::vector<CEventData> EventsBetween(CStoreSession& session, int64_t llBegin, int64_t llEnd,
                                       const std::vector<ULONG>& calendars);
+// The one event with that number; the enumeration stops there and keeps nothing else.
 bool FindEvent(CStoreSession& session, ULONG dwCalID, ULONG dwEvtID, CEventData& found);
 void AddCalendar(CStoreSession& session, ULONG dwCalID, const WString& strSubject, const WString& strDetail);
 // Inserts the event, or updates the one with its numbers (the external id stays).
