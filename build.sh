@@ -5,6 +5,7 @@
 #   ./build.sh test                       install what is missing, build, run every test
 #   ./build.sh windows                    the same for Windows: Brellin.dll and brellin-smoke.exe
 #                                         in build-windows/bin (64-bit) and build-windows/bin32
+#   ./build.sh bench [--quick]            the store's benchmark against raw SQLite (not run by CI)
 #   ./build.sh windows-test               register and drive the 64-bit DLL under Wine, run the
 #                                         Windows tests there, unregister it
 set -euo pipefail
@@ -52,25 +53,7 @@ build() {
 }
 
 # The same, printing the compiler's output only when something fails.
-quiet_windows_packages=(cmake ninja-build g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64-tools dpkg-dev tcl
-                  libsqlite3-0 googletest)
-wine_packages=(wine wine64)
-
-# One Windows architecture: SQLite's amalgamation (once), the DLL, the smoke host
-# and the Windows tests, copied to the documented folder.
-build_windows() {
-    local arch=$1 toolchain=$2 out=$3
-    tools/windows/fetch-sqlite.sh build-windows/sqlite
-    cmake -S . -B "build-windows/$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain.cmake" \
-        -DCALSTORE_SQLITE_AMALGAMATION="$PWD/build-windows/sqlite" "${@:4}" >/dev/null
-    cmake --build "build-windows/$arch" -j "$(nproc)"
-    mkdir -p "$out"
-    cp "build-windows/$arch/bin/Brellin.dll" "build-windows/$arch/bin/brellin-smoke.exe" tools/windows/check.vbs "$out/"
-    echo "Windows $arch: $out/Brellin.dll, $out/brellin-smoke.exe"
-}
-
-build() {
+quiet_build() {
     local log
     log=$(mktemp)
     if ! build >"$log" 2>&1; then
@@ -119,7 +102,7 @@ case "${1:-run}" in
         install_missing "${packages[@]}" "$@"
         ;;
     *)
-        echo "usage: ./build.sh run [arguments] | test | windows | windows-test" >&2
+        echo "usage: ./build.sh run [arguments] | test | bench [--quick] | windows | windows-test" >&2
         exit 2
         ;;
 esac
