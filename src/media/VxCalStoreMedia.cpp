@@ -634,6 +634,8 @@ bool CVxCalStoreMedia::StillDamaged()
     try {
         db.open(m_szDbPath);
         if (db.tableExists(g_szVersionTable) && db.tableExists(g_szCalendarTable) && db.tableExists(g_szEventTable)) {
+            // Read the Version row as Open did: damage found there shows again here.
+            db.execScalar(s_szSelectVersion);
             return false;
         }
         // A file with no table at all is one that is being created, not a damaged one.

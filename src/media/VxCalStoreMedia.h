@@ -84,7 +84,8 @@ public:
     // of format version below 2 (after backing it up), and backs up and rebuilds a
     // damaged one (unreadable as a database, or missing a table). A file that is
     // only busy, or an error of the disk, fails the call and is left alone. Commits
-    // a batch still open first; ends with the connection closed and batch mode off.
+    // a batch still open first, and fails (still on the old file) when that commit
+    // fails; ends with the connection closed and batch mode off.
     // After a failure no data operation works until an Open succeeds. pszFileName
     // must be given but the file is always "CalData.db".
     HRESULT Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen) override;
