@@ -3,9 +3,11 @@
 // adapters. Every case works on a copy in its own scratch directory.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -245,6 +247,9 @@ TEST_F(IniFileTest, UnreadableOrUnwritableFileIsLeftAloneAndExistenceChecksAnswe
 // file left over from an earlier write does not disturb it.
 TEST_F(IniFileTest, RewriteKeepsPermissionsAndIgnoresALeftoverTemporaryFile)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX permission bits";
+#else
     Write("[S]\nk=v\n");
     ASSERT_TRUE(WriteFile(m_strPath + ".tmp", std::string(4096, 'x')));
     ASSERT_EQ(0, ::chmod(m_strPath.c_str(), 0600));
@@ -253,6 +258,7 @@ TEST_F(IniFileTest, RewriteKeepsPermissionsAndIgnoresALeftoverTemporaryFile)
     struct stat st {};
     ASSERT_EQ(0, ::stat(m_strPath.c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 07777);
+#endif
 }
 
 // ---------------------------------------------------------------------------
@@ -283,6 +289,7 @@ TEST_F(IniFileTest, InterruptedWriteLeavesTheOldFileWhole)
     EXPECT_EQ(Bytes(), strNew);
 }
 
+#ifndef _WIN32
 // Lines enough that one write takes a moment.
 std::string Filler(int nLines)
 {
@@ -315,10 +322,14 @@ pid_t SpawnWriter(std::chrono::milliseconds duration, F change)
     ::close(fds[0]);
     return pid;
 }
+#endif
 
 // A writer killed at a random moment: the file is always the old one or the new one.
 TEST_F(IniFileTest, KilledWriterLeavesTheOldOrTheNewFile)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "forks writer processes";
+#else
     const std::string strOld = " [S]\r\n k=old\r\n" + Filler(300), strNew = " [S]\r\n k=new value\r\n" + Filler(300);
     Write(strOld);
     for (int nRound = 0; nRound < 8; ++nRound) {
@@ -339,12 +350,16 @@ TEST_F(IniFileTest, KilledWriterLeavesTheOldOrTheNewFile)
     ASSERT_TRUE(IniFile::SetValue("k", "old", "S", m_strPath));
     EXPECT_EQ(Bytes(), strOld);
     EXPECT_EQ(ListDir(m_dir.Path()), Names{"settings.ini"});
+#endif
 }
 
 // Two writers at once may lose each other's change, but a reader must always find a
 // whole file: each writer has a temporary file of its own.
 TEST_F(IniFileTest, ConcurrentWritersNeverPublishAPartialFile)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "forks writer processes";
+#else
     const std::string strFiller = Filler(200);
     Write(" [S]\r\n" + strFiller);
     const auto duration = std::chrono::milliseconds(400);
@@ -369,6 +384,7 @@ TEST_F(IniFileTest, ConcurrentWritersNeverPublishAPartialFile)
     std::vector<IniRecord> content;
     ASSERT_TRUE(IniFile::Load(m_strPath, content));
     EXPECT_GE(content.size(), 201u);
+#endif
 }
 
 // ---------------------------------------------------------------------------
@@ -378,6 +394,9 @@ TEST_F(IniFileTest, ConcurrentWritersNeverPublishAPartialFile)
 // directory; text beyond ASCII, in the path too, reads back as written.
 TEST_F(IniFileTest, EnsureIniFileCreatesOnlyAMissingFileAndTextReadsBackUnchanged)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the file holds the ANSI code page on Windows, which lacks these characters";
+#endif
     const std::string strDir = m_dir.Join("Kalender ü日"), strPath = strDir + "/settings.ini";
     const std::string strSection = "Größe", strKey = "名前", strValue = "日本 😀 [x] äöü";
     const WString strWidePath = Wide(strPath), strWideSection = Wide(strSection), strWideKey = Wide(strKey);
@@ -407,6 +426,9 @@ TEST_F(IniFileTest, EnsureIniFileCreatesOnlyAMissingFileAndTextReadsBackUnchange
 // leaves the buffer untouched.
 TEST_F(IniFileTest, ReadIniStringFillsTheBufferOnlyWithWholeText)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the file holds the ANSI code page on Windows, which lacks these characters";
+#endif
     Write("[S]\nshort=abcdef\npair=ab😀c\nempty=\n#hidden=\n");  // "ab", U+1F600 as a surrogate pair, "c"
     const WString strMissing = Wide(m_dir.Join("missing.ini"));
     const WCHAR *pszS = WTEXT("S"), *pszPath = m_strWidePath.c_str();
@@ -435,6 +457,9 @@ TEST_F(IniFileTest, ReadIniStringFillsTheBufferOnlyWithWholeText)
 // any argument, or stored bytes that are not UTF-8.
 TEST_F(IniFileTest, TextWithoutAFormOnTheOtherSideRaisesTextError)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the file holds the ANSI code page on Windows, which lacks these characters";
+#endif
     const std::string strOld = "[S]\nk=v\nlatin1=caf\xE9\ncut=\xE6\x97\n";
     Write(strOld);
     const WCHAR* pszPath = m_strWidePath.c_str();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -425,7 +426,7 @@ TEST_F(MediaRecordsTest, TheExternalIdentifierLookupMatchesStoredIdentifiers)
 TEST_F(MediaRecordsTest, AFileDeletedBetweenOperationsIsCreatedAgain)
 {
     ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(NewEvent(1, 1).get(), 0));
-    ASSERT_EQ(0, ::unlink(m_strDbPath.c_str()));
+    ASSERT_TRUE(std::filesystem::remove(std::filesystem::u8path(m_strDbPath)));
     ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(NewEvent(1, 2).get(), 0));
     EXPECT_EQ("2|2|0|0\n1\n", Sql("select * from Version; select count(*) from Event;"));
 }

@@ -114,7 +114,7 @@ TEST(StoreFakeHost, SlotsAnswerThroughTheInterfaceTypes)
     UINT cInfo = 0;
     EXPECT_EQ(S_OK, item.As<IEventItem>()->get_CalType(&lFirst));
     EXPECT_EQ(S_OK, item.As<IEventItem>()->get_CalType(&lSecond));
-    EXPECT_EQ(std::make_pair(3, 7), std::make_pair(lFirst, lSecond));
+    EXPECT_EQ(std::make_pair(LONG(3), LONG(7)), std::make_pair(lFirst, lSecond));
     EXPECT_EQ(E_NOTIMPL, item.As<IEventItem>()->Reserved61());
     EXPECT_EQ(E_NOTIMPL, item.As<IDispatch>()->GetTypeInfoCount(&cInfo));
     EXPECT_THAT(item.UnexpectedSlots(), ElementsAre(61, 3));

@@ -228,17 +228,19 @@ struct CFakeThunks {
 namespace {
 
 // Per kind, in the order of EFakeKind: its slots, its own interface, and whether
-// that derives from IDispatch (Plain's own is IUnknown).
+// that derives from IDispatch (Plain's own is IUnknown). The slot counts size the
+// tables at compile time; Windows' IIDs are not constants, so they stand apart.
+constexpr size_t s_acSlots[] = {3, 14, 20, 9, 14, 14, 4, 4, 40, 76};
 struct CKindInfo {
-    size_t cSlots;
     IID iid;
     bool bDispatch;
 };
-constexpr CKindInfo s_kinds[] = {
-    {3, IID_IUnknown, false},         {14, IID_ICalendarKernel, true},      {20, IID_ICalendarAccount, true},
-    {9, IID_IAccountSettings, true},  {14, IID_ICalendarItemFactory, true}, {14, IID_IEventItemFactory, true},
-    {4, IID_ICalendarVisitor, false}, {4, IID_IEventVisitor, false},        {40, IID_ICalendarItem, true},
-    {76, IID_IEventItem, true}};
+const CKindInfo s_kinds[] = {
+    {IID_IUnknown, false},         {IID_ICalendarKernel, true},      {IID_ICalendarAccount, true},
+    {IID_IAccountSettings, true},  {IID_ICalendarItemFactory, true}, {IID_IEventItemFactory, true},
+    {IID_ICalendarVisitor, false}, {IID_IEventVisitor, false},       {IID_ICalendarItem, true},
+    {IID_IEventItem, true}};
+static_assert(std::size(s_acSlots) == std::size(s_kinds), "one slot count per kind");
 
 template <EFakeKind K, size_t... I>
 const PFN_SLOT* Table(std::index_sequence<I...>)
@@ -250,14 +252,14 @@ const PFN_SLOT* Table(std::index_sequence<I...>)
 template <size_t... K>
 const PFN_SLOT* TableOf(EFakeKind eKind, std::index_sequence<K...>)
 {
-    static const PFN_SLOT* const s_tables[] = {Table<EFakeKind(K)>(std::make_index_sequence<s_kinds[K].cSlots>())...};
+    static const PFN_SLOT* const s_tables[] = {Table<EFakeKind(K)>(std::make_index_sequence<s_acSlots[K]>())...};
     return s_tables[size_t(eKind)];
 }
 
 }  // namespace
 
 CFake::CFake(EFakeKind eKind)
-    : m_eKind(eKind), m_com{TableOf(eKind, std::make_index_sequence<std::size(s_kinds)>()), this}
+    : m_eKind(eKind), m_com{TableOf(eKind, std::make_index_sequence<std::size(s_acSlots)>()), this}
 {
     const CKindInfo& info = s_kinds[size_t(eKind)];
     m_iids = info.bDispatch ? std::vector<IID>{IID_IUnknown, IID_IDispatch, info.iid}

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Makes the SQLite amalgamation (sqlite3.c, sqlite3.h) of the very source package
-# version the Linux build links, for the Windows cross-build.
+# Makes the SQLite amalgamation (sqlite3.c, sqlite3.h) and the sqlite3 shell's
+# source (shell.c) of the very source package version the Linux build links, for
+# the Windows cross-build and its tests.
 #
 #   tools/windows/fetch-sqlite.sh OUTDIR
 #
@@ -9,7 +10,7 @@
 set -euo pipefail
 
 out=$(mkdir -p "$1" && cd "$1" && pwd)
-if [ -f "$out/sqlite3.c" ] && [ -f "$out/sqlite3.h" ]; then
+if [ -f "$out/sqlite3.c" ] && [ -f "$out/sqlite3.h" ] && [ -f "$out/shell.c" ]; then
     exit 0
 fi
 
@@ -46,7 +47,10 @@ mkdir -p "$work"
 (cd "$work" && dpkg-source --no-check -x ./*.dsc tree >/dev/null)
 
 # The amalgamation as Debian's build makes it: upstream sources with its patches.
-echo "Making sqlite3.c" >&2
-(cd "$work/tree" && ./configure --disable-tcl >/dev/null && make sqlite3.c >/dev/null)
-cp "$work/tree/sqlite3.c" "$work/tree/sqlite3.h" "$out/"
+echo "Making sqlite3.c and shell.c" >&2
+(cd "$work/tree" && ./configure --disable-tcl >/dev/null && make sqlite3.c shell.c >/dev/null)
+# An unchanged file keeps its time: a build made from it stays up to date.
+for file in sqlite3.c sqlite3.h shell.c; do
+    cmp -s "$work/tree/$file" "$out/$file" || cp "$work/tree/$file" "$out/"
+done
 rm -rf "$work" "$apt_dir/cache"
