@@ -66,7 +66,7 @@ HRESULT CVxCalStoreMedia::SetBatchMode(BOOL bBatchMode)
     // over the live connection. A lost batch is not in force, whatever the flag says.
     if ((bBatchMode != FALSE) == (m_bBatchMode != FALSE)) {
         if (m_bBatchLost) {
-            m_strFailure = m_strBatchLoss + WTEXT("; the batch was lost, and nothing more is written until it ends");
+            NoteBatchLost();
             return E_FAIL;
         }
         return S_OK;

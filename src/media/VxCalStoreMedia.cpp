@@ -419,7 +419,11 @@ CVxCalStoreMedia::STableLook CVxCalStoreMedia::LookAtTables()
     look.bVersion = m_db.tableExists(g_szVersionTable);
     look.bCalendar = m_db.tableExists(g_szCalendarTable);
     look.bEvent = m_db.tableExists(g_szEventTable);
-    look.nTables = m_db.execScalar(s_szCountTables);
+    // Only an incomplete file needs the count; the lazy open of every operation
+    // outside a batch passes here.
+    if (!look.Complete()) {
+        look.nTables = m_db.execScalar(s_szCountTables);
+    }
     return look;
 }
 

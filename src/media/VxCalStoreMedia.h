@@ -243,6 +243,11 @@ private:
     void RecordFailure(const CppSQLite3Exception& e);
     void SetFailure(const WString& strReason);
     static void LogLine(ENUM_LOG_SERVERITY eSeverity, const WString& strText);
+    // The cause given for every call refused while a lost batch is not yet ended.
+    void NoteBatchLost()
+    {
+        m_strFailure = m_strBatchLoss + WTEXT("; the batch was lost, and nothing more is written until it ends");
+    }
 
     WString m_strLongSql;
 };
@@ -254,7 +259,7 @@ HRESULT CVxCalStoreMedia::RunDataOperation(TBody&& body, unsigned uFlags)
         return E_FAIL;
     }
     if (m_bBatchLost) {
-        m_strFailure = m_strBatchLoss + WTEXT("; the batch was lost, and nothing more is written until it ends");
+        NoteBatchLost();
         return E_FAIL;
     }
     try {
