@@ -44,6 +44,7 @@ build_windows() {
     cmake --build "build-windows/$arch" -j "$(nproc)"
     mkdir -p "$out"
     cp "build-windows/$arch/bin/Brellin.dll" "build-windows/$arch/bin/brellin-smoke.exe" tools/windows/check.vbs "$out/"
+    tools/windows/check-dll.sh "${toolchain#mingw-w64-}-w64-mingw32-objdump" "$out/Brellin.dll"
     echo "Windows $arch: $out/Brellin.dll, $out/brellin-smoke.exe"
 }
 
