@@ -1,5 +1,5 @@
 // The windowing subset: classes, window lifetime, timers and per-thread queues, as
-// the store's hidden-window timer relies on them.
+// the store's hidden-window timer and the hosts' message loops rely on them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,8 +14,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-// Window, message and wParam of the messages taken off a queue.
-using Seen = std::vector<std::tuple<HWND, UINT, WPARAM>>;
+using Seen = std::vector<std::tuple<HWND, UINT, WPARAM>>;  // window, message, wParam
 
 const WCHAR kProbeClass[] = u"CalStoreTest.Probe";
 
@@ -23,9 +22,11 @@ long long MsSince(Clock::time_point t0)
 {
     return std::chrono::duration_cast<milliseconds>(Clock::now() - t0).count();
 }
+void Sleep(int nMs) { std::this_thread::sleep_for(milliseconds(nMs)); }
 
-// What a window's procedure saw. It rides in as the creation parameter, the way
-// real windows pass their owning object, and destroys its window when it goes.
+// What a window's procedure saw. It rides in as the creation parameter, the way real
+// windows pass their owning object; lNcCreate and lCreate are what it answers. It
+// destroys its window when it goes.
 struct CProbe {
     ~CProbe()
     {
@@ -34,14 +35,10 @@ struct CProbe {
             DestroyWindow(hWnd);
         }
     }
-
     std::vector<UINT> messages;
-    WPARAM lastWParam = 0;
     std::vector<LPVOID> createParams;  // from WM_NCCREATE and WM_CREATE
     HWND hWnd = nullptr;
-    LRESULT lNcCreate = TRUE;
-    LRESULT lCreate = 0;
-
+    LRESULT lNcCreate = TRUE, lCreate = 0;
     long Count(UINT uMsg) const { return static_cast<long>(std::count(messages.begin(), messages.end(), uMsg)); }
 };
 
@@ -56,7 +53,6 @@ LRESULT CALLBACK ProbeProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         return DefWindowProcW(hWnd, uMsg, wParam, lParam);
     }
     pProbe->messages.push_back(uMsg);
-    pProbe->lastWParam = wParam;
     if (uMsg == WM_NCCREATE || uMsg == WM_CREATE) {
         pProbe->hWnd = hWnd;
         pProbe->createParams.push_back(pcs->lpCreateParams);
@@ -65,9 +61,9 @@ LRESULT CALLBACK ProbeProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     return uMsg == WM_APP ? 1234 : DefWindowProcW(hWnd, uMsg, wParam, lParam);
 }
 
-HWND CreateProbeWindow(CProbe& probe, LPCWSTR pszClass = kProbeClass)
+HWND CreateProbeWindow(CProbe& probe, LPCWSTR pszClass = kProbeClass, HWND hParent = nullptr)
 {
-    return CreateWindowExW(0, pszClass, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, &probe);
+    return CreateWindowExW(0, pszClass, nullptr, 0, 0, 0, 0, 0, hParent, nullptr, nullptr, &probe);
 }
 
 // Takes up to eight messages off this thread's queue, in the order they come.
@@ -98,7 +94,11 @@ protected:
 
 }  // namespace
 
-TEST(WinuserClass, NamesIgnoreCaseAndRegisterOnce)
+// Class names ignore case and register once. The procedure sees the creation
+// parameter in both creation messages and may refuse either; a refused window is
+// gone. A parent must exist. Destroying a window notifies it and drops its timers
+// and queued messages.
+TEST_F(WinuserTest, ClassesAndWindowLifetime)
 {
     WNDCLASSW wc{};
     wc.lpfnWndProc = &ProbeProc;
@@ -107,31 +107,25 @@ TEST(WinuserClass, NamesIgnoreCaseAndRegisterOnce)
     ASSERT_NE(atom, 0);
     wc.lpszClassName = u"CALSTORETEST.mixedcase";
     EXPECT_EQ(RegisterClassW(&wc), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
-
-    CProbe probe;
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_CLASS_ALREADY_EXISTS));
+    CProbe probe, child, other, orphan, refuseNc, refuseCreate;
     for (LPCWSTR pszClass : {LPCWSTR(u"calstoretest.MIXEDCASE"), MAKEINTATOM(atom)}) {
         EXPECT_TRUE(DestroyWindow(CreateProbeWindow(probe, pszClass)));
     }
     EXPECT_TRUE(UnregisterClassW(u"CalStoreTest.MIXEDCASE", nullptr));
     EXPECT_EQ(CreateProbeWindow(probe, u"CalStoreTest.MixedCase"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_DOES_NOT_EXIST));
-}
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_CLASS_DOES_NOT_EXIST));
 
-// The procedure sees the creation parameter in both creation messages, and may
-// refuse either; a refused window is gone. Destroying a window notifies it and drops
-// its timers and queued messages.
-TEST_F(WinuserTest, WindowLifetime)
-{
-    CProbe probe, other;
-    HWND hWnd = CreateProbeWindow(probe), hWndOther = CreateProbeWindow(other);
-    EXPECT_TRUE(IsWindow(hWnd));
+    probe.messages.clear();
+    probe.createParams.clear();
+    HWND hWnd = CreateProbeWindow(probe, kProbeClass, HWND_MESSAGE);
+    HWND hWndOther = CreateProbeWindow(other);
+    EXPECT_NE(CreateProbeWindow(child, kProbeClass, hWnd), nullptr);
     EXPECT_EQ(probe.hWnd, hWnd);
     EXPECT_EQ(probe.createParams, (std::vector<LPVOID>{&probe, &probe}));
-    const LONG_PTR lProbe = reinterpret_cast<LONG_PTR>(&probe);
-    EXPECT_EQ(SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0x5A5A), lProbe);
-    EXPECT_EQ(GetWindowLongPtrW(hWnd, GWLP_USERDATA), 0x5A5A);
-    EXPECT_EQ(SetWindowLongPtrW(hWnd, GWLP_USERDATA, lProbe), 0x5A5A);
+    EXPECT_EQ(CreateProbeWindow(orphan, kProbeClass, reinterpret_cast<HWND>(0x7FF0)), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
+    EXPECT_TRUE(orphan.messages.empty());
 
     ASSERT_EQ(SetTimer(hWnd, 1, 20, nullptr), 1u);
     ASSERT_TRUE(PostMessageW(hWnd, WM_APP, 0, 0));
@@ -139,13 +133,12 @@ TEST_F(WinuserTest, WindowLifetime)
     EXPECT_TRUE(DestroyWindow(hWnd));
     EXPECT_EQ(probe.messages, (std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY}));
     EXPECT_FALSE(IsWindow(hWnd));
-    std::this_thread::sleep_for(milliseconds(50));
+    Sleep(50);
     EXPECT_EQ(Take(), (Seen{{hWndOther, WM_APP + 1, 0}}));
     EXPECT_FALSE(DestroyWindow(hWnd));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
     EXPECT_FALSE(PostMessageW(hWnd, WM_APP, 0, 0));
 
-    CProbe refuseNc, refuseCreate;
     refuseNc.lNcCreate = FALSE;
     refuseCreate.lCreate = -1;
     for (CProbe* pRefused : {&refuseNc, &refuseCreate}) {
@@ -157,110 +150,65 @@ TEST_F(WinuserTest, WindowLifetime)
     EXPECT_EQ(refuseCreate.Count(WM_NCDESTROY), 1);
 }
 
-// A parent is null, HWND_MESSAGE (message-only) or a window that exists.
-TEST_F(WinuserTest, ParentIsNoneMessageOnlyOrAWindow)
+// A timer's message comes only when the queue is read, once however many intervals
+// passed, until the timer is killed. GetMessage blocks until a timer is due or
+// another thread posts; posted messages come first, then the quit request (once),
+// then timers. PeekMessage filters by window (-1: thread messages) and range.
+TEST_F(WinuserTest, TimersAndQueues)
 {
-    CProbe probe, child, orphan;
-    HWND hWnd = CreateWindowExW(0, kProbeClass, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, &probe);
-    ASSERT_NE(hWnd, nullptr);
-    EXPECT_NE(CreateWindowExW(0, kProbeClass, nullptr, 0, 0, 0, 0, 0, hWnd, nullptr, nullptr, &child), nullptr);
-    EXPECT_EQ(CreateWindowExW(0, kProbeClass, nullptr, 0, 0, 0, 0, 0, reinterpret_cast<HWND>(0x7FF0), nullptr,
-                              nullptr, &orphan),
-              nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
-    EXPECT_TRUE(orphan.messages.empty());
-}
-
-TEST_F(WinuserTest, TimerArrivesOnlyWhenPumpedAndNeverPilesUp)
-{
-    CProbe probe;
-    HWND hWnd = CreateProbeWindow(probe);
+    CProbe probe, b;
+    HWND hWnd = CreateProbeWindow(probe), hWndB = CreateProbeWindow(b);
     ASSERT_EQ(SetTimer(hWnd, 42, 30, nullptr), 42u);
-    std::this_thread::sleep_for(milliseconds(160));  // several intervals without pumping
+    Sleep(160);
     EXPECT_EQ(probe.Count(WM_TIMER), 0);
-
     MSG msg{};
     ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
     EXPECT_TRUE(Take().empty()) << "missed intervals must not pile up";
     EXPECT_EQ(std::make_tuple(msg.hwnd, msg.message, msg.wParam), std::make_tuple(hWnd, UINT(WM_TIMER), WPARAM(42)));
     EXPECT_EQ(DispatchMessageW(&msg), 0);
     EXPECT_EQ(probe.Count(WM_TIMER), 1);
-    EXPECT_EQ(probe.lastWParam, 42u);
-
-    // It keeps ticking while pumped, until killed.
-    msg = MSG{};
-    const Clock::time_point t0 = Clock::now();
-    while (!PeekMessageW(&msg, hWnd, WM_TIMER, WM_TIMER, PM_REMOVE) && MsSince(t0) < 250) {
-        std::this_thread::sleep_for(milliseconds(2));
-    }
-    EXPECT_EQ(msg.wParam, 42u);
     EXPECT_TRUE(KillTimer(hWnd, 42));
-    std::this_thread::sleep_for(milliseconds(60));
+    Sleep(60);
     EXPECT_TRUE(Take().empty());
     EXPECT_FALSE(KillTimer(hWnd, 42));
-}
-
-// GetMessage blocks until a timer is due or another thread posts; posted messages
-// come first, then the quit request (once), then timers.
-TEST_F(WinuserTest, GetMessageWaitsAndTakesPostsThenQuitThenTimers)
-{
-    CProbe probe;
-    HWND hWnd = CreateProbeWindow(probe);
     ASSERT_NE(SetTimer(hWnd, 5, 60, nullptr), 0u);
     Clock::time_point t0 = Clock::now();
-    MSG msg;
     EXPECT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_TIMER));
+    EXPECT_EQ(msg.wParam, 5u);
     EXPECT_GE(MsSince(t0), 55);
     KillTimer(hWnd, 5);
 
     ASSERT_NE(SetTimer(hWnd, 99, 300, nullptr), 0u);  // ends the wait should the post not
     t0 = Clock::now();
     std::thread poster([hWnd]() {
-        std::this_thread::sleep_for(milliseconds(50));
+        Sleep(50);
         PostMessageW(hWnd, WM_APP + 3, 11, 0);
     });
     EXPECT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
     poster.join();
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_APP + 3));
-    EXPECT_GE(MsSince(t0), 45);
+    EXPECT_EQ(msg.message, UINT(WM_APP + 3));
     EXPECT_LT(MsSince(t0), 250) << "the post must wake the waiting thread";
     KillTimer(hWnd, 99);
 
     ASSERT_NE(SetTimer(hWnd, 6, 15, nullptr), 0u);
-    std::this_thread::sleep_for(milliseconds(40));
+    Sleep(40);
     PostMessageW(hWnd, WM_APP, 0, 0);
+    PostMessageW(hWndB, WM_APP + 1, 0, 0);
+    PostMessageW(nullptr, WM_APP + 2, 0, 0);  // a thread message
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_TIMER, WM_TIMER, PM_NOREMOVE));
+    EXPECT_EQ(msg.hwnd, hWnd);
+    EXPECT_EQ(Take(reinterpret_cast<HWND>(-1)), (Seen{{nullptr, WM_APP + 2, 0}}));
+    EXPECT_EQ(Take(nullptr, WM_APP + 1, WM_APP + 10), (Seen{{hWndB, WM_APP + 1, 0}}));
     PostQuitMessage(7);
     PostMessageW(hWnd, WM_APP + 1, 0, 0);
     EXPECT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_APP));
+    EXPECT_EQ(msg.message, UINT(WM_APP));
     EXPECT_EQ(DispatchMessageW(&msg), 1234);
     EXPECT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_APP + 1));
+    EXPECT_EQ(msg.message, UINT(WM_APP + 1));
     EXPECT_FALSE(GetMessageW(&msg, nullptr, 0, 0));
     EXPECT_EQ(std::make_tuple(msg.message, msg.wParam), std::make_tuple(UINT(WM_QUIT), WPARAM(7)));
     EXPECT_EQ(Take(), (Seen{{hWnd, WM_TIMER, 6}}));  // the quit request is taken once
-}
-
-TEST_F(WinuserTest, PeekFiltersByWindowAndRange)
-{
-    CProbe a, b;
-    HWND hWndA = CreateProbeWindow(a), hWndB = CreateProbeWindow(b);
-    PostMessageW(hWndA, WM_APP, 0, 0);
-    PostMessageW(hWndB, WM_APP + 1, 0, 0);
-    PostMessageW(nullptr, WM_APP + 2, 0, 0);  // a thread message
-    ASSERT_NE(SetTimer(hWndA, 3, 10, nullptr), 0u);
-    std::this_thread::sleep_for(milliseconds(30));
-
-    MSG msg;
-    ASSERT_TRUE(PeekMessageW(&msg, hWndB, 0, 0, PM_NOREMOVE));
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_APP + 1));
-    EXPECT_EQ(Take(hWndB), (Seen{{hWndB, WM_APP + 1, 0}}));
-    EXPECT_EQ(Take(reinterpret_cast<HWND>(-1)), (Seen{{nullptr, WM_APP + 2, 0}}));
-    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_TIMER, WM_TIMER, PM_NOREMOVE));
-    EXPECT_EQ(msg.hwnd, hWndA);
-    EXPECT_EQ(Take(nullptr, WM_APP, WM_APP + 10), (Seen{{hWndA, WM_APP, 0}}));
-    EXPECT_EQ(Take(hWndA), (Seen{{hWndA, WM_TIMER, 3}}));
 }
 
 // A window belongs to the thread that made it: only that thread dispatches to it,
@@ -279,7 +227,7 @@ TEST_F(WinuserTest, WindowsAndQueuesBelongToTheirThread)
         EXPECT_EQ(SetTimer(hWnd, 9, 10, nullptr), 0u);
         EXPECT_FALSE(KillTimer(hWnd, 4));
         uWorkerTimer = SetTimer(nullptr, 0, 10, nullptr);
-        std::this_thread::sleep_for(milliseconds(40));
+        Sleep(40);
         PostMessageW(hWnd, WM_APP + 4, 0, 0);
         workerSaw = Take();
         KillTimer(nullptr, uWorkerTimer);
@@ -287,8 +235,6 @@ TEST_F(WinuserTest, WindowsAndQueuesBelongToTheirThread)
     worker.join();
     EXPECT_TRUE(IsWindow(hWnd));
     EXPECT_EQ(probe.Count(WM_APP + 5), 0);
-    EXPECT_EQ(probe.Count(WM_DESTROY), 0);
     EXPECT_EQ(workerSaw, (Seen{{nullptr, WM_TIMER, uWorkerTimer}}));
-    // The owner's timer survives the other thread's calls.
     EXPECT_EQ(Take(), (Seen{{hWnd, WM_APP + 4, 0}, {hWnd, WM_TIMER, 4}}));
 }
