@@ -33,7 +33,9 @@ protected:
     {
         std::string strText;
         EXPECT_TRUE(ReadFile(Path(), strText));
-        EXPECT_EQ(ListDir(m_dir.Path()), std::vector<std::string>{"registry.reg"}) << "a temporary left behind";
+        for (const std::string& strName : ListDir(m_dir.Path())) {
+            EXPECT_EQ(strName.find(".tmp"), std::string::npos) << "a temporary left behind";
+        }
         return strText;
     }
     static LONG Create(HKEY hParent, const char* pszSubKey, HKEY* phKey, DWORD* pdwDisposition = nullptr)

@@ -133,53 +133,42 @@ TEST(VariantChangeTypeTest, ValuesConvertOrOverflowLikeAutomation)
 {
     LONG lSmall = 200, lLarge = 300;
     double dHalf = 2.5;
-    VARIANT_BOOL bFlag = VARIANT_TRUE;
     BSTR bsText = SysAllocString(WTEXT("17"));
     ExpectConversions({
         // Each integer width at and beyond its limits.
         Fails(I4(-1), VT_UI4), Fails(I4(256), VT_UI1), Gives(I4(255), VT_UI1, 255), Fails(I4(-1), VT_UI1),
         Gives(I4(-128), VT_I1, -128), Fails(I4(128), VT_I1), Fails(I4(32768), VT_I2), Gives(I4(-32768), VT_I2, -32768),
-        Gives(I4(65535), VT_UI2, 65535), Fails(I4(65536), VT_UI2), Fails(UI4(0x80000000u), VT_I4),
-        Fails(UI4(0x80000000u), VT_INT), Gives(UI4(0xFFFFFFFFu), VT_UINT, 0xFFFFFFFFu),
-        Fails(Make(VT_I8, LONGLONG(0x100000000LL)), VT_UI4), Gives(Make(VT_I8, LONGLONG(0xFFFFFFFFLL)), VT_UI4, 4294967295.0),
+        Fails(I4(-32769), VT_I2), Fails(I4(65536), VT_UI2), Fails(UI4(0x80000000u), VT_I4),
+        Fails(UI4(0x80000000u), VT_INT), Fails(Make(VT_I8, LONGLONG(0x100000000LL)), VT_UI4),
         Fails(Make(VT_I8, LONGLONG(-1)), VT_UI8), Fails(Make(VT_UI8, ULONGLONG(~0ULL)), VT_I8),
-        Gives(Make(VT_I2, SHORT(-1)), VT_I8, -1), Fails(Make(VT_UI1, BYTE(200)), VT_I1),
-        Gives(Make(VT_I1, CHAR(-5)), VT_I4, -5), Fails(Make(VT_UI2, USHORT(65535)), VT_I2),
+        Gives(Make(VT_I2, SHORT(-1)), VT_I8, -1), Fails(Make(VT_UI2, USHORT(65535)), VT_I2),
         // Reals: halves go to the even neighbour, and rounding decides whether a value fits.
-        Gives(R8(2.5), VT_I4, 2), Gives(R8(3.5), VT_I4, 4), Gives(R8(-2.5), VT_I4, -2), Gives(R8(-3.5), VT_I4, -4),
-        Gives(R8(1.5), VT_UI1, 2), Gives(R8(2.4999), VT_I2, 2), Gives(R8(2.5001), VT_I2, 3),
+        Gives(R8(2.5), VT_I4, 2), Gives(R8(3.5), VT_I4, 4), Gives(R8(-2.5), VT_I4, -2), Gives(R8(2.5001), VT_I2, 3),
         Gives(Make(VT_R4, -7.75f), VT_I4, -8), Gives(R8(-0.4), VT_UI4, 0), Fails(R8(-0.6), VT_UI4),
         Fails(R8(255.5), VT_UI1), Fails(R8(32767.5), VT_I2), Gives(R8(4294967295.4), VT_UI4, 4294967295.0),
-        Fails(R8(4294967295.5), VT_UI4), Fails(R8(1e300), VT_I8), Fails(R8(std::nan("")), VT_I4),
-        Gives(I4(-7), VT_R8, -7.0), Gives(R8(0.25), VT_R4, 0.25), Fails(R8(1e300), VT_R4),
+        Fails(R8(1e300), VT_I8), Fails(R8(std::nan("")), VT_I4), Gives(R8(0.25), VT_R4, 0.25), Fails(R8(1e300), VT_R4),
         // Text in the invariant form, blanks around it allowed; anything else is no number.
-        Gives(Text(" 42 "), VT_I4, 42), Gives(Text("1e3"), VT_I4, 1000), Gives(Text("+7"), VT_UI1, 7),
-        Fails(Text("-7"), VT_UI4), Gives(Text("13.5"), VT_I4, 14), Fails(Text("4294967296"), VT_UI4),
-        Gives(Text("-2147483648"), VT_I4, -2147483648.0), Fails(Text("99999999999999999999999"), VT_I8),
-        Fails(Text("abc"), VT_I4, DISP_E_TYPEMISMATCH), Fails(Text(""), VT_I4, DISP_E_TYPEMISMATCH),
-        Fails(Text("12abc"), VT_I4, DISP_E_TYPEMISMATCH), Fails(Text("0x10"), VT_I4, DISP_E_TYPEMISMATCH),
-        Fails(Text("inf"), VT_I4, DISP_E_TYPEMISMATCH), Fails(Make(VT_BSTR, BSTR(nullptr)), VT_I4, DISP_E_TYPEMISMATCH),
-        Gives(Text("-3.25"), VT_R8, -3.25),
+        Gives(Text(" 42 "), VT_I4, 42), Gives(Text("1e3"), VT_I4, 1000), Gives(Text("13.5"), VT_I4, 14),
+        Fails(Text("4294967296"), VT_UI4), Fails(Text("99999999999999999999999"), VT_I8),
+        Fails(Text(""), VT_I4, DISP_E_TYPEMISMATCH), Fails(Text("12abc"), VT_I4, DISP_E_TYPEMISMATCH),
+        Fails(Text("0x10"), VT_I4, DISP_E_TYPEMISMATCH), Fails(Text("inf"), VT_I4, DISP_E_TYPEMISMATCH),
+        Fails(Make(VT_BSTR, BSTR(nullptr)), VT_I4, DISP_E_TYPEMISMATCH), Gives(Text("-3.25"), VT_R8, -3.25),
         // Numbers as text; a single-precision value with the digits it really has.
-        Writes(UI4(0xFFFFFFFFu), "4294967295"), Writes(Make(VT_I8, LONGLONG(INT64_MIN)), "-9223372036854775808"),
-        Writes(Make(VT_UI8, ULONGLONG(~0ULL)), "18446744073709551615"), Writes(Make(VT_I2, SHORT(-32768)), "-32768"),
-        Writes(R8(-0.25), "-0.25"), Writes(R8(0.1), "0.1"), Writes(Make(VT_R4, 3.3f), "3.3"),
+        Writes(Make(VT_I8, LONGLONG(INT64_MIN)), "-9223372036854775808"),
+        Writes(Make(VT_UI8, ULONGLONG(~0ULL)), "18446744073709551615"), Writes(R8(0.1), "0.1"),
+        Writes(Make(VT_R4, 3.3f), "3.3"),
         // True is all bits set; any non-zero value or text is true; words only when asked for.
-        Gives(Bool(VARIANT_TRUE), VT_I2, -1), Gives(Bool(VARIANT_TRUE), VT_UI1, 255),
-        Gives(Bool(VARIANT_TRUE), VT_UI4, 0xFFFFFFFFu), Gives(Bool(VARIANT_TRUE), VT_R8, -1.0),
-        Gives(I4(5), VT_BOOL, VARIANT_TRUE), Gives(I4(0), VT_BOOL, VARIANT_FALSE), Gives(R8(0.5), VT_BOOL, VARIANT_TRUE),
-        Gives(Text("True"), VT_BOOL, VARIANT_TRUE), Gives(Text("false"), VT_BOOL, VARIANT_FALSE),
-        Gives(Text("0"), VT_BOOL, VARIANT_FALSE), Gives(Text("2.5"), VT_BOOL, VARIANT_TRUE),
+        Gives(Bool(VARIANT_TRUE), VT_UI1, 255), Gives(Bool(VARIANT_TRUE), VT_UI4, 0xFFFFFFFFu),
+        Gives(Bool(VARIANT_TRUE), VT_R8, -1.0), Gives(I4(5), VT_BOOL, VARIANT_TRUE), Gives(R8(0.5), VT_BOOL, VARIANT_TRUE),
+        Gives(Text("false"), VT_BOOL, VARIANT_FALSE), Gives(Text("2.5"), VT_BOOL, VARIANT_TRUE),
         Fails(Text("yes"), VT_BOOL, DISP_E_TYPEMISMATCH), Writes(Bool(VARIANT_TRUE), "-1"),
         Writes(Bool(VARIANT_FALSE), "False", VARIANT_ALPHABOOL),
         // Empty is zero or empty text; null becomes nothing but null.
-        Gives(s_empty, VT_UI1, 0), Gives(s_empty, VT_BOOL, VARIANT_FALSE), Writes(s_empty, ""),
-        Fails(s_empty, VT_UNKNOWN, DISP_E_TYPEMISMATCH), Fails(s_null, VT_I4, DISP_E_TYPEMISMATCH),
-        Fails(s_null, VT_BSTR, DISP_E_TYPEMISMATCH), Fails(s_null, VT_DISPATCH, DISP_E_TYPEMISMATCH),
+        Gives(s_empty, VT_UI1, 0), Writes(s_empty, ""), Fails(s_empty, VT_UNKNOWN, DISP_E_TYPEMISMATCH),
+        Fails(s_null, VT_I4, DISP_E_TYPEMISMATCH), Fails(s_null, VT_BSTR, DISP_E_TYPEMISMATCH),
         // By reference: the value pointed at; a null pointer or a by-reference target is refused.
         Gives(Make(VT_I4 | VT_BYREF, &lSmall), VT_UI1, 200), Fails(Make(VT_I4 | VT_BYREF, &lLarge), VT_UI1),
         Gives(Make(VT_BSTR | VT_BYREF, &bsText), VT_I4, 17), Gives(Make(VT_R8 | VT_BYREF, &dHalf), VT_I4, 2),
-        Writes(Make(VT_BOOL | VT_BYREF, &bFlag), "True", VARIANT_ALPHABOOL),
         Fails(Make(VT_I4 | VT_BYREF, static_cast<LONG*>(nullptr)), VT_I4, DISP_E_TYPEMISMATCH),
         Fails(I4(1), VT_I4 | VT_BYREF, DISP_E_BADVARTYPE),
     });
@@ -195,26 +184,28 @@ TEST(VariantChangeTypeTest, ValuesConvertOrOverflowLikeAutomation)
     SysFreeString(bsText);
 }
 
+// Each conversion hands out the same object with one reference of its own, and in
+// place releases what it replaces; a failure holds nothing.
 TEST(VariantChangeTypeTest, InterfacesConvertWithTheirReferences)
 {
-    // Each conversion hands out the same object with one reference of its own.
     CCountedObject object, plain;
     plain.m_bDispatch = false;
     IUnknown* pUnknown = object.Unk();
-    VARIANT out;
     for (VARIANT in : {Make(VT_DISPATCH, static_cast<IDispatch*>(&object)), Make(VT_UNKNOWN, object.Unk()),
                        Make(VT_UNKNOWN | VT_BYREF, &pUnknown)}) {
         const VARTYPE vt = in.vt == VT_DISPATCH ? VT_UNKNOWN : VT_DISPATCH;
+        VARIANT out;
         VariantInit(&out);
         EXPECT_EQ(S_OK, VariantChangeType(&out, &in, 0, vt));
         EXPECT_EQ(vt, out.vt);
         EXPECT_EQ(object.Unk(), out.punkVal);
         EXPECT_EQ(2u, object.m_cRef);
+        EXPECT_EQ(S_OK, VariantChangeType(&out, &out, 0, VARTYPE(VT_UNKNOWN + VT_DISPATCH - vt)));
+        EXPECT_EQ(2u, object.m_cRef) << "the variant still holds exactly one reference";
         VariantClear(&out);
         EXPECT_EQ(1u, object.m_cRef);
     }
-    EXPECT_EQ(2, object.m_nQueries) << "IDispatch to IUnknown needs no query";
-    // No IDispatch, no dispatch; interfaces and numbers do not mix; nothing is held.
+    EXPECT_EQ(3, object.m_nQueries) << "IDispatch to IUnknown needs no query";
     object.AddRef();
     plain.AddRef();
     ExpectConversions({Fails(Make(VT_UNKNOWN, plain.Unk()), VT_DISPATCH, DISP_E_TYPEMISMATCH),
@@ -222,38 +213,25 @@ TEST(VariantChangeTypeTest, InterfacesConvertWithTheirReferences)
                        Fails(I4(1), VT_UNKNOWN, DISP_E_TYPEMISMATCH)});
     EXPECT_EQ(1u, plain.m_cRef);
     EXPECT_EQ(1u, object.m_cRef);
-    VARIANT nullUnk = Make(VT_UNKNOWN, static_cast<IUnknown*>(nullptr));
-    EXPECT_EQ(S_OK, VariantChangeType(&out, &nullUnk, 0, VT_DISPATCH));
-    EXPECT_EQ(VT_DISPATCH, out.vt);
-    EXPECT_EQ(nullptr, out.pdispVal);
-
-    // In place, the value replaced is released (leaks show under the sanitizer build).
     VARIANT v = Text("42");
     EXPECT_EQ(S_OK, VariantChangeType(&v, &v, 0, VT_I4));
     EXPECT_EQ(42, v.lVal);
-    EXPECT_EQ(S_OK, VariantChangeType(&v, &v, 0, VT_BSTR));
     EXPECT_EQ(DISP_E_TYPEMISMATCH, VariantChangeType(&v, &v, 0, VT_UNKNOWN));
-    EXPECT_EQ("42", Narrow(v.bstrVal));
-    VariantClear(&v);
-    v = Make(VT_UNKNOWN, object.Unk());
-    object.AddRef();
-    EXPECT_EQ(S_OK, VariantChangeType(&v, &v, 0, VT_DISPATCH));
-    EXPECT_EQ(2u, object.m_cRef) << "the variant still holds exactly one reference";
-    VariantClear(&v);
-    EXPECT_EQ(1u, object.m_cRef);
+    EXPECT_EQ(42, v.lVal);
 }
 
+// A copy of text is whole (embedded zeros too) and outlives its source; a copy of
+// an interface holds a reference of its own; a reference owns nothing.
 TEST(VariantCopyTest, CopiesTextAndReferencesAndClearFreesWhatIsOwned)
 {
     const OLECHAR szWithZero[] = {u'a', 0, u'b'};
     VARIANT src = Make(VT_BSTR, SysAllocStringLen(szWithZero, 3));
     VARIANT dest = Text("old text, freed by the copy");
     EXPECT_EQ(S_OK, VariantCopy(&dest, &src));
-    ASSERT_EQ(VT_BSTR, dest.vt);
     EXPECT_NE(src.bstrVal, dest.bstrVal);
-    ASSERT_EQ(3u, SysStringLen(dest.bstrVal));
     VariantClear(&src);
-    EXPECT_EQ(0, std::memcmp(szWithZero, dest.bstrVal, sizeof(szWithZero))) << "the copy outlives its source";
+    ASSERT_EQ(3u, SysStringLen(dest.bstrVal));
+    EXPECT_EQ(0, std::memcmp(szWithZero, dest.bstrVal, sizeof(szWithZero)));
     EXPECT_EQ(S_OK, VariantCopy(&dest, &dest));
     EXPECT_EQ(3u, SysStringLen(dest.bstrVal));
 
@@ -261,26 +239,13 @@ TEST(VariantCopyTest, CopiesTextAndReferencesAndClearFreesWhatIsOwned)
     src = Make(VT_DISPATCH, static_cast<IDispatch*>(&object));
     EXPECT_EQ(S_OK, VariantCopy(&dest, &src));
     EXPECT_EQ(2u, object.m_cRef);
-    LONG lValue = 5;
-    src = Make(VT_I4 | VT_BYREF, &lValue);
-    EXPECT_EQ(S_OK, VariantCopy(&dest, &src));
-    EXPECT_EQ(1u, object.m_cRef);
-    EXPECT_EQ(&lValue, dest.plVal) << "by-reference variants are copied as references";
-    EXPECT_EQ(E_INVALIDARG, VariantCopy(nullptr, &src));
-    EXPECT_EQ(E_INVALIDARG, VariantCopy(&dest, nullptr));
-
-    // A reference owns nothing: what it points at stays.
-    BSTR bsKept = SysAllocString(WTEXT("kept"));
     IUnknown* pUnknown = object.Unk();
-    object.AddRef();
-    for (VARIANT v : {Text("freed"), Make(VT_UNKNOWN, object.Unk()), Make(VT_BSTR | VT_BYREF, &bsKept),
-                      Make(VT_UNKNOWN | VT_BYREF, &pUnknown)}) {
-        EXPECT_EQ(S_OK, VariantClear(&v));
-        EXPECT_EQ(VT_EMPTY, v.vt);
-        EXPECT_EQ(0, v.llVal);
-    }
+    src = Make(VT_UNKNOWN | VT_BYREF, &pUnknown);
+    EXPECT_EQ(S_OK, VariantCopy(&dest, &src));
+    EXPECT_EQ(&pUnknown, dest.ppunkVal);
+    EXPECT_EQ(S_OK, VariantClear(&dest));
+    EXPECT_EQ(VT_EMPTY, dest.vt);
     EXPECT_EQ(1u, object.m_cRef);
-    EXPECT_EQ("kept", Narrow(bsKept));
-    SysFreeString(bsKept);
+    EXPECT_EQ(E_INVALIDARG, VariantCopy(nullptr, &src));
     EXPECT_EQ(E_INVALIDARG, VariantClear(nullptr));
 }
