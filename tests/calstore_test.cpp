@@ -356,6 +356,9 @@ TEST_F(CalstoreTest, CalendarEventAndConfigCommandsRoundTrip)
     ExpectRefused(Run("config get ui theme"), 1, {"there is no setting ui/theme"});
 }
 
+// The export is iCalendar as other programs read it: CRLF lines of at most 75
+// octets, folded; escaped texts; UTC times, dates for all-day events, local times
+// for floating ones; each occurrence under its UID and RECURRENCE-ID.
 TEST_F(CalstoreTest, ExportThenImportGivesTheSameEvents)
 {
     for (const char* pszFile : {"weekly.ics", "zones.ics", "texts.ics", "local-series.ics", "matching.ics"}) {
@@ -365,10 +368,19 @@ TEST_F(CalstoreTest, ExportThenImportGivesTheSameEvents)
     EXPECT_EQ(Ok("export out.ics --calendar 1", "Europe/Berlin"), "Exported 26 events to out.ics\n");
     std::string strOut;
     ASSERT_TRUE(ReadFile(m_dir.Join("out.ics"), strOut));
+    EXPECT_EQ(strOut.rfind("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Brellin//calstore//EN\r\nX-WR-CALNAME:Team\r\n", 0),
+              0u);
+    EXPECT_EQ(strOut.size() - 15, strOut.rfind("END:VCALENDAR\r\n"));
     for (const char* pszPart : {"\r\nUID:weekly-sync@example.org\r\n", "\r\nRECURRENCE-ID:20250127T090000Z\r\n",
-                                "\r\nDTSTART;VALUE=DATE:20250214\r\n", "\r\nRECURRENCE-ID;VALUE=DATE:20250317\r\n",
-                                "\r\nDTSTART:20250603T073000\r\n", "\r\nRECURRENCE-ID:20250603T073000\r\n"}) {
+                                "\r\nDTSTART;VALUE=DATE:20250214\r\nDTEND;VALUE=DATE:20250215\r\n",
+                                "\r\nRECURRENCE-ID;VALUE=DATE:20250317\r\n", "\r\nDTSTART:20250603T073000\r\n",
+                                "\r\nRECURRENCE-ID:20250603T073000\r\n", "\r\nLOCATION:O'Brien's Pub\\, Dublin\r\n",
+                                "\r\nDESCRIPTION:Bring: pens\\, paper\\; snacks\\nSecond line with \"quotes\" and \r\n "
+                                "\\\\backslash."}) {
         EXPECT_NE(strOut.find(pszPart), std::string::npos) << pszPart;
+    }
+    for (size_t nPos = 0, nEnd = 0; (nEnd = strOut.find("\r\n", nPos)) != std::string::npos; nPos = nEnd + 2) {
+        EXPECT_LE(nEnd - nPos, 75u) << strOut.substr(nPos, nEnd - nPos);
     }
     // Its own export read back changes nothing, not even a time stamp.
     EXPECT_EQ(Import("out.ics --calendar 1", "Europe/Berlin"), "26|0|0");
@@ -376,7 +388,9 @@ TEST_F(CalstoreTest, ExportThenImportGivesTheSameEvents)
     EXPECT_EQ(Import("out.ics --calendar 7", "Europe/Berlin"), "26|0|0");
     const std::vector<std::string> keys = {"begin_unix", "end_unix", "subject", "location", "detail"};
     EXPECT_EQ(Fields(Json("events 7"), keys), Fields(Json("events 1"), keys));
-    EXPECT_EQ(Ok("calendars"), "2 calendars\n  1  Team\n  7  Team\n");
+    // A file that cannot be written leaves nothing behind.
+    ExpectRefused(Run("export no/such/dir/out.ics --calendar 1"), 1, {"no/such/dir/out.ics"});
+    EXPECT_FALSE(FileExists(m_dir.Join("no")));
 }
 
 // What other programs write, read the same whatever the machine's zone: moved and
