@@ -2,6 +2,7 @@
 // behaviour that component code written for Windows relies on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
