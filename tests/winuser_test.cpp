@@ -1,8 +1,7 @@
-// The windowing subset: classes, window lifetime, timers and per-thread queues, as
-// the store's hidden-window timer relies on them.
+// The windowing subset as a host's message loop uses it: timers and per-thread
+// queues. The store's own window and timer are tested through CRVxTimer.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <tuple>
@@ -14,8 +13,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-// Window, message and wParam of the messages taken off a queue.
-using Seen = std::vector<std::tuple<HWND, UINT, WPARAM>>;
+using Seen = std::vector<std::tuple<HWND, UINT, WPARAM>>;  // window, message, wParam
 
 const WCHAR kProbeClass[] = u"CalStoreTest.Probe";
 
@@ -23,52 +21,20 @@ long long MsSince(Clock::time_point t0)
 {
     return std::chrono::duration_cast<milliseconds>(Clock::now() - t0).count();
 }
+void Sleep(int nMs) { std::this_thread::sleep_for(milliseconds(nMs)); }
 
-// What a window's procedure saw. It rides in as the creation parameter, the way
-// real windows pass their owning object, and destroys its window when it goes.
-struct CProbe {
-    ~CProbe()
-    {
-        if (IsWindow(hWnd)) {
-            SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
-            DestroyWindow(hWnd);
-        }
-    }
-
-    std::vector<UINT> messages;
-    WPARAM lastWParam = 0;
-    std::vector<LPVOID> createParams;  // from WM_NCCREATE and WM_CREATE
-    HWND hWnd = nullptr;
-    LRESULT lNcCreate = TRUE;
-    LRESULT lCreate = 0;
-
-    long Count(UINT uMsg) const { return static_cast<long>(std::count(messages.begin(), messages.end(), uMsg)); }
-};
-
+// Answers WM_APP with 1234.
 LRESULT CALLBACK ProbeProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
-    const auto* pcs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-    if (uMsg == WM_NCCREATE) {
-        SetWindowLongPtrW(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(pcs->lpCreateParams));
-    }
-    auto* pProbe = reinterpret_cast<CProbe*>(GetWindowLongPtrW(hWnd, GWLP_USERDATA));
-    if (pProbe == nullptr) {
-        return DefWindowProcW(hWnd, uMsg, wParam, lParam);
-    }
-    pProbe->messages.push_back(uMsg);
-    pProbe->lastWParam = wParam;
-    if (uMsg == WM_NCCREATE || uMsg == WM_CREATE) {
-        pProbe->hWnd = hWnd;
-        pProbe->createParams.push_back(pcs->lpCreateParams);
-        return uMsg == WM_NCCREATE ? pProbe->lNcCreate : pProbe->lCreate;
-    }
     return uMsg == WM_APP ? 1234 : DefWindowProcW(hWnd, uMsg, wParam, lParam);
 }
 
-HWND CreateProbeWindow(CProbe& probe, LPCWSTR pszClass = kProbeClass)
-{
-    return CreateWindowExW(0, pszClass, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, &probe);
-}
+// A window of this thread, destroyed when it goes.
+struct CWindow {
+    CWindow() : hWnd(CreateWindowExW(0, kProbeClass, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr)) {}
+    ~CWindow() { DestroyWindow(hWnd); }
+    const HWND hWnd;
+};
 
 // Takes up to eight messages off this thread's queue, in the order they come.
 Seen Take(HWND hWnd = nullptr, UINT uMin = 0, UINT uMax = 0)
@@ -98,197 +64,51 @@ protected:
 
 }  // namespace
 
-TEST(WinuserClass, NamesIgnoreCaseAndRegisterOnce)
+// GetMessage blocks until a timer is due or
+// another thread posts; posted messages come first, then the quit request (once),
+// then timers. PeekMessage filters by window (-1: thread messages) and range.
+TEST_F(WinuserTest, TimersAndQueues)
 {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = &ProbeProc;
-    wc.lpszClassName = u"CalStoreTest.MixedCase";
-    const ATOM atom = RegisterClassW(&wc);
-    ASSERT_NE(atom, 0);
-    wc.lpszClassName = u"CALSTORETEST.mixedcase";
-    EXPECT_EQ(RegisterClassW(&wc), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
-
-    CProbe probe;
-    for (LPCWSTR pszClass : {LPCWSTR(u"calstoretest.MIXEDCASE"), MAKEINTATOM(atom)}) {
-        EXPECT_TRUE(DestroyWindow(CreateProbeWindow(probe, pszClass)));
-    }
-    EXPECT_TRUE(UnregisterClassW(u"CalStoreTest.MIXEDCASE", nullptr));
-    EXPECT_EQ(CreateProbeWindow(probe, u"CalStoreTest.MixedCase"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_DOES_NOT_EXIST));
-}
-
-// The procedure sees the creation parameter in both creation messages, and may
-// refuse either; a refused window is gone. Destroying a window notifies it and drops
-// its timers and queued messages.
-TEST_F(WinuserTest, WindowLifetime)
-{
-    CProbe probe, other;
-    HWND hWnd = CreateProbeWindow(probe), hWndOther = CreateProbeWindow(other);
-    EXPECT_TRUE(IsWindow(hWnd));
-    EXPECT_EQ(probe.hWnd, hWnd);
-    EXPECT_EQ(probe.createParams, (std::vector<LPVOID>{&probe, &probe}));
-    const LONG_PTR lProbe = reinterpret_cast<LONG_PTR>(&probe);
-    EXPECT_EQ(SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0x5A5A), lProbe);
-    EXPECT_EQ(GetWindowLongPtrW(hWnd, GWLP_USERDATA), 0x5A5A);
-    EXPECT_EQ(SetWindowLongPtrW(hWnd, GWLP_USERDATA, lProbe), 0x5A5A);
-
-    ASSERT_EQ(SetTimer(hWnd, 1, 20, nullptr), 1u);
-    ASSERT_TRUE(PostMessageW(hWnd, WM_APP, 0, 0));
-    ASSERT_TRUE(PostMessageW(hWndOther, WM_APP + 1, 0, 0));
-    EXPECT_TRUE(DestroyWindow(hWnd));
-    EXPECT_EQ(probe.messages, (std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY}));
-    EXPECT_FALSE(IsWindow(hWnd));
-    std::this_thread::sleep_for(milliseconds(50));
-    EXPECT_EQ(Take(), (Seen{{hWndOther, WM_APP + 1, 0}}));
-    EXPECT_FALSE(DestroyWindow(hWnd));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
-    EXPECT_FALSE(PostMessageW(hWnd, WM_APP, 0, 0));
-
-    CProbe refuseNc, refuseCreate;
-    refuseNc.lNcCreate = FALSE;
-    refuseCreate.lCreate = -1;
-    for (CProbe* pRefused : {&refuseNc, &refuseCreate}) {
-        EXPECT_EQ(CreateProbeWindow(*pRefused), nullptr);
-        ASSERT_NE(pRefused->hWnd, nullptr);
-        EXPECT_FALSE(IsWindow(pRefused->hWnd));
-    }
-    EXPECT_EQ(refuseNc.Count(WM_CREATE), 0);
-    EXPECT_EQ(refuseCreate.Count(WM_NCDESTROY), 1);
-}
-
-// A parent is null, HWND_MESSAGE (message-only) or a window that exists.
-TEST_F(WinuserTest, ParentIsNoneMessageOnlyOrAWindow)
-{
-    CProbe probe, child, orphan;
-    HWND hWnd = CreateWindowExW(0, kProbeClass, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, &probe);
-    ASSERT_NE(hWnd, nullptr);
-    EXPECT_NE(CreateWindowExW(0, kProbeClass, nullptr, 0, 0, 0, 0, 0, hWnd, nullptr, nullptr, &child), nullptr);
-    EXPECT_EQ(CreateWindowExW(0, kProbeClass, nullptr, 0, 0, 0, 0, 0, reinterpret_cast<HWND>(0x7FF0), nullptr,
-                              nullptr, &orphan),
-              nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
-    EXPECT_TRUE(orphan.messages.empty());
-}
-
-TEST_F(WinuserTest, TimerArrivesOnlyWhenPumpedAndNeverPilesUp)
-{
-    CProbe probe;
-    HWND hWnd = CreateProbeWindow(probe);
-    ASSERT_EQ(SetTimer(hWnd, 42, 30, nullptr), 42u);
-    std::this_thread::sleep_for(milliseconds(160));  // several intervals without pumping
-    EXPECT_EQ(probe.Count(WM_TIMER), 0);
-
+    CWindow window, windowB;
+    const HWND hWnd = window.hWnd, hWndB = windowB.hWnd;
     MSG msg{};
-    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
-    EXPECT_TRUE(Take().empty()) << "missed intervals must not pile up";
-    EXPECT_EQ(std::make_tuple(msg.hwnd, msg.message, msg.wParam), std::make_tuple(hWnd, UINT(WM_TIMER), WPARAM(42)));
-    EXPECT_EQ(DispatchMessageW(&msg), 0);
-    EXPECT_EQ(probe.Count(WM_TIMER), 1);
-    EXPECT_EQ(probe.lastWParam, 42u);
-
-    // It keeps ticking while pumped, until killed.
-    msg = MSG{};
-    const Clock::time_point t0 = Clock::now();
-    while (!PeekMessageW(&msg, hWnd, WM_TIMER, WM_TIMER, PM_REMOVE) && MsSince(t0) < 250) {
-        std::this_thread::sleep_for(milliseconds(2));
-    }
-    EXPECT_EQ(msg.wParam, 42u);
-    EXPECT_TRUE(KillTimer(hWnd, 42));
-    std::this_thread::sleep_for(milliseconds(60));
-    EXPECT_TRUE(Take().empty());
-    EXPECT_FALSE(KillTimer(hWnd, 42));
-}
-
-// GetMessage blocks until a timer is due or another thread posts; posted messages
-// come first, then the quit request (once), then timers.
-TEST_F(WinuserTest, GetMessageWaitsAndTakesPostsThenQuitThenTimers)
-{
-    CProbe probe;
-    HWND hWnd = CreateProbeWindow(probe);
     ASSERT_NE(SetTimer(hWnd, 5, 60, nullptr), 0u);
     Clock::time_point t0 = Clock::now();
-    MSG msg;
     EXPECT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_TIMER));
+    EXPECT_EQ(msg.wParam, 5u);
     EXPECT_GE(MsSince(t0), 55);
-    KillTimer(hWnd, 5);
+    EXPECT_TRUE(KillTimer(hWnd, 5));
+    EXPECT_FALSE(KillTimer(hWnd, 5));
 
     ASSERT_NE(SetTimer(hWnd, 99, 300, nullptr), 0u);  // ends the wait should the post not
     t0 = Clock::now();
     std::thread poster([hWnd]() {
-        std::this_thread::sleep_for(milliseconds(50));
+        Sleep(50);
         PostMessageW(hWnd, WM_APP + 3, 11, 0);
     });
     EXPECT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
     poster.join();
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_APP + 3));
-    EXPECT_GE(MsSince(t0), 45);
+    EXPECT_EQ(msg.message, UINT(WM_APP + 3));
     EXPECT_LT(MsSince(t0), 250) << "the post must wake the waiting thread";
     KillTimer(hWnd, 99);
 
     ASSERT_NE(SetTimer(hWnd, 6, 15, nullptr), 0u);
-    std::this_thread::sleep_for(milliseconds(40));
+    Sleep(40);
     PostMessageW(hWnd, WM_APP, 0, 0);
+    PostMessageW(hWndB, WM_APP + 1, 0, 0);
+    PostMessageW(nullptr, WM_APP + 2, 0, 0);  // a thread message
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_TIMER, WM_TIMER, PM_NOREMOVE));
+    EXPECT_EQ(msg.hwnd, hWnd);
+    EXPECT_EQ(Take(reinterpret_cast<HWND>(-1)), (Seen{{nullptr, WM_APP + 2, 0}}));
+    EXPECT_EQ(Take(nullptr, WM_APP + 1, WM_APP + 10), (Seen{{hWndB, WM_APP + 1, 0}}));
     PostQuitMessage(7);
     PostMessageW(hWnd, WM_APP + 1, 0, 0);
     EXPECT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_APP));
+    EXPECT_EQ(msg.message, UINT(WM_APP));
     EXPECT_EQ(DispatchMessageW(&msg), 1234);
     EXPECT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_APP + 1));
+    EXPECT_EQ(msg.message, UINT(WM_APP + 1));
     EXPECT_FALSE(GetMessageW(&msg, nullptr, 0, 0));
     EXPECT_EQ(std::make_tuple(msg.message, msg.wParam), std::make_tuple(UINT(WM_QUIT), WPARAM(7)));
     EXPECT_EQ(Take(), (Seen{{hWnd, WM_TIMER, 6}}));  // the quit request is taken once
-}
-
-TEST_F(WinuserTest, PeekFiltersByWindowAndRange)
-{
-    CProbe a, b;
-    HWND hWndA = CreateProbeWindow(a), hWndB = CreateProbeWindow(b);
-    PostMessageW(hWndA, WM_APP, 0, 0);
-    PostMessageW(hWndB, WM_APP + 1, 0, 0);
-    PostMessageW(nullptr, WM_APP + 2, 0, 0);  // a thread message
-    ASSERT_NE(SetTimer(hWndA, 3, 10, nullptr), 0u);
-    std::this_thread::sleep_for(milliseconds(30));
-
-    MSG msg;
-    ASSERT_TRUE(PeekMessageW(&msg, hWndB, 0, 0, PM_NOREMOVE));
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_APP + 1));
-    EXPECT_EQ(Take(hWndB), (Seen{{hWndB, WM_APP + 1, 0}}));
-    EXPECT_EQ(Take(reinterpret_cast<HWND>(-1)), (Seen{{nullptr, WM_APP + 2, 0}}));
-    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_TIMER, WM_TIMER, PM_NOREMOVE));
-    EXPECT_EQ(msg.hwnd, hWndA);
-    EXPECT_EQ(Take(nullptr, WM_APP, WM_APP + 10), (Seen{{hWndA, WM_APP, 0}}));
-    EXPECT_EQ(Take(hWndA), (Seen{{hWndA, WM_TIMER, 3}}));
-}
-
-// A window belongs to the thread that made it: only that thread dispatches to it,
-// destroys it or sets its timers; each thread takes only its own messages.
-TEST_F(WinuserTest, WindowsAndQueuesBelongToTheirThread)
-{
-    CProbe probe;
-    HWND hWnd = CreateProbeWindow(probe);
-    ASSERT_NE(SetTimer(hWnd, 4, 10, nullptr), 0u);
-    UINT_PTR uWorkerTimer = 0;
-    Seen workerSaw;
-    std::thread worker([&]() {
-        const MSG msg{hWnd, WM_APP + 5, 0, 0, 0, POINT{0, 0}, 0};
-        EXPECT_EQ(DispatchMessageW(&msg), 0);
-        EXPECT_FALSE(DestroyWindow(hWnd));
-        EXPECT_EQ(SetTimer(hWnd, 9, 10, nullptr), 0u);
-        EXPECT_FALSE(KillTimer(hWnd, 4));
-        uWorkerTimer = SetTimer(nullptr, 0, 10, nullptr);
-        std::this_thread::sleep_for(milliseconds(40));
-        PostMessageW(hWnd, WM_APP + 4, 0, 0);
-        workerSaw = Take();
-        KillTimer(nullptr, uWorkerTimer);
-    });
-    worker.join();
-    EXPECT_TRUE(IsWindow(hWnd));
-    EXPECT_EQ(probe.Count(WM_APP + 5), 0);
-    EXPECT_EQ(probe.Count(WM_DESTROY), 0);
-    EXPECT_EQ(workerSaw, (Seen{{nullptr, WM_TIMER, uWorkerTimer}}));
-    // The owner's timer survives the other thread's calls.
-    EXPECT_EQ(Take(), (Seen{{hWnd, WM_APP + 4, 0}, {hWnd, WM_TIMER, 4}}));
 }

@@ -4,14 +4,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
-#include <sstream>
 #include <system_error>
 
 #ifndef _WIN32
-#include <climits>
 #include <sys/wait.h>
-#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -44,15 +42,9 @@ void UnsetEnvVar(const std::string& strName)
 
 std::string MakeUniqueDir(const std::string& strBase, const std::string& strPrefix)
 {
-    static const char s_szChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::random_device device;
-    std::mt19937 random(device());
-    std::uniform_int_distribution<size_t> pick(0, sizeof(s_szChars) - 2);
+    std::mt19937 gen(std::random_device{}());
     for (int nTry = 0; nTry < 100; ++nTry) {
-        std::string strPath = strBase + "/" + strPrefix;
-        for (int i = 0; i < 6; ++i) {
-            strPath += s_szChars[pick(random)];
-        }
+        const std::string strPath = strBase + "/" + strPrefix + std::to_string(gen() % 1000000000);
         std::error_code ec;
         if (fs::create_directory(PathOf(strPath), ec)) {
             return strPath;
@@ -71,14 +63,10 @@ void RemoveTree(const std::string& strPath)
 CTempDir::CTempDir()
 {
     const char* pszBase = std::getenv("CALSTORE_TEST_TMP");
-    std::string strBase;
-    if (pszBase != nullptr && *pszBase != 0) {
-        strBase = pszBase;
-    } else {
-        std::error_code ec;
-        strBase = fs::temp_directory_path(ec).generic_u8string();
-    }
-    m_strPath = MakeUniqueDir(strBase, "case.");
+    std::error_code ec;
+    m_strPath = MakeUniqueDir(pszBase != nullptr && *pszBase != 0 ? std::string(pszBase)
+                                                                  : fs::temp_directory_path(ec).generic_u8string(),
+                              "case.");
 }
 
 CTempDir::~CTempDir() { RemoveTree(m_strPath); }
@@ -93,11 +81,7 @@ CScopedRoot::CScopedRoot(const std::string& strRoot)
 
 CScopedRoot::~CScopedRoot()
 {
-    if (m_bHadPrevious) {
-        SetEnvVar("CALSTORE_ROOT", m_strPrevious);
-    } else {
-        UnsetEnvVar("CALSTORE_ROOT");
-    }
+    m_bHadPrevious ? SetEnvVar("CALSTORE_ROOT", m_strPrevious) : UnsetEnvVar("CALSTORE_ROOT");
 }
 
 WString Wide(const std::string& strUtf8)
@@ -123,13 +107,8 @@ bool FileExists(const std::string& strPath)
 bool ReadFile(const std::string& strPath, std::string& strContent)
 {
     std::ifstream in(PathOf(strPath), std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::ostringstream out;
-    out << in.rdbuf();
-    strContent = out.str();
-    return true;
+    strContent.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return static_cast<bool>(in);
 }
 
 bool WriteFile(const std::string& strPath, const std::string& strContent)
@@ -175,19 +154,14 @@ bool IsOpenInProcess(const std::string& strPath)
     }
     return GetLastError() == ERROR_SHARING_VIOLATION;
 #else
-    char szResolved[PATH_MAX];
-    if (::realpath(strPath.c_str(), szResolved) == nullptr) {
+    std::error_code ec;
+    const fs::path resolved = fs::canonical(PathOf(strPath), ec);
+    if (ec) {
         return false;
     }
     for (const std::string& strFd : ListDir("/proc/self/fd")) {
-        char szTarget[PATH_MAX];
-        const std::string strLink = "/proc/self/fd/" + strFd;
-        const ssize_t cch = ::readlink(strLink.c_str(), szTarget, sizeof(szTarget) - 1);
-        if (cch > 0) {
-            szTarget[cch] = 0;
-            if (std::string(szTarget) == szResolved) {
-                return true;
-            }
+        if (fs::read_symlink("/proc/self/fd/" + strFd, ec) == resolved) {
+            return true;
         }
     }
     return false;
@@ -199,46 +173,37 @@ std::string RunSqliteShell(const std::string& strDbPath, const std::string& strS
     CTempDir dirScript;
     const std::string strScriptPath = dirScript.Join("script.sql");
     WriteFile(strScriptPath, strScript);
-    std::string strOutput;
+    int nIgnored = 0;
+    int& nStatus = pnStatus != nullptr ? *pnStatus : nIgnored;
 #ifdef _WIN32
     // cmd.exe runs the pipe's command: the whole line goes in one more pair of quotes.
-    const std::string strCommand = "\"\"" + std::string(CALSTORE_SQLITE3_SHELL) + "\" -batch \"" + strDbPath +
-                                   "\" < \"" + strScriptPath + "\" 2>&1\"";
-    FILE* pPipe = ::_popen(strCommand.c_str(), "rb");
+    FILE* pPipe = ::_popen(("\"\"" + std::string(CALSTORE_SQLITE3_SHELL) + "\" -batch \"" + strDbPath + "\" < \"" +
+                            strScriptPath + "\" 2>&1\"")
+                               .c_str(),
+                           "rb");
 #else
-    const std::string strCommand =
-        std::string(CALSTORE_SQLITE3_SHELL) + " -batch '" + strDbPath + "' < '" + strScriptPath + "' 2>&1";
-    FILE* pPipe = ::popen(strCommand.c_str(), "r");
+    FILE* pPipe = ::popen(
+        (std::string(CALSTORE_SQLITE3_SHELL) + " -batch '" + strDbPath + "' < '" + strScriptPath + "' 2>&1").c_str(),
+        "r");
 #endif
+    std::string strOutput;
     if (pPipe == nullptr) {
-        if (pnStatus != nullptr) {
-            *pnStatus = -1;
-        }
+        nStatus = -1;
         return strOutput;
     }
     char buffer[4096];
-    size_t cbRead = 0;
-    while ((cbRead = std::fread(buffer, 1, sizeof(buffer), pPipe)) > 0) {
+    for (size_t cbRead = 0; (cbRead = std::fread(buffer, 1, sizeof(buffer), pPipe)) > 0;) {
         strOutput.append(buffer, cbRead);
     }
 #ifdef _WIN32
-    const int nStatus = ::_pclose(pPipe);
-    if (pnStatus != nullptr) {
-        *pnStatus = nStatus;
-    }
+    nStatus = ::_pclose(pPipe);
     // The shell writes text mode line ends on Windows.
-    std::string strUnix;
-    for (size_t i = 0; i < strOutput.size(); ++i) {
-        if (!(strOutput[i] == '\r' && i + 1 < strOutput.size() && strOutput[i + 1] == '\n')) {
-            strUnix += strOutput[i];
-        }
+    for (size_t nPos = 0; (nPos = strOutput.find("\r\n", nPos)) != std::string::npos;) {
+        strOutput.erase(nPos, 1);
     }
-    strOutput.swap(strUnix);
 #else
-    const int nStatus = ::pclose(pPipe);
-    if (pnStatus != nullptr) {
-        *pnStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-    }
+    nStatus = ::pclose(pPipe);
+    nStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
 #endif
     return strOutput;
 }

@@ -42,7 +42,7 @@ private:
 void SetEnvVar(const std::string& strName, const std::string& strValue);
 void UnsetEnvVar(const std::string& strName);
 
-// A new, empty directory strBase/strPrefixXXXXXX; aborts the process if none can be made.
+// A new, empty directory strBase/strPrefix and a random number; aborts the process if none can be made.
 std::string MakeUniqueDir(const std::string& strBase, const std::string& strPrefix);
 // Removes a directory with everything in it; missing is fine.
 void RemoveTree(const std::string& strPath);
