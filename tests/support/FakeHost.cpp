@@ -15,6 +15,13 @@ bool In(int n, std::initializer_list<int> slots)
     return std::find(slots.begin(), slots.end(), n) != slots.end();
 }
 
+// The 32-bit properties of an event.
+const std::initializer_list<int> s_evtLongGets = {
+    EVT_GET_CALID,     EVT_GET_EVTID,       EVT_GET_EVTTYPE,      EVT_GET_BGNTM,        EVT_GET_ENDTM,
+    EVT_GET_TMSTAMP,   EVT_GET_DAY,         EVT_GET_LOOPTYPE,     EVT_GET_SYNCHRONIZED, EVT_GET_REVISEDSTATE,
+    EVT_GET_REMINDMINUTE, EVT_GET_SPONSORID, EVT_GET_CALTYPE,     EVT_GET_ENDTYPE,      EVT_GET_LOOPCALID,
+    EVT_GET_LOOPEVENTID, EVT_GET_EVENTRIGHT, EVT_GET_CALOWNERUIN, EVT_GET_EVENTSTATUS};
+
 WString TextOf(BSTR bs)
 {
     return bs != nullptr ? WString(bs, SysStringLen(bs)) : WString();
@@ -189,38 +196,43 @@ struct CFakeThunks {
         if constexpr (S < 3) {
             return S == 0 ? PFN_SLOT(&QueryInterface) : S == 1 ? PFN_SLOT(&AddRef) : PFN_SLOT(&Release);
         } else if constexpr (K == E::Kernel) {
-            return In(S, {10, 11, 13}) ? PFN_SLOT(&GetObjectOut<S>) : unexpected;
+            return In(S, {KERNEL_CALENDAR_FACTORY, KERNEL_EVENT_FACTORY, KERNEL_ACCOUNT}) ? PFN_SLOT(&GetObjectOut<S>)
+                                                                                          : unexpected;
         } else if constexpr (K == E::Account) {
-            return In(S, {10, 12}) ? PFN_SLOT(&Get<S, LONG>) : S == 19 ? PFN_SLOT(&GetObjectOut<S>) : unexpected;
+            return In(S, {ACCOUNT_UIN, ACCOUNT_ALTUIN}) ? PFN_SLOT(&Get<S, LONG>)
+                   : S == ACCOUNT_SETTINGS              ? PFN_SLOT(&GetObjectOut<S>)
+                                                        : unexpected;
         } else if constexpr (K == E::Settings) {
-            return S == 8 ? PFN_SLOT(&GetByteByName<S>) : unexpected;
+            return S == SETTINGS_GET_BYTE ? PFN_SLOT(&GetByteByName<S>) : unexpected;
         } else if constexpr (K == E::CalendarFactory || K == E::EventFactory) {
-            return S == 13 ? PFN_SLOT(&CreateItem<S>) : unexpected;
+            return S == FACTORY_CREATE_ITEM ? PFN_SLOT(&CreateItem<S>) : unexpected;
         } else if constexpr (K == E::CalendarVisitor || K == E::EventVisitor) {
             return PFN_SLOT(&Visit<S>);
         } else if constexpr (K == E::CalendarItem) {
-            return In(S, {9, 11, 13, 15})        ? PFN_SLOT(&Get<S, LONG>)
-                   : In(S, {8, 10, 12, 14, 16})  ? PFN_SLOT(&Put<S, LONG>)
-                   : In(S, {17, 19, 21, 32, 33}) ? PFN_SLOT(&GetText<S>)
-                   : In(S, {18, 20, 22})         ? PFN_SLOT(&Put<S, BSTR>)
-                   : S == 37                     ? PFN_SLOT(&Put<S, BSTR, BSTR>)
-                   : S == 38                     ? PFN_SLOT(&Put<S, LONG, LONG>)
-                   : S == 39                     ? PFN_SLOT(&GetTwoLongs<S>)
-                                                 : unexpected;
+            return In(S, {CAL_GET_CALTYPE, CAL_GET_CALID, CAL_GET_SHRLEVEL, CAL_GET_TMSTAMP}) ? PFN_SLOT(&Get<S, LONG>)
+                   : In(S, {CAL_PUT_UIN, CAL_PUT_CALTYPE, CAL_PUT_CALID, CAL_PUT_SHRLEVEL, CAL_PUT_TMSTAMP})
+                       ? PFN_SLOT(&Put<S, LONG>)
+                   : In(S, {CAL_GET_SUBJECT, CAL_GET_EXT1, CAL_GET_DETAIL, CAL_GET_CONTACTID, CAL_GET_CONTACTINFO})
+                       ? PFN_SLOT(&GetText<S>)
+                   : In(S, {CAL_PUT_SUBJECT, CAL_PUT_EXT1, CAL_PUT_DETAIL}) ? PFN_SLOT(&Put<S, BSTR>)
+                   : S == CAL_SET_CONTACT                                   ? PFN_SLOT(&Put<S, BSTR, BSTR>)
+                   : S == CAL_SET_OWNER                                     ? PFN_SLOT(&Put<S, LONG, LONG>)
+                   : S == CAL_GET_SPONSOR                                   ? PFN_SLOT(&GetTwoLongs<S>)
+                                                                            : unexpected;
         } else {
             static_assert(K == E::EventItem);
-            return In(S, {7, 9, 11, 13, 15, 17, 21, 27, 33, 35, 40, 48, 52, 54, 57, 59, 62, 68, 70})
-                       ? PFN_SLOT(&Get<S, LONG>)
-                   : In(S, {8, 10, 12, 14, 16, 18, 22, 28, 34, 36, 41, 49, 53, 55, 58, 60, 63, 69, 71})
-                       ? PFN_SLOT(&Put<S, LONG>)
-                   : In(S, {19, 23, 25, 50})                 ? PFN_SLOT(&Get<S, BYTE>)
-                   : In(S, {20, 24, 26, 51})                 ? PFN_SLOT(&Put<S, BYTE>)
-                   : S == 46                                 ? PFN_SLOT(&Get<S, VARIANT_BOOL>)
-                   : S == 47                                 ? PFN_SLOT(&Put<S, VARIANT_BOOL>)
-                   : In(S, {29, 31, 42, 43, 44, 64, 65, 75}) ? PFN_SLOT(&GetText<S>)
-                   : In(S, {30, 32, 45})                     ? PFN_SLOT(&Put<S, BSTR>)
-                   : S == 66                                 ? PFN_SLOT(&Put<S, BSTR, BSTR, BSTR, BSTR>)
-                                                             : unexpected;
+            return In(S, {EVT_GET_TIPTYPE, EVT_GET_WEEK, EVT_GET_MONTH, EVT_GET_WEEKNUM}) ? PFN_SLOT(&Get<S, BYTE>)
+                   : In(S, {EVT_PUT_TIPTYPE, EVT_PUT_WEEK, EVT_PUT_MONTH, EVT_PUT_WEEKNUM}) ? PFN_SLOT(&Put<S, BYTE>)
+                   : S == EVT_GET_VALID ? PFN_SLOT(&Get<S, VARIANT_BOOL>)
+                   : S == EVT_PUT_VALID ? PFN_SLOT(&Put<S, VARIANT_BOOL>)
+                   : In(S, {EVT_GET_SUBJECT, EVT_GET_DETAIL, EVT_GET_CONTACTID, EVT_GET_CONTACTINFO, EVT_GET_LOCATION,
+                            EVT_GET_CONTACTIDDISPLAY, EVT_GET_CONTACTIDINVALID, EVT_GET_EXT3})
+                       ? PFN_SLOT(&GetText<S>)
+                   : In(S, {EVT_PUT_SUBJECT, EVT_PUT_DETAIL, EVT_PUT_LOCATION}) ? PFN_SLOT(&Put<S, BSTR>)
+                   : S == EVT_SET_CONTACTS ? PFN_SLOT(&Put<S, BSTR, BSTR, BSTR, BSTR>)
+                   : In(S, s_evtLongGets) ? PFN_SLOT(&Get<S, LONG>)
+                   : In(S - 1, s_evtLongGets) ? PFN_SLOT(&Put<S, LONG>)  // each put follows its get
+                                              : unexpected;
         }
     }
 };
@@ -265,8 +277,6 @@ CFake::CFake(EFakeKind eKind)
     m_iids = info.bDispatch ? std::vector<IID>{IID_IUnknown, IID_IDispatch, info.iid}
                             : std::vector<IID>{IID_IUnknown, info.iid};
 }
-
-CFake::~CFake() = default;
 
 void CFake::Refuse(REFIID riid)
 {
@@ -317,16 +327,19 @@ int CFake::CallCount(int nSlot) const
     return int(std::count_if(m_calls.begin(), m_calls.end(), [nSlot](const CFakeCall& c) { return c.nSlot == nSlot; }));
 }
 
-const CFakeCall* CFake::LastCall(int nSlot) const
+namespace {
+
+const CFakeCall* LastCall(const std::vector<CFakeCall>& calls, int nSlot)
 {
-    const auto it =
-        std::find_if(m_calls.rbegin(), m_calls.rend(), [nSlot](const CFakeCall& c) { return c.nSlot == nSlot; });
-    return it != m_calls.rend() ? &*it : nullptr;
+    const auto it = std::find_if(calls.rbegin(), calls.rend(), [nSlot](const CFakeCall& c) { return c.nSlot == nSlot; });
+    return it != calls.rend() ? &*it : nullptr;
 }
+
+}  // namespace
 
 LONG CFake::Arg(int nSlot, size_t i) const
 {
-    const CFakeCall* pCall = LastCall(nSlot);
+    const CFakeCall* pCall = LastCall(m_calls, nSlot);
     const bool bCalled = pCall != nullptr && i < pCall->values.size();
     EXPECT_TRUE(bCalled) << "slot " << nSlot << " was not called with argument " << i;
     return bCalled ? pCall->values[i] : -0x5A5A5A5A;
@@ -334,7 +347,7 @@ LONG CFake::Arg(int nSlot, size_t i) const
 
 std::string CFake::TextArg(int nSlot, size_t i) const
 {
-    const CFakeCall* pCall = LastCall(nSlot);
+    const CFakeCall* pCall = LastCall(m_calls, nSlot);
     const bool bCalled = pCall != nullptr && i < pCall->texts.size();
     EXPECT_TRUE(bCalled) << "slot " << nSlot << " was not called with text " << i;
     return bCalled ? testing_support::Narrow(pCall->texts[i]) : "<none>";
@@ -361,7 +374,7 @@ std::vector<CFake*> CFake::Visited() const
 {
     std::vector<CFake*> items;
     for (const CFakeCall& call : m_calls) {
-        if (call.nSlot == 3 && !call.bUnexpected) {
+        if (call.nSlot == VISITOR_VISIT && !call.bUnexpected) {
             items.push_back(call.pObject);
         }
     }
@@ -385,15 +398,28 @@ std::vector<CFake*> CFake::Visited() const
     return ::testing::AssertionSuccess();
 }
 
+std::vector<LONG> Ids(const CFake& fake)
+{
+    std::vector<CFake*> items = fake.Visited();
+    for (const auto& pMade : fake.Created()) {
+        items.push_back(pMade.get());
+    }
+    std::vector<LONG> ids;
+    for (CFake* pItem : items) {
+        ids.push_back(pItem->Arg(pItem->Kind() == EFakeKind::CalendarItem ? int(CAL_PUT_CALID) : int(EVT_PUT_EVTID)));
+    }
+    return ids;
+}
+
 CFakeHost::CFakeHost(ULONG dwUIN, ULONG dwAltUIN, BYTE cStoreMode)
 {
-    kernel.SetObject(10, &calendarFactory);
-    kernel.SetObject(11, &eventFactory);
-    kernel.SetObject(13, &account);
-    account.SetLong(10, LONG(dwUIN));
-    account.SetLong(12, LONG(dwAltUIN));
-    account.SetObject(19, &settings);
-    settings.SetLong(8, cStoreMode);
+    kernel.SetObject(KERNEL_CALENDAR_FACTORY, &calendarFactory);
+    kernel.SetObject(KERNEL_EVENT_FACTORY, &eventFactory);
+    kernel.SetObject(KERNEL_ACCOUNT, &account);
+    account.SetLong(ACCOUNT_UIN, LONG(dwUIN));
+    account.SetLong(ACCOUNT_ALTUIN, LONG(dwAltUIN));
+    account.SetObject(ACCOUNT_SETTINGS, &settings);
+    settings.SetLong(SETTINGS_GET_BYTE, cStoreMode);
 }
 
 void CFakeHost::ClearLogs()
@@ -413,6 +439,46 @@ void CFakeHost::ClearLogs()
         }
     }
     return ::testing::AssertionSuccess();
+}
+
+CFake& CFakeSet::Calendar(LONG lCalID, const std::string& strSubject)
+{
+    CFake& item = New(EFakeKind::CalendarItem);
+    item.SetLong(CAL_GET_CALID, lCalID);
+    item.SetLong(CAL_GET_CALTYPE, 2);
+    item.SetLong(CAL_GET_TMSTAMP, 3000);
+    item.SetLong(CAL_GET_SHRLEVEL, 4);
+    item.SetLongs(CAL_GET_SPONSOR, {55, 66});
+    item.SetText(CAL_GET_SUBJECT, strSubject.empty() ? "cal " + std::to_string(lCalID) : strSubject);
+    return item;
+}
+
+CFake& CFakeSet::Event(LONG lCalID, LONG lEvtID, LONG lBgnTm, LONG lEndTm, const std::string& strExt3)
+{
+    CFake& item = New(EFakeKind::EventItem);
+    item.SetLong(EVT_GET_CALID, lCalID);
+    item.SetLong(EVT_GET_EVTID, lEvtID);
+    item.SetLong(EVT_GET_BGNTM, lBgnTm);
+    item.SetLong(EVT_GET_ENDTM, lEndTm);
+    item.SetText(EVT_GET_SUBJECT, "event " + std::to_string(lEvtID));
+    item.SetText(EVT_GET_EXT3, strExt3);
+    item.SetLong(EVT_GET_VALID, VARIANT_TRUE);
+    return item;
+}
+
+::testing::AssertionResult CFakeSet::Settled() const
+{
+    for (size_t i = 0; i < m_fakes.size(); ++i) {
+        if (::testing::AssertionResult result = fakehost::Settled(*m_fakes[i]); !result) {
+            return ::testing::AssertionFailure() << "fake " << i << ": " << result.message();
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+CBstrPtr Bstr(const char* pszUtf8)
+{
+    return {SysAllocString(testing_support::Wide(pszUtf8).c_str()), &SysFreeString};
 }
 
 }  // namespace fakehost
