@@ -195,7 +195,7 @@ TEST_F(StoreSequenceTest, StopEmptiesTheStoreOnlyForStoreModeOne)
         CScopedRoot root(dir.Path());
         m_host.settings.SetLong(SETTINGS_GET_BYTE, cStoreMode);
         if (!bAnswersSettings) {
-            m_host.settings.Refuse(IID_IAccountSettings);
+            m_host.settings.Redirect(IID_IAccountSettings, nullptr);
         }
         if (!bHasSettings) {
             m_host.account.SetObject(ACCOUNT_SETTINGS, nullptr);

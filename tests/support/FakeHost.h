@@ -62,18 +62,8 @@ struct FakeComObject {
     CFake* pOwner;
 };
 
-enum class EFakeKind {
-    Plain,  // answers IUnknown only
-    Kernel,
-    Account,
-    Settings,
-    CalendarFactory,
-    EventFactory,
-    CalendarVisitor,
-    EventVisitor,
-    CalendarItem,
-    EventItem,
-};
+enum class EFakeKind { Plain, Kernel, Account, Settings, CalendarFactory, EventFactory, CalendarVisitor, EventVisitor,
+                       CalendarItem, EventItem };  // Plain answers IUnknown only
 
 // One call through a slot above IUnknown's three.
 struct CFakeCall {
@@ -98,50 +88,40 @@ public:
     }
     IUnknown* Unknown() { return As<IUnknown>(); }
 
-    // Identity: every kind answers IUnknown, its own IID, and IDispatch when its
-    // interface derives from it. Redirect hands out another fake for riid.
-    void Refuse(REFIID riid);
-    void Redirect(REFIID riid, CFake* pOther);
-
-    // Answers. Integer reads take successive values, the last one repeating (0 when
-    // none was set); CAL_GET_SPONSOR takes the first two. Unset texts and objects
-    // answer null.
+    // Every kind answers IUnknown, its own IID, and IDispatch when its interface
+    // derives from it; Redirect hands out another fake for riid (null: refused).
+    void Redirect(REFIID riid, CFake* pOther) { m_redirects.emplace_back(riid, pOther); }
+    // Integer reads take successive values, the last one repeating (0 when none was
+    // set); CAL_GET_SPONSOR takes the first two. Unset texts and objects answer null.
     void SetLong(int nSlot, LONG lValue) { m_longs[nSlot] = {lValue}; }
     void SetLongs(int nSlot, std::vector<LONG> values) { m_longs[nSlot] = std::move(values); }
     void SetText(int nSlot, const std::string& strUtf8);
     void SetObject(int nSlot, CFake* pObject) { m_objects[nSlot] = pObject; }
-    // The slot records its call and returns hr, writing nothing. Slot 0 fails every
-    // QueryInterface.
+    // The slot records its call and returns hr, writing nothing (UNKNOWN_QUERYINTERFACE:
+    // every QueryInterface fails).
     void Fail(int nSlot, HRESULT hr) { m_failures[nSlot] = hr; }
-
     // Visitors: set the stop flag on the given visit (from 1), and run fn on each
     // visited item. Factories: run fn on each item made, before it is handed out.
     void StopAtVisit(int nVisit) { m_nStopAtVisit = nVisit; }
     void OnVisit(std::function<void(CFake& item)> fn) { m_onVisit = std::move(fn); }
     void OnCreateItem(std::function<void(CFake& item)> fn) { m_onCreate = std::move(fn); }
 
-    // What happened.
     ULONG RefCount() const { return m_cRef; }
     int QueryCount() const { return m_nQueries; }
     const std::vector<CFakeCall>& Calls() const { return m_calls; }
     std::vector<int> Slots() const;
     int CallCount(int nSlot) const;
-    // Argument i of the last call of nSlot; records a failure when there is none.
+    // Argument i of the last call of nSlot; a failure when there is none.
     LONG Arg(int nSlot, size_t i = 0) const;
     std::string TextArg(int nSlot, size_t i = 0) const;
-    std::vector<int> UnexpectedSlots() const;
-    void ClearLog();
-    // Factories keep the items they made alive, in order of making; visitors list
-    // the items passed to Visit.
+    void ClearLog() { m_calls.clear(), m_nQueries = 0; }
+    // Factories keep the items they made, in order; visitors list the items visited.
     const std::vector<std::unique_ptr<CFake>>& Created() const { return m_created; }
     std::vector<CFake*> Visited() const;
 
 private:
     friend struct CFakeThunks;
-
-    CFakeCall& Record(int nSlot);
-    HRESULT FailureOf(int nSlot) const;
-    LONG NextLong(int nSlot);
+    const CFakeCall& LastCall(int nSlot) const;
 
     EFakeKind m_eKind;
     FakeComObject m_com;
@@ -162,9 +142,9 @@ private:
     std::vector<std::unique_ptr<CFake>> m_created;
 };
 
-// The test's reference is the only one left, no unexpected slot was called, and
+// Only the test's reference is left (cRef), no unexpected slot was called, and
 // every item a factory made has been released by whoever took it.
-::testing::AssertionResult Settled(const CFake& fake);
+::testing::AssertionResult Settled(const CFake& fake, ULONG cRef = 1);
 
 // The identifiers put into the items a visitor saw and a factory made: the CalID
 // of calendars, the EvtID of events.
@@ -174,7 +154,6 @@ std::vector<LONG> Ids(const CFake& fake);
 // as the host wires them.
 struct CFakeHost {
     explicit CFakeHost(ULONG dwUIN = 123, ULONG dwAltUIN = 0, BYTE cStoreMode = 0);
-
     ICalendarKernel* Kernel() { return kernel.As<ICalendarKernel>(); }
     void ClearLogs();
     ::testing::AssertionResult Settled() const;
@@ -186,7 +165,7 @@ struct CFakeHost {
     CFake eventFactory{EFakeKind::EventFactory};
 };
 
-// The fakes a test makes, kept to its end; items answer the usual fields.
+// The fakes a test makes, kept to its end.
 class CFakeSet {
 public:
     CFake& New(EFakeKind eKind) { return *m_fakes.emplace_back(new CFake(eKind)); }
