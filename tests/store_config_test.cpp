@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "FakeHost.h"
+#include "StoreFixture.h"
 #include "TestSupport.h"
 #include "store/VxCalStoreData.h"
 
@@ -26,21 +26,12 @@ namespace {
 
 const std::string s_strFailed = "failed";
 
-class StoreConfigTest : public ::testing::Test {
+class StoreConfigTest : public CStoreTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(S_OK,
-                  CVxCalStoreData::CreateInstance(nullptr, IID_IVxCalStoreData, reinterpret_cast<void**>(&m_pData)));
-        ASSERT_EQ(S_OK, m_pData->QueryInterface(IID_IVxCalStoreConfig, reinterpret_cast<void**>(&m_pConfig)));
-        ASSERT_EQ(S_OK, m_pData->QueryInterface(IID_IExtendKernalSequence, reinterpret_cast<void**>(&m_pSeq)));
-    }
+    StoreConfigTest() : CStoreTest(&CVxCalStoreData::CreateInstance) {}
     void TearDown() override
     {
-        m_pConfig->Release();
-        m_pSeq->Release();
-        EXPECT_EQ(0u, m_pData->Release());
-        EXPECT_TRUE(m_host.Settled());
+        CStoreTest::TearDown();
         EXPECT_TRUE(m_other.Settled());
     }
 
@@ -60,8 +51,6 @@ protected:
         }
     }
 
-    // A BSTR that lives until the end of the test; null for null.
-    BSTR B(const char* pszUtf8) { return m_bstrs.emplace_back(pszUtf8 ? Bstr(pszUtf8) : CBstrPtr(nullptr, &SysFreeString)).get(); }
     HRESULT Add(const char* pszNs, const char* pszItem, const char* pszValue)
     {
         return m_pConfig->AddString(B(pszNs), B(pszItem), B(pszValue), 0);
@@ -91,14 +80,7 @@ protected:
     }
     DWORD AccountNumber() { return static_cast<CVxCalStoreData*>(m_pData)->AccountNumber(); }
 
-    CTempDir m_dir;
-    CScopedRoot m_root{m_dir.Path()};
-    CFakeHost m_host{123};
     CFakeHost m_other{0, 789};
-    std::vector<CBstrPtr> m_bstrs;
-    IVxCalStoreData* m_pData = nullptr;
-    IVxCalStoreConfig* m_pConfig = nullptr;
-    IExtendKernalSequence* m_pSeq = nullptr;
     HRESULT m_hr = S_OK;
 };
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "FakeHost.h"
+#include "StoreFixture.h"
 #include "TestSupport.h"
 #include "store/VxCalStoreData.h"
 
@@ -144,38 +144,20 @@ TEST(StoreFakeHost, SlotsAnswerThroughTheInterfaceTypes)
 }
 
 // The member conversions need a started store: its account and its kernel.
-class StoreConversionTest : public ::testing::Test {
+class StoreConversionTest : public CStoreTest {
 protected:
+    StoreConversionTest() : CStoreTest(&CVxCalStoreData::CreateInstance) {}
     void SetUp() override
     {
         Fill(m_calItem, s_calLongs, s_calTexts);
         Fill(m_evtItem, s_evtLongs, s_evtTexts);
-        ASSERT_EQ(S_OK,
-                  CVxCalStoreData::CreateInstance(nullptr, IID_IVxCalStoreData, reinterpret_cast<void**>(&m_pData)));
-        IExtendKernalSequence* pSeq = nullptr;
-        ASSERT_EQ(S_OK, m_pData->QueryInterface(IID_IExtendKernalSequence, reinterpret_cast<void**>(&pSeq)));
-        EXPECT_EQ(S_OK, pSeq->StartSequence(m_host.Kernel()));
-        EXPECT_EQ(S_OK, pSeq->EndStartupBatch());
-        pSeq->Release();
-        m_host.ClearLogs();
+        CStoreTest::SetUp();
+        Start();
     }
-
-    void TearDown() override
-    {
-        EXPECT_EQ(0u, m_pData->Release());
-        EXPECT_TRUE(m_host.Settled());
-        EXPECT_TRUE(Settled(m_evtItem));
-        EXPECT_TRUE(Settled(m_calItem));
-    }
-
     CVxCalStoreData* Store() { return static_cast<CVxCalStoreData*>(m_pData); }
 
-    CTempDir m_dir;
-    CScopedRoot m_root{m_dir.Path()};
-    CFakeHost m_host{123};
-    CFake m_calItem{EFakeKind::CalendarItem};
-    CFake m_evtItem{EFakeKind::EventItem};
-    IVxCalStoreData* m_pData = nullptr;
+    CFake& m_calItem = m_fakes.New(EFakeKind::CalendarItem);
+    CFake& m_evtItem = m_fakes.New(EFakeKind::EventItem);
     tagCalendarRecord cal{};  // the records under test, zero-filled
     tagEventRecord evt{};
 };

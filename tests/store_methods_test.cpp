@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "FakeHost.h"
+#include "StoreFixture.h"
 #include "TestSupport.h"
 #include "store/VxCalStoreData.h"
 
@@ -20,34 +20,9 @@ using ::testing::IsEmpty;
 
 namespace {
 
-class StoreMethodsTest : public ::testing::Test {
+class StoreMethodsTest : public CStoreTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(S_OK,
-                  CVxCalStoreData::CreateInstance(nullptr, IID_IVxCalStoreData, reinterpret_cast<void**>(&m_pData)));
-        ASSERT_EQ(S_OK, m_pData->QueryInterface(IID_IExtendKernalSequence, reinterpret_cast<void**>(&m_pSeq)));
-    }
-
-    void TearDown() override
-    {
-        if (m_pData != nullptr) {
-            m_pSeq->Release();
-            EXPECT_EQ(0u, m_pData->Release());
-        }
-        EXPECT_TRUE(m_host.Settled());
-        EXPECT_TRUE(m_fakes.Settled());
-    }
-
-    void Start()
-    {
-        ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
-        ASSERT_EQ(S_OK, m_pSeq->EndStartupBatch());
-        m_host.ClearLogs();
-    }
-
-    // A BSTR that lives until the end of the test.
-    BSTR B(const char* pszUtf8) { return m_bstrs.emplace_back(Bstr(pszUtf8)).get(); }
+    StoreMethodsTest() : CStoreTest(&CVxCalStoreData::CreateInstance) {}
 
     // Adds calendars by id, then events by {calendar, event}.
     void Seed(const std::vector<LONG>& calIds, const std::vector<std::pair<LONG, LONG>>& events = {})
@@ -60,21 +35,11 @@ protected:
         }
     }
 
-    std::string Sql(const std::string& strScript) { return RunSqliteShell(m_dir.Join("123/CalData.db"), strScript); }
-    std::string Counts() { return Sql("select count(*) from Calendar; select count(*) from Event;"); }
-
-    CTempDir m_dir;
-    CScopedRoot m_root{m_dir.Path()};
-    CFakeHost m_host{123};
-    CFakeSet m_fakes;
-    std::vector<CBstrPtr> m_bstrs;
     CFake& m_calVisitor = m_fakes.New(EFakeKind::CalendarVisitor);
     CFake& m_evtVisitor = m_fakes.New(EFakeKind::EventVisitor);
-    IVxCalStoreData* m_pData = nullptr;
-    IExtendKernalSequence* m_pSeq = nullptr;
 };
 
-// Started for account 123, the way the host brings the store up.
+// Started for account 123.
 class StoreMethodsStartedTest : public StoreMethodsTest {
 protected:
     void SetUp() override
@@ -228,6 +193,7 @@ TEST_F(StoreMethodsStartedTest, AVisitorMayCallBackIntoTheStoreOrReleaseIt)
     m_calVisitor.OnVisit([&](CFake&) {
         if (m_pData != nullptr) {
             m_pSeq->Release();
+            m_pConfig->Release();
             m_pData->Release();
             m_pData = nullptr;
         }
@@ -310,7 +276,7 @@ TEST_F(StoreMethodsTest, InitializeOpensTheDatabaseAndTakesTheKernelFromTheDispa
     // Without a dispatch: the database of account 0, as nothing settled another, and no kernel.
     EXPECT_EQ(S_OK, m_pData->Initialize(nullptr, nullptr));
     Seed({1});
-    EXPECT_EQ("0|1\n", RunSqliteShell(m_dir.Join("0/CalData.db"), "select UIN, CalID from Calendar;"));
+    EXPECT_EQ("0|1\n", Sql("select UIN, CalID from Calendar;", "0"));
     EXPECT_EQ(E_POINTER, m_pData->GetAllCalendar(m_calVisitor.Unknown()));
     EXPECT_EQ(E_POINTER, m_pData->GetAllCalEvent(1, m_evtVisitor.Unknown()));
     EXPECT_THAT(m_calVisitor.Calls(), IsEmpty());

@@ -9,7 +9,7 @@
 #include <thread>
 #include <tuple>
 
-#include "FakeHost.h"
+#include "StoreFixture.h"
 #include "TestSupport.h"
 #include "compat/winuser.h"
 #include "store/VxCalStoreData.h"
@@ -33,48 +33,13 @@ void PumpMessages(std::chrono::milliseconds duration)
     }
 }
 
-class StoreSequenceTest : public ::testing::Test {
+class StoreSequenceTest : public CStoreTest {
 protected:
-    void SetUp() override { Create(); }
-    void TearDown() override
-    {
-        Destroy();
-        EXPECT_TRUE(m_host.Settled());
-        EXPECT_TRUE(m_fakes.Settled());
-    }
-
-    void Create()
-    {
-        ASSERT_EQ(S_OK,
-                  CVxCalStoreData::CreateInstance(nullptr, IID_IVxCalStoreData, reinterpret_cast<void**>(&m_pData)));
-        ASSERT_EQ(S_OK, m_pData->QueryInterface(IID_IExtendKernalSequence, reinterpret_cast<void**>(&m_pSeq)));
-    }
-    void Destroy()
-    {
-        if (m_pData != nullptr) {
-            m_pSeq->Release();
-            EXPECT_EQ(0u, m_pData->Release());
-            m_pData = nullptr;
-        }
-    }
-
+    StoreSequenceTest() : CStoreTest(&CVxCalStoreData::CreateInstance) {}
     CVxCalStoreData* Store() { return static_cast<CVxCalStoreData*>(m_pData); }
     size_t Handlers() { return Store()->Timer().Tick().HandlerCount(); }
     HRESULT AddCalendar(LONG lCalID) { return m_pData->AddCalendar(m_fakes.Calendar(lCalID).Unknown()); }
     HRESULT AddEvent(LONG lCalID, LONG lEvtID) { return m_pData->AddCalEvent(m_fakes.Event(lCalID, lEvtID).Unknown()); }
-    // The rows of the two tables in the account's database, as another connection sees them.
-    std::string Counts(const CTempDir& root, const char* pszAccount = "123")
-    {
-        return RunSqliteShell(root.Join(std::string(pszAccount) + "/CalData.db"),
-                              "select count(*) from Calendar; select count(*) from Event;");
-    }
-
-    CTempDir m_dir;
-    CScopedRoot m_root{m_dir.Path()};
-    CFakeHost m_host{123};
-    CFakeSet m_fakes;
-    IVxCalStoreData* m_pData = nullptr;
-    IExtendKernalSequence* m_pSeq = nullptr;
 };
 
 TEST_F(StoreSequenceTest, StartWithoutAKernelFailsAndChangesNothing)
@@ -102,7 +67,7 @@ TEST_F(StoreSequenceTest, TheAltUinWinsWheneverItIsNotZero)
         EXPECT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
         EXPECT_EQ(dwAltUIN != 0 ? dwAltUIN : dwUIN, Store()->AccountNumber());
         EXPECT_THAT(ListDir(dir.Path()), ElementsAre(pszDir));
-        EXPECT_EQ("0\n0\n", Counts(dir, pszDir));
+        EXPECT_TRUE(FileExists(dir.Join(std::string(pszDir) + "/CalData.db")));
         // A fresh account for each question, none kept; the kernel is held once.
         EXPECT_EQ(1u, m_host.account.RefCount());
         EXPECT_EQ(2u, m_host.kernel.RefCount());
@@ -126,10 +91,10 @@ TEST_F(StoreSequenceTest, StartDeliversTheStoredCalendarsAndEmptiesADatabaseOfAn
     EXPECT_THAT(Ids(accountVisitor), ElementsAre(1, 2));
     ASSERT_EQ(S_OK, m_pSeq->StopSequence());
 
-    ASSERT_EQ("", RunSqliteShell(m_dir.Join("123/CalData.db"), "update Calendar set UIN = 999;"));
+    ASSERT_EQ("", Sql("update Calendar set UIN = 999;"));
     ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
     ASSERT_EQ(S_OK, m_pSeq->EndStartupBatch());
-    EXPECT_EQ("0\n0\n", Counts(m_dir));
+    EXPECT_EQ("0\n0\n", Counts());
 }
 
 TEST_F(StoreSequenceTest, AHostFailureLeavesTheStartWithItsResultOrWithEFail)
@@ -147,16 +112,16 @@ TEST_F(StoreSequenceTest, AHostFailureLeavesTheStartWithItsResultOrWithEFail)
     EXPECT_EQ(1u, Handlers());
     ASSERT_EQ(S_OK, AddCalendar(1));
     EXPECT_EQ(S_OK, m_pSeq->EndStartupBatch());
-    EXPECT_EQ("1\n0\n", Counts(m_dir));
+    EXPECT_EQ("1\n0\n", Counts());
 }
 
 TEST_F(StoreSequenceTest, TheStartupBatchEndsByEndStartupBatchOrByTheFirstTickAfterASecond)
 {
     ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
     ASSERT_EQ(S_OK, AddEvent(1, 1));
-    EXPECT_EQ("0\n0\n", Counts(m_dir)) << "the batch is not visible to another connection";
+    EXPECT_EQ("0\n0\n", Counts()) << "the batch is not visible to another connection";
     EXPECT_EQ(S_OK, m_pSeq->EndStartupBatch());
-    EXPECT_EQ("0\n1\n", Counts(m_dir));
+    EXPECT_EQ("0\n1\n", Counts());
     EXPECT_EQ(0u, Handlers());
     EXPECT_EQ(S_OK, m_pSeq->EndStartupBatch()) << "with no handler left";
 
@@ -171,14 +136,14 @@ TEST_F(StoreSequenceTest, TheStartupBatchEndsByEndStartupBatchOrByTheFirstTickAf
     EXPECT_EQ(2u, Handlers());
     EXPECT_EQ(2u, m_host.kernel.RefCount()) << "the same kernel is held once";
     PumpMessages(std::chrono::milliseconds(500));
-    EXPECT_EQ("1\n1\n", Counts(m_dir)) << "the second start committed the first batch; no tick before its second";
+    EXPECT_EQ("1\n1\n", Counts()) << "the second start committed the first batch; no tick before its second";
     PumpMessages(std::chrono::milliseconds(900));
-    EXPECT_EQ("1\n2\n", Counts(m_dir));
+    EXPECT_EQ("1\n2\n", Counts());
     EXPECT_EQ(0u, Handlers());
 
     // Batch mode is over: the next write is visible at once.
     ASSERT_EQ(S_OK, AddEvent(1, 3));
-    EXPECT_EQ("1\n3\n", Counts(m_dir));
+    EXPECT_EQ("1\n3\n", Counts());
 }
 
 TEST_F(StoreSequenceTest, StopEmptiesTheStoreOnlyForStoreModeOne)
@@ -207,7 +172,7 @@ TEST_F(StoreSequenceTest, StopEmptiesTheStoreOnlyForStoreModeOne)
         ASSERT_EQ(S_OK, m_pSeq->EndStartupBatch());
         m_host.ClearLogs();
         EXPECT_EQ(S_OK, m_pSeq->StopSequence());
-        EXPECT_EQ(pszCounts, Counts(dir));
+        EXPECT_EQ(pszCounts, RunSqliteShell(dir.Join("123/CalData.db"), "select count(*) from Calendar; select count(*) from Event;"));
         if (bAnswersSettings) {
             EXPECT_EQ("cStoreMode", m_host.settings.TextArg(SETTINGS_GET_BYTE));
         }
@@ -224,28 +189,28 @@ TEST_F(StoreSequenceTest, StoppingOpeningAgainOrDestroyingInBatchModeCommitsTheB
     ASSERT_EQ(S_OK, AddCalendar(1));
     ASSERT_EQ(S_OK, AddEvent(1, 1));
     EXPECT_EQ(S_OK, m_pSeq->StopSequence());
-    EXPECT_EQ("1\n1\n", Counts(m_dir));
+    EXPECT_EQ("1\n1\n", Counts());
     EXPECT_EQ(E_FAIL, m_pData->GetAllCalendar(nullptr)) << "a stopped store is not ready";
     EXPECT_EQ(E_FAIL, AddCalendar(2)) << "nor is its new media open";
 
     // Opening again: by Initialize in the start-up batch, by SetDataSource in one of SetBatchMode.
     ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
     ASSERT_EQ(S_OK, AddEvent(1, 2));
-    EXPECT_EQ("1\n1\n", Counts(m_dir)) << "held in the batch";
+    EXPECT_EQ("1\n1\n", Counts()) << "held in the batch";
     EXPECT_EQ(S_OK, m_pData->Initialize(nullptr, m_host.kernel.As<IDispatch>()));
-    EXPECT_EQ("1\n2\n", Counts(m_dir));
+    EXPECT_EQ("1\n2\n", Counts());
     ASSERT_EQ(S_OK, m_pData->SetBatchMode(1));
     ASSERT_EQ(S_OK, AddEvent(1, 3));
-    EXPECT_EQ(S_OK, m_pData->SetDataSource(Bstr("CSVCalendar").get(), Bstr("import.csv").get()));
-    EXPECT_EQ("1\n3\n", Counts(m_dir));
+    EXPECT_EQ(S_OK, m_pData->SetDataSource(B("CSVCalendar"), B("import.csv")));
+    EXPECT_EQ("1\n3\n", Counts());
 
     // Destroying the object in a start-up batch.
     ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
     ASSERT_EQ(S_OK, AddEvent(1, 4));
     ASSERT_EQ(S_OK, AddEvent(1, 5));
-    EXPECT_EQ("1\n3\n", Counts(m_dir)) << "held in the batch";
+    EXPECT_EQ("1\n3\n", Counts()) << "held in the batch";
     Destroy();
-    EXPECT_EQ("1\n5\n", Counts(m_dir));
+    EXPECT_EQ("1\n5\n", Counts());
 }
 
 }  // namespace
