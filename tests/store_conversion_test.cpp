@@ -128,21 +128,6 @@ std::unique_ptr<tagEventRecord> SampleEvent(DWORD dwCalOwnerUin)
     return pRec;
 }
 
-// The harness itself: a call through the interface type reaches the named slot,
-// and a reserved or an IDispatch slot is reported.
-TEST(StoreFakeHost, SlotsAnswerThroughTheInterfaceTypes)
-{
-    CFake item(EFakeKind::EventItem);
-    item.SetLongs(EVT_GET_CALTYPE, {3, 7});
-    LONG lFirst = 0, lSecond = 0;
-    EXPECT_EQ(S_OK, item.As<IEventItem>()->get_CalType(&lFirst));
-    EXPECT_EQ(S_OK, item.As<IEventItem>()->get_CalType(&lSecond));
-    EXPECT_EQ(std::make_pair(LONG(3), LONG(7)), std::make_pair(lFirst, lSecond));
-    EXPECT_TRUE(Settled(item));
-    EXPECT_EQ(E_NOTIMPL, item.As<IEventItem>()->Reserved61());
-    EXPECT_FALSE(Settled(item));
-}
-
 // The member conversions need a started store: its account and its kernel.
 class StoreConversionTest : public CStoreTest {
 protected:
