@@ -42,39 +42,25 @@ protected:
     HRESULT AddEvent(LONG lCalID, LONG lEvtID) { return m_pData->AddCalEvent(m_fakes.Event(lCalID, lEvtID).Unknown()); }
 };
 
-TEST_F(StoreSequenceTest, StartWithoutAKernelFailsAndChangesNothing)
-{
-    EXPECT_EQ(E_FAIL, m_pSeq->StartSequence(nullptr));
-    EXPECT_THAT(ListDir(m_dir.Path()), IsEmpty());
-    EXPECT_EQ(0u, Handlers());
-    EXPECT_EQ(E_POINTER, m_pSeq->StopSequence()) << "nothing to stop without a kernel";
-    EXPECT_EQ(S_OK, m_pSeq->RunSequence());
-    EXPECT_EQ(S_OK, m_pSeq->EndStartupBatch()) << "with no database open";
-}
-
 TEST_F(StoreSequenceTest, TheAltUinWinsWheneverItIsNotZero)
 {
+    EXPECT_EQ(E_FAIL, m_pSeq->StartSequence(nullptr));
+    EXPECT_EQ(E_POINTER, m_pSeq->StopSequence()) << "nothing to stop without a kernel";
+    EXPECT_EQ(S_OK, m_pSeq->EndStartupBatch()) << "with no database open";
+    EXPECT_THAT(ListDir(m_dir.Path()), IsEmpty());
     const std::tuple<ULONG, ULONG, const char*> cases[] = {
         {123, 0, "123"}, {123, 456, "456"}, {0, 789, "789"}, {4294967295u, 0, "-1"}};
-    Destroy();
     for (const auto& [dwUIN, dwAltUIN, pszDir] : cases) {
-        SCOPED_TRACE(pszDir);
-        CTempDir dir;  // a root and an object for each case
-        CScopedRoot root(dir.Path());
         m_host.account.SetLong(ACCOUNT_UIN, LONG(dwUIN));
         m_host.account.SetLong(ACCOUNT_ALTUIN, LONG(dwAltUIN));
-        Create();
         EXPECT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
-        EXPECT_EQ(dwAltUIN != 0 ? dwAltUIN : dwUIN, Store()->AccountNumber());
-        EXPECT_THAT(ListDir(dir.Path()), ElementsAre(pszDir));
-        EXPECT_TRUE(FileExists(dir.Join(std::string(pszDir) + "/CalData.db")));
+        EXPECT_EQ(S_OK, m_pSeq->EndStartupBatch());
+        EXPECT_TRUE(FileExists(m_dir.Join(std::string(pszDir) + "/CalData.db"))) << pszDir;
         // A fresh account for each question, none kept; the kernel is held once.
         EXPECT_EQ(1u, m_host.account.RefCount());
         EXPECT_EQ(2u, m_host.kernel.RefCount());
-        EXPECT_EQ(S_OK, m_pSeq->StopSequence());
-        Destroy();
-        EXPECT_TRUE(m_host.Settled());
     }
+    EXPECT_EQ(4u, ListDir(m_dir.Path()).size());
 }
 
 TEST_F(StoreSequenceTest, StartDeliversTheStoredCalendarsAndEmptiesADatabaseOfAnotherAccount)
@@ -146,18 +132,17 @@ TEST_F(StoreSequenceTest, TheStartupBatchEndsByEndStartupBatchOrByTheFirstTickAf
     EXPECT_EQ("1\n3\n", Counts());
 }
 
-TEST_F(StoreSequenceTest, StopEmptiesTheStoreOnlyForStoreModeOne)
+TEST_F(StoreSequenceTest, StopEmptiesTheStoreOnlyForStoreModeOneAndLetsGoOfTheKernel)
 {
-    // In this order: a case keeps what the cases before it did to the host.
+    // In this order, each for an account of its own: a case keeps what the cases
+    // before it did to the host.
     const std::tuple<BYTE, bool, bool, const char*> cases[] = {
         {1, true, true, "0\n0\n"}, {0, true, true, "1\n1\n"}, {2, true, true, "1\n1\n"},
         {1, false, true, "1\n1\n"},   // no IAccountSettings
         {1, false, false, "1\n1\n"}};  // no settings at all
-    Destroy();
-    for (const auto& [cStoreMode, bAnswersSettings, bHasSettings, pszCounts] : cases) {
-        SCOPED_TRACE(std::to_string(cStoreMode) + (bAnswersSettings ? "" : " refused") + (bHasSettings ? "" : " none"));
-        CTempDir dir;
-        CScopedRoot root(dir.Path());
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& [cStoreMode, bAnswersSettings, bHasSettings, pszCounts] = cases[i];
+        m_host.account.SetLong(ACCOUNT_UIN, LONG(i + 1));
         m_host.settings.SetLong(SETTINGS_GET_BYTE, cStoreMode);
         if (!bAnswersSettings) {
             m_host.settings.Redirect(IID_IAccountSettings, nullptr);
@@ -165,21 +150,16 @@ TEST_F(StoreSequenceTest, StopEmptiesTheStoreOnlyForStoreModeOne)
         if (!bHasSettings) {
             m_host.account.SetObject(ACCOUNT_SETTINGS, nullptr);
         }
-        Create();
-        ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
+        Start();
         ASSERT_EQ(S_OK, AddCalendar(1));
         ASSERT_EQ(S_OK, AddEvent(1, 1));
-        ASSERT_EQ(S_OK, m_pSeq->EndStartupBatch());
-        m_host.ClearLogs();
         EXPECT_EQ(S_OK, m_pSeq->StopSequence());
-        EXPECT_EQ(pszCounts, RunSqliteShell(dir.Join("123/CalData.db"), "select count(*) from Calendar; select count(*) from Event;"));
+        EXPECT_EQ(pszCounts, Counts(std::to_string(i + 1))) << i;
         if (bAnswersSettings) {
             EXPECT_EQ("cStoreMode", m_host.settings.TextArg(SETTINGS_GET_BYTE));
         }
-        // The stop lets go of the kernel, not only the destruction.
-        EXPECT_TRUE(m_host.Settled());
+        EXPECT_TRUE(m_host.Settled()) << i;
         EXPECT_EQ(E_POINTER, m_pSeq->StopSequence());
-        Destroy();
     }
 }
 
