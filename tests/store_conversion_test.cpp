@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "FakeHost.h"
+#include "StoreFixture.h"
 #include "TestSupport.h"
 #include "store/VxCalStoreData.h"
 
@@ -23,23 +23,44 @@ namespace {
 
 using Longs = std::map<int, std::vector<LONG>>;
 using Texts = std::vector<std::pair<int, std::string>>;
+using Log = std::vector<std::pair<int, std::string>>;
 
-const std::vector<int> s_evtReads = {7,  9,  11, 13, 15, 17, 19, 21, 25, 23, 27, 33, 35, 40, 48, 68, 62,
-                                     50, 52, 57, 59, 70, 54, 46, 44, 29, 31, 42, 43, 75, 65, 64, 52};
-const std::vector<int> s_evtWrites = {8,  10, 12, 14, 16, 18, 20, 22, 26, 24, 28, 34, 36, 41,
-                                      49, 69, 63, 51, 53, 58, 60, 55, 71, 47, 45, 30, 32, 66};
+const std::vector<int> s_calReads = {CAL_GET_CALID, CAL_GET_CALTYPE, CAL_GET_TMSTAMP, CAL_GET_SHRLEVEL, CAL_GET_SPONSOR,
+    CAL_GET_SUBJECT, CAL_GET_DETAIL, CAL_GET_CONTACTID, CAL_GET_CONTACTINFO, CAL_GET_EXT1};
+const std::vector<int> s_evtReads = {EVT_GET_CALID, EVT_GET_EVTID, EVT_GET_EVTTYPE, EVT_GET_BGNTM, EVT_GET_ENDTM,
+    EVT_GET_TMSTAMP, EVT_GET_TIPTYPE, EVT_GET_DAY, EVT_GET_MONTH, EVT_GET_WEEK, EVT_GET_LOOPTYPE, EVT_GET_SYNCHRONIZED,
+    EVT_GET_REVISEDSTATE, EVT_GET_REMINDMINUTE, EVT_GET_SPONSORID, EVT_GET_CALOWNERUIN, EVT_GET_EVENTRIGHT,
+    EVT_GET_WEEKNUM, EVT_GET_CALTYPE, EVT_GET_LOOPCALID, EVT_GET_LOOPEVENTID, EVT_GET_EVENTSTATUS, EVT_GET_ENDTYPE,
+    EVT_GET_VALID, EVT_GET_LOCATION, EVT_GET_SUBJECT, EVT_GET_DETAIL, EVT_GET_CONTACTID, EVT_GET_CONTACTINFO,
+    EVT_GET_EXT3, EVT_GET_CONTACTIDINVALID, EVT_GET_CONTACTIDDISPLAY, EVT_GET_CALTYPE};
+// EvtType -56 goes out sign-extended; Day, RemindMinute and CalType stay unsigned;
+// Synchronized -1 goes out as 65535; TipType (-11) and WeekNum (0xFFF0) pass one
+// byte; Valid 5 is VARIANT_TRUE.
+const Log s_evtWrites = {{EVT_PUT_CALID, "1"}, {EVT_PUT_EVTID, "2"}, {EVT_PUT_EVTTYPE, "-56"},
+    {EVT_PUT_BGNTM, "1000"}, {EVT_PUT_ENDTM, "-2147483648"}, {EVT_PUT_TMSTAMP, "3000"}, {EVT_PUT_TIPTYPE, "245"},
+    {EVT_PUT_DAY, "40000"}, {EVT_PUT_MONTH, "12"}, {EVT_PUT_WEEK, "3"}, {EVT_PUT_LOOPTYPE, "-2"},
+    {EVT_PUT_SYNCHRONIZED, "65535"}, {EVT_PUT_REVISEDSTATE, "-4"}, {EVT_PUT_REMINDMINUTE, "65000"},
+    {EVT_PUT_SPONSORID, "77"}, {EVT_PUT_CALOWNERUIN, "555"}, {EVT_PUT_EVENTRIGHT, "-3"}, {EVT_PUT_WEEKNUM, "240"},
+    {EVT_PUT_CALTYPE, "65534"}, {EVT_PUT_LOOPCALID, "11"}, {EVT_PUT_LOOPEVENTID, "12"}, {EVT_PUT_ENDTYPE, "-6"},
+    {EVT_PUT_EVENTSTATUS, "5"}, {EVT_PUT_VALID, "-1"}, {EVT_PUT_LOCATION, "Room 1"}, {EVT_PUT_SUBJECT, "Standup"},
+    {EVT_PUT_DETAIL, "Daily"}, {EVT_SET_CONTACTS, "cid,cinfo,bad,shown"}};
 
 // What the items answer: every read slot a distinct value, many of them past the
-// width or the sign of their field. Slot 52 is read twice and answers in turn.
-const Longs s_calLongs = {{11, {7}}, {9, {0x1FE}}, {15, {-16}}, {13, {4}}, {39, {55, 66}}};
-const Texts s_calTexts = {{17, "Team"}, {21, "Weekly"}, {32, "c1"}, {33, "ci"}, {19, "e1"}};
-const Longs s_evtLongs = {{7, {1}},      {9, {2}},      {11, {200}},   {13, {1000}},      {15, {LONG(0x80000000u)}},
-                          {17, {3000}},  {19, {0xF5}},  {21, {40000}}, {25, {12}},        {23, {3}},
-                          {27, {0x1FE}}, {33, {0x1FF}}, {35, {-4}},    {40, {0x1FDE8}},   {48, {77}},
-                          {68, {555}},   {62, {-3}},    {50, {0xF0}},  {52, {3, 0xFFFE}}, {57, {11}},
-                          {59, {12}},    {70, {5}},     {54, {-6}},    {46, {5}}};
-const Texts s_evtTexts = {{44, "Room 1"}, {29, "Standup"}, {31, "Daily"}, {42, "cid"},
-                          {43, "cinfo"},  {75, "OL-1"},    {65, "bad"},   {64, "shown"}};
+// width or the sign of their field. The event's CalType is read twice and answers in turn.
+const Longs s_calLongs = {{CAL_GET_CALID, {7}}, {CAL_GET_CALTYPE, {0x1FE}}, {CAL_GET_TMSTAMP, {-16}},
+    {CAL_GET_SHRLEVEL, {4}}, {CAL_GET_SPONSOR, {55, 66}}};
+const Texts s_calTexts = {{CAL_GET_SUBJECT, "Team"}, {CAL_GET_DETAIL, "Weekly"}, {CAL_GET_CONTACTID, "c1"},
+    {CAL_GET_CONTACTINFO, "ci"}, {CAL_GET_EXT1, "e1"}};
+const Longs s_evtLongs = {{EVT_GET_CALID, {1}}, {EVT_GET_EVTID, {2}}, {EVT_GET_EVTTYPE, {200}},
+    {EVT_GET_BGNTM, {1000}}, {EVT_GET_ENDTM, {LONG(0x80000000u)}}, {EVT_GET_TMSTAMP, {3000}}, {EVT_GET_TIPTYPE, {0xF5}},
+    {EVT_GET_DAY, {40000}}, {EVT_GET_MONTH, {12}}, {EVT_GET_WEEK, {3}}, {EVT_GET_LOOPTYPE, {0x1FE}},
+    {EVT_GET_SYNCHRONIZED, {0x1FF}}, {EVT_GET_REVISEDSTATE, {-4}}, {EVT_GET_REMINDMINUTE, {0x1FDE8}},
+    {EVT_GET_SPONSORID, {77}}, {EVT_GET_CALOWNERUIN, {555}}, {EVT_GET_EVENTRIGHT, {-3}}, {EVT_GET_WEEKNUM, {0xF0}},
+    {EVT_GET_CALTYPE, {3, 0xFFFE}}, {EVT_GET_LOOPCALID, {11}}, {EVT_GET_LOOPEVENTID, {12}},
+    {EVT_GET_EVENTSTATUS, {5}}, {EVT_GET_ENDTYPE, {-6}}, {EVT_GET_VALID, {5}}};
+const Texts s_evtTexts = {{EVT_GET_LOCATION, "Room 1"}, {EVT_GET_SUBJECT, "Standup"}, {EVT_GET_DETAIL, "Daily"},
+    {EVT_GET_CONTACTID, "cid"}, {EVT_GET_CONTACTINFO, "cinfo"}, {EVT_GET_EXT3, "OL-1"},
+    {EVT_GET_CONTACTIDINVALID, "bad"}, {EVT_GET_CONTACTIDDISPLAY, "shown"}};
 
 void Fill(CFake& item, const Longs& longs, const Texts& texts)
 {
@@ -51,28 +72,36 @@ void Fill(CFake& item, const Longs& longs, const Texts& texts)
     }
 }
 
-// Each call as "slot:arguments", the integers first, then the texts.
-std::vector<std::string> Log(const CFake& item)
+// Each call as its slot and its arguments, the integers first, then the texts.
+Log LogOf(const CFake& item)
 {
-    std::vector<std::string> log;
+    Log log;
     for (const CFakeCall& call : item.Calls()) {
-        std::string strCall = std::to_string(call.nSlot) + ":";
+        std::string strArgs;
         for (LONG lValue : call.values) {
-            strCall += std::to_string(lValue) + ",";
+            strArgs += std::to_string(lValue) + ",";
         }
         for (const WString& strText : call.texts) {
-            strCall += Narrow(strText) + ",";
+            strArgs += Narrow(strText) + ",";
         }
-        log.push_back(strCall.substr(0, strCall.size() - 1));
+        log.emplace_back(call.nSlot, strArgs.substr(0, strArgs.size() - 1));
     }
     return log;
+}
+
+std::vector<int> SlotsOf(const Log& log, size_t nCount)
+{
+    std::vector<int> slots;
+    for (size_t i = 0; i < nCount; ++i) {
+        slots.push_back(log[i].first);
+    }
+    return slots;
 }
 
 // Record fields, each followed by the value it should hold.
 void ExpectFields(std::initializer_list<long long> fieldsAndValues)
 {
     const std::vector<long long> all(fieldsAndValues);
-    EXPECT_EQ(0u, all.size() % 2) << "each field needs its value";
     for (size_t i = 0; i + 1 < all.size(); i += 2) {
         EXPECT_EQ(all[i + 1], all[i]) << "field " << i / 2;
     }
@@ -87,12 +116,6 @@ std::vector<std::string> Narrowed(std::initializer_list<const WCHAR*> fields)
     return texts;
 }
 
-template <size_t N>
-void SetField(WCHAR (&szField)[N], const std::string& strUtf8)
-{
-    WStrCopyN(szField, N, Wide(strUtf8).c_str());
-}
-
 // The record read from an event item answering as above, its Valid made 5.
 std::unique_ptr<tagEventRecord> SampleEvent(DWORD dwCalOwnerUin)
 {
@@ -105,170 +128,92 @@ std::unique_ptr<tagEventRecord> SampleEvent(DWORD dwCalOwnerUin)
     return pRec;
 }
 
-// The harness itself: a call through any slot reaches the thunk of that slot.
-TEST(StoreFakeHost, SlotsAnswerThroughTheInterfaceTypes)
-{
-    CFake item(EFakeKind::EventItem);
-    item.SetLongs(52, {3, 7});
-    LONG lFirst = 0, lSecond = 0;
-    UINT cInfo = 0;
-    EXPECT_EQ(S_OK, item.As<IEventItem>()->get_CalType(&lFirst));
-    EXPECT_EQ(S_OK, item.As<IEventItem>()->get_CalType(&lSecond));
-    EXPECT_EQ(std::make_pair(LONG(3), LONG(7)), std::make_pair(lFirst, lSecond));
-    EXPECT_EQ(E_NOTIMPL, item.As<IEventItem>()->Reserved61());
-    EXPECT_EQ(E_NOTIMPL, item.As<IDispatch>()->GetTypeInfoCount(&cInfo));
-    EXPECT_THAT(item.UnexpectedSlots(), ElementsAre(61, 3));
-    EXPECT_FALSE(Settled(item));
-
-    CFake kernel(EFakeKind::Kernel);
-    ICalendarAccount* pAccount = nullptr;
-    IUnknown* pUnk = nullptr;
-    EXPECT_EQ(S_OK, kernel.As<ICalendarKernel>()->get_Account(&pAccount));
-    EXPECT_EQ(nullptr, pAccount);
-    EXPECT_EQ(E_NOINTERFACE, kernel.Unknown()->QueryInterface(IID_IEventItem, reinterpret_cast<void**>(&pUnk)));
-    EXPECT_EQ(S_OK, kernel.Unknown()->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&pUnk)));
-    EXPECT_EQ(1u, pUnk->Release());
-    EXPECT_THAT(kernel.Slots(), ElementsAre(13));
-    EXPECT_TRUE(Settled(kernel));
-}
-
-// The member conversions need a started store: its account and its kernel. The
-// items answer as above; m_evtItem also takes the writes of EventRecordToItem.
-class StoreConversionTest : public ::testing::Test {
+// The member conversions need a started store: its account and its kernel.
+class StoreConversionTest : public CStoreTest {
 protected:
+    StoreConversionTest() : CStoreTest(&CVxCalStoreData::CreateInstance) {}
     void SetUp() override
     {
         Fill(m_calItem, s_calLongs, s_calTexts);
         Fill(m_evtItem, s_evtLongs, s_evtTexts);
-        ASSERT_EQ(S_OK,
-                  CVxCalStoreData::CreateInstance(nullptr, IID_IVxCalStoreData, reinterpret_cast<void**>(&m_pData)));
-        IExtendKernalSequence* pSeq = nullptr;
-        ASSERT_EQ(S_OK, m_pData->QueryInterface(IID_IExtendKernalSequence, reinterpret_cast<void**>(&pSeq)));
-        EXPECT_EQ(S_OK, pSeq->StartSequence(m_host.Kernel()));
-        EXPECT_EQ(S_OK, pSeq->EndStartupBatch());
-        pSeq->Release();
-        m_host.ClearLogs();
+        CStoreTest::SetUp();
+        Start();
     }
-
-    void TearDown() override
-    {
-        if (m_pData != nullptr) {
-            EXPECT_EQ(0u, m_pData->Release());
-        }
-        EXPECT_TRUE(m_host.Settled());
-        EXPECT_TRUE(Settled(m_evtItem));
-        EXPECT_TRUE(Settled(m_calItem));
-    }
-
     CVxCalStoreData* Store() { return static_cast<CVxCalStoreData*>(m_pData); }
 
-    CTempDir m_dir;
-    CScopedRoot m_root{m_dir.Path()};
-    CFakeHost m_host{123};
-    CFake m_calItem{EFakeKind::CalendarItem};
-    CFake m_evtItem{EFakeKind::EventItem};
-    IVxCalStoreData* m_pData = nullptr;
+    CFake& m_calItem = m_fakes.New(EFakeKind::CalendarItem);
+    CFake& m_evtItem = m_fakes.New(EFakeKind::EventItem);
     tagCalendarRecord cal{};  // the records under test, zero-filled
     tagEventRecord evt{};
 };
-
-// ---------------------------------------------------------------------------
-// Calendars
 
 TEST_F(StoreConversionTest, CalItemToRecordReadsEverySlotInOrderAndStampsTheStoreAccount)
 {
     cal.dwUIN = 999;  // whatever the caller had, the record belongs to the store's account
     EXPECT_EQ(1, Store()->CalItemToRecord(&cal, m_calItem.As<ICalendarItem>()));
-    EXPECT_THAT(m_calItem.Slots(), ElementsAre(11, 9, 15, 13, 39, 17, 21, 32, 33, 19));
+    EXPECT_EQ(s_calReads, m_calItem.Slots());
     // CalType keeps the low 8 bits.
     ExpectFields({cal.dwUIN, 123, cal.dwCalID, 7, cal.cCalType, -2, cal.dwTimeStamp, 0xFFFFFFF0, cal.dwShrLevel, 4,
                   cal.dwSponsorID, 55, cal.dwFromCalID, 66});
     EXPECT_THAT(Narrowed({cal.szSubject, cal.szDetail, cal.szContactID, cal.szContactInfo, cal.szExt1}),
                 ElementsAre("Team", "Weekly", "c1", "ci", "e1"));
     EXPECT_TRUE(m_host.account.Calls().empty()) << "the account number comes from the store, not the host";
-}
 
-TEST_F(StoreConversionTest, CalItemToRecordFailingAtSlot13KeepsCalIdTypeAndTimeStamp)
-{
-    m_calItem.Fail(13, E_FAIL);
-    cal.dwShrLevel = 0xABCD;
-    SetField(cal.szSubject, "old");
-    EXPECT_EQ(0, Store()->CalItemToRecord(&cal, m_calItem.As<ICalendarItem>()));
-    EXPECT_THAT(m_calItem.Slots(), ElementsAre(11, 9, 15, 13));
-    ExpectFields(
-        {cal.dwUIN, 123, cal.dwCalID, 7, cal.cCalType, -2, cal.dwTimeStamp, 0xFFFFFFF0, cal.dwShrLevel, 0xABCD});
-    EXPECT_EQ("old", Narrow(cal.szSubject));
-}
-
-TEST_F(StoreConversionTest, CalItemToRecordCutsTextsAtTheirBoundsAndReadsNullAsEmpty)
-{
-    Fill(m_calItem, {}, {{17, std::string(800, 's')}, {32, std::string(3100, 'c')}, {33, std::string(600, 'i')}});
-    m_calItem.SetText(21, std::string(3070, 'd') + "\xF0\x9F\x98\x80");  // the pair would end past the bound
-    m_calItem.SetTextW(19, WString());
-    SetField(cal.szExt1, "stale");
-    EXPECT_EQ(1, Store()->CalItemToRecord(&cal, m_calItem.As<ICalendarItem>()));
-    EXPECT_THAT(
-        Narrowed({cal.szSubject, cal.szDetail, cal.szContactID, cal.szContactInfo, cal.szExt1}),
-        ElementsAre(std::string(767, 's'), std::string(3070, 'd'), std::string(3071, 'c'), std::string(511, 'i'), ""));
-
-    CFake nullTexts(EFakeKind::CalendarItem);  // every text slot answers a null BSTR
-    SetField(cal.szSubject, "stale");
-    EXPECT_EQ(1, Store()->CalItemToRecord(&cal, nullTexts.As<ICalendarItem>()));
-    EXPECT_EQ("", Narrow(cal.szSubject));
-    EXPECT_TRUE(Settled(nullTexts));
+    // A failing slot ends the read; what was read before it stays.
+    tagCalendarRecord partial{};
+    partial.dwShrLevel = 0xABCD;
+    m_calItem.ClearLog();
+    m_calItem.Fail(CAL_GET_SHRLEVEL, E_FAIL);
+    EXPECT_EQ(0, Store()->CalItemToRecord(&partial, m_calItem.As<ICalendarItem>()));
+    EXPECT_THAT(m_calItem.Slots(), ElementsAreArray(s_calReads.data(), 4));
+    ExpectFields({partial.dwCalID, 7, partial.cCalType, -2, partial.dwTimeStamp, 0xFFFFFFF0, partial.dwShrLevel, 0xABCD});
+    EXPECT_EQ("", Narrow(partial.szSubject));
 }
 
 TEST_F(StoreConversionTest, CalRecordToItemWritesEverySlotInOrderWithTheOwnerByType)
 {
-    ASSERT_EQ(1, Store()->CalItemToRecord(&cal, m_calItem.As<ICalendarItem>()));  // the record of the first test
+    ASSERT_EQ(1, Store()->CalItemToRecord(&cal, m_calItem.As<ICalendarItem>()));
     // The owner is the UIN for the personal types 0 and 1, the sponsor otherwise;
     // the type goes out sign-extended, the time stamp as the same 32 bits.
-    const std::pair<int, std::string> cases[] = {{0, "123"}, {1, "123"}, {2, "55"}, {5, "55"}, {-1, "55"}};
-    for (const auto& [nCalType, strOwner] : cases) {
+    for (const auto& [nCalType, strOwner] : Log{{0, "123"}, {1, "123"}, {2, "55"}, {5, "55"}, {-1, "55"}}) {
         SCOPED_TRACE(nCalType);
         CFake item(EFakeKind::CalendarItem);
         cal.cCalType = static_cast<signed char>(nCalType);
         EXPECT_EQ(1, CalRecordToItem(&cal, item.As<ICalendarItem>()));
-        EXPECT_THAT(Log(item), ElementsAre("8:123", "12:7", "10:" + std::to_string(nCalType), "16:-16", "14:4",
-                                           "38:" + strOwner + ",66", "18:Team", "22:Weekly", "37:c1,ci", "20:e1"));
+        EXPECT_EQ((Log{{CAL_PUT_UIN, "123"}, {CAL_PUT_CALID, "7"}, {CAL_PUT_CALTYPE, std::to_string(nCalType)},
+                       {CAL_PUT_TMSTAMP, "-16"}, {CAL_PUT_SHRLEVEL, "4"}, {CAL_SET_OWNER, strOwner + ",66"},
+                       {CAL_PUT_SUBJECT, "Team"}, {CAL_PUT_DETAIL, "Weekly"}, {CAL_SET_CONTACT, "c1,ci"},
+                       {CAL_PUT_EXT1, "e1"}}),
+                  LogOf(item));
         EXPECT_TRUE(Settled(item));
     }
     CFake failing(EFakeKind::CalendarItem);
-    failing.Fail(16, E_UNEXPECTED);
+    failing.Fail(CAL_PUT_TMSTAMP, E_UNEXPECTED);
     EXPECT_EQ(0, CalRecordToItem(&cal, failing.As<ICalendarItem>()));
-    EXPECT_THAT(failing.Slots(), ElementsAre(8, 12, 10, 16));
+    EXPECT_THAT(failing.Slots(), ElementsAre(CAL_PUT_UIN, CAL_PUT_CALID, CAL_PUT_CALTYPE, CAL_PUT_TMSTAMP));
     EXPECT_TRUE(Settled(failing));
-}
 
-TEST_F(StoreConversionTest, NullArgumentsTouchNothing)
-{
-    evt.dwCalID = 99;
+    // Null arguments touch nothing.
     EXPECT_EQ(0, CalRecordToItem(nullptr, m_calItem.As<ICalendarItem>()));
     EXPECT_EQ(0, CalRecordToItem(&cal, nullptr));
     EXPECT_EQ(0, EventItemToRecord(nullptr, m_evtItem.As<IEventItem>()));
     EXPECT_EQ(0, EventItemToRecord(&evt, nullptr));
     EXPECT_EQ(0, Store()->EventRecordToItem(nullptr, m_evtItem.As<IEventItem>()));
     EXPECT_EQ(0, Store()->EventRecordToItem(&evt, nullptr));
-    EXPECT_TRUE(m_calItem.Calls().empty());
     EXPECT_TRUE(m_evtItem.Calls().empty());
-    EXPECT_EQ(99u, evt.dwCalID);
+    EXPECT_EQ(0u, evt.dwCalID);
 }
-
-// ---------------------------------------------------------------------------
-// Events
 
 TEST_F(StoreConversionTest, EventItemToRecordReadsEverySlotInOrderAndNarrowsEachValue)
 {
     // Fields no slot carries keep what the caller had.
     evt.cMinute = 30;
-    evt.cHour = 9;
-    evt.wMonthNum = 4;
     evt.dwYear = 2024;
     evt.wSwitchTimes = 2;
     EXPECT_EQ(1, EventItemToRecord(&evt, m_evtItem.As<IEventItem>()));
-    EXPECT_THAT(m_evtItem.Slots(), ElementsAreArray(s_evtReads));
+    EXPECT_EQ(s_evtReads, m_evtItem.Slots());
     // Bytes keep their low 8 bits, signed; WeekNum widens its byte with the sign;
-    // the second read of slot 52 is kept; Valid 5 reads as 1.
+    // the second read of CalType is kept; Valid 5 reads as 1.
     ExpectFields(
         {evt.dwCalID,       1,          evt.dwEvtID,       2,      evt.cEvtType,    -56,    evt.dwBgnTm,       1000,
          evt.dwEndTm,       0x80000000, evt.dwTimeStamp,   3000,   evt.cTipType,    -11,    evt.wDay,          40000,
@@ -276,35 +221,50 @@ TEST_F(StoreConversionTest, EventItemToRecordReadsEverySlotInOrderAndNarrowsEach
          evt.cRevisedState, -4,         evt.wRemindMinute, 65000,  evt.dwSponsorID, 77,     evt.dwCalOwnerUin, 555,
          evt.cEventRight,   -3,         evt.wWeekNum,      0xFFF0, evt.wCalType,    0xFFFE, evt.dwLoopCalID,   11,
          evt.dwLoopEventID, 12,         evt.cEventStatus,  5,      evt.cEndType,    -6,     evt.cValid,        1,
-         evt.cMinute,       30,         evt.cHour,         9,      evt.wMonthNum,   4,      evt.dwYear,        2024,
-         evt.wSwitchTimes,  2});
+         evt.cMinute,       30,         evt.dwYear,        2024,   evt.wSwitchTimes, 2});
     EXPECT_THAT(Narrowed({evt.szLocation, evt.szSubject, evt.szDetail, evt.szContactID, evt.szContactInfo, evt.szExt3,
                           evt.szContactIDInvalid, evt.szContactIDDisplay}),
                 ElementsAre("Room 1", "Standup", "Daily", "cid", "cinfo", "OL-1", "bad", "shown"));
-}
-
-TEST_F(StoreConversionTest, EventItemToRecordReadsAnyNonZeroValidAsOne)
-{
-    for (const LONG lValid : {0, 1, 5, -1, 0x100}) {
-        SCOPED_TRACE(lValid);
-        m_evtItem.SetLong(46, lValid);
+    for (const LONG lValid : {0, 1, -1, 0x100}) {
+        m_evtItem.SetLong(EVT_GET_VALID, lValid);
         EXPECT_EQ(1, EventItemToRecord(&evt, m_evtItem.As<IEventItem>()));
-        EXPECT_EQ(lValid != 0 ? 1 : 0, evt.cValid);
+        EXPECT_EQ(lValid != 0 ? 1 : 0, evt.cValid) << lValid;
     }
+
+    // A failing slot ends the read; what was read before it stays.
+    tagEventRecord partial{};
+    partial.wDay = 9;
+    partial.cMonth = 8;
+    m_evtItem.ClearLog();
+    m_evtItem.Fail(EVT_GET_DAY, E_ACCESSDENIED);
+    EXPECT_EQ(0, EventItemToRecord(&partial, m_evtItem.As<IEventItem>()));
+    EXPECT_THAT(m_evtItem.Slots(), ElementsAreArray(s_evtReads.data(), 8));
+    ExpectFields({partial.dwCalID, 1, partial.dwTimeStamp, 3000, partial.cTipType, -11, partial.wDay, 9, partial.cMonth,
+                  8, partial.cValid, 0});
 }
 
-TEST_F(StoreConversionTest, EventItemToRecordCutsTextsAtTheirBoundsAndReadsNullAsEmpty)
+TEST_F(StoreConversionTest, TextsAreCutAtTheirBoundsNeverInsideAPairAndNullReadsAsEmpty)
 {
-    CFake item(EFakeKind::EventItem);  // slot 64 answers a null BSTR
+    const std::string strPairLast = std::string(3070, 'd') + "\xF0\x9F\x98\x80";  // the pair would end past the bound
+    Fill(m_calItem, {}, {{CAL_GET_SUBJECT, std::string(800, 's')}, {CAL_GET_DETAIL, strPairLast},
+                         {CAL_GET_CONTACTID, std::string(3100, 'c')}, {CAL_GET_CONTACTINFO, std::string(600, 'i')},
+                         {CAL_GET_EXT1, ""}});
+    std::fill_n(cal.szExt1, 5, WCHAR('x'));
+    EXPECT_EQ(1, Store()->CalItemToRecord(&cal, m_calItem.As<ICalendarItem>()));
+    EXPECT_THAT(
+        Narrowed({cal.szSubject, cal.szDetail, cal.szContactID, cal.szContactInfo, cal.szExt1}),
+        ElementsAre(std::string(767, 's'), std::string(3070, 'd'), std::string(3071, 'c'), std::string(511, 'i'), ""));
+
+    CFake item(EFakeKind::EventItem);  // the display text answers a null BSTR
     Fill(item, {},
-         {{44, std::string(800, 'l')},
-          {29, std::string(766, 's') + "\xF0\x9F\x98\x80" + "t"},  // the pair would straddle the bound
-          {31, std::string(3100, 'd')},
-          {42, std::string(1100, 'c')},
-          {43, std::string(1100, 'i')},
-          {75, std::string(800, 'x')},
-          {65, std::string(1023, 'v')}});  // exactly at the bound
-    SetField(evt.szContactIDDisplay, "stale");
+         {{EVT_GET_LOCATION, std::string(800, 'l')},
+          {EVT_GET_SUBJECT, std::string(766, 's') + "\xF0\x9F\x98\x80" + "t"},  // the pair would straddle the bound
+          {EVT_GET_DETAIL, std::string(3100, 'd')},
+          {EVT_GET_CONTACTID, std::string(1100, 'c')},
+          {EVT_GET_CONTACTINFO, std::string(1100, 'i')},
+          {EVT_GET_EXT3, std::string(800, 'x')},
+          {EVT_GET_CONTACTIDINVALID, std::string(1023, 'v')}});  // exactly at the bound
+    std::fill_n(evt.szContactIDDisplay, 5, WCHAR('x'));
     EXPECT_EQ(1, EventItemToRecord(&evt, item.As<IEventItem>()));
     EXPECT_THAT(
         Narrowed({evt.szLocation, evt.szSubject, evt.szDetail, evt.szContactID, evt.szContactInfo, evt.szExt3,
@@ -314,73 +274,50 @@ TEST_F(StoreConversionTest, EventItemToRecordCutsTextsAtTheirBoundsAndReadsNullA
     EXPECT_TRUE(Settled(item));
 }
 
-TEST_F(StoreConversionTest, EventItemToRecordFailingKeepsTheValuesReadBefore)
-{
-    m_evtItem.Fail(21, E_ACCESSDENIED);
-    evt.wDay = 9;
-    evt.cMonth = 8;
-    EXPECT_EQ(0, EventItemToRecord(&evt, m_evtItem.As<IEventItem>()));
-    EXPECT_THAT(m_evtItem.Slots(), ElementsAreArray(s_evtReads.data(), 8));
-    ExpectFields({evt.dwCalID, 1, evt.dwTimeStamp, 3000, evt.cTipType, -11, evt.wDay, 9, evt.cMonth, 8, evt.cValid, 0});
-}
-
 TEST_F(StoreConversionTest, EventRecordToItemWritesEverySlotInOrderWithWidenedValues)
 {
     const auto pRec = SampleEvent(555);
     EXPECT_EQ(1, Store()->EventRecordToItem(pRec.get(), m_evtItem.As<IEventItem>()));
-    // EvtType -56 goes out sign-extended; Day, RemindMinute and CalType stay
-    // unsigned; Synchronized -1 goes out as 65535; TipType (-11) and WeekNum
-    // (0xFFF0) pass one byte; Valid 5 is VARIANT_TRUE.
-    EXPECT_THAT(Log(m_evtItem),
-                ElementsAre("8:1", "10:2", "12:-56", "14:1000", "16:-2147483648", "18:3000", "20:245", "22:40000",
-                            "26:12", "24:3", "28:-2", "34:65535", "36:-4", "41:65000", "49:77", "69:555", "63:-3",
-                            "51:240", "53:65534", "58:11", "60:12", "55:-6", "71:5", "47:-1", "45:Room 1", "30:Standup",
-                            "32:Daily", "66:cid,cinfo,bad,shown"));
+    EXPECT_EQ(s_evtWrites, LogOf(m_evtItem));
     EXPECT_TRUE(m_host.kernel.Calls().empty()) << "an owner in the record needs no host call";
 
     CFake invalid(EFakeKind::EventItem);
     pRec->cValid = 0;
     EXPECT_EQ(1, Store()->EventRecordToItem(pRec.get(), invalid.As<IEventItem>()));
-    EXPECT_EQ(VARIANT_FALSE, invalid.Arg(47));
+    EXPECT_EQ(VARIANT_FALSE, invalid.Arg(EVT_PUT_VALID));
     EXPECT_TRUE(Settled(invalid));
+
+    // A failing slot ends the writes.
+    CFake failing(EFakeKind::EventItem);
+    failing.Fail(EVT_PUT_DAY, E_INVALIDARG);
+    EXPECT_EQ(0, Store()->EventRecordToItem(pRec.get(), failing.As<IEventItem>()));
+    EXPECT_EQ(SlotsOf(s_evtWrites, 8), failing.Slots());
+    EXPECT_TRUE(Settled(failing));
 }
 
 TEST_F(StoreConversionTest, EventRecordToItemAsksTheAccountForAMissingOwner)
 {
     const auto pRec = SampleEvent(0);
-    m_host.account.SetLong(10, 777);
+    m_host.account.SetLong(ACCOUNT_UIN, 777);
     EXPECT_EQ(1, Store()->EventRecordToItem(pRec.get(), m_evtItem.As<IEventItem>()));
-    EXPECT_EQ(777, m_evtItem.Arg(69));
-    EXPECT_THAT(m_host.kernel.Slots(), ElementsAre(13));
-    EXPECT_THAT(m_host.account.Slots(), ElementsAre(10));
+    EXPECT_EQ(777, m_evtItem.Arg(EVT_PUT_CALOWNERUIN));
 
-    // A zero UIN falls back to the AltUIN, with a fresh account object for each question.
-    m_host.ClearLogs();
-    m_host.account.SetLong(10, 0);
-    m_host.account.SetLong(12, 888);
+    // A zero UIN falls back to the AltUIN.
+    m_host.account.SetLong(ACCOUNT_UIN, 0);
+    m_host.account.SetLong(ACCOUNT_ALTUIN, 888);
     EXPECT_EQ(1, Store()->EventRecordToItem(pRec.get(), m_evtItem.As<IEventItem>()));
-    EXPECT_EQ(888, m_evtItem.Arg(69));
-    EXPECT_THAT(m_host.kernel.Slots(), ElementsAre(13, 13));
-    EXPECT_THAT(m_host.account.Slots(), ElementsAre(10, 12));
-}
+    EXPECT_EQ(888, m_evtItem.Arg(EVT_PUT_CALOWNERUIN));
 
-TEST_F(StoreConversionTest, EventRecordToItemEndsAtAFailingSlotOrAnOwnerNotFound)
-{
-    m_evtItem.Fail(22, E_INVALIDARG);
-    EXPECT_EQ(0, Store()->EventRecordToItem(SampleEvent(555).get(), m_evtItem.As<IEventItem>()));
-    EXPECT_THAT(m_evtItem.Slots(), ElementsAreArray(s_evtWrites.data(), 8));
-
+    // An owner not found ends the writes before it, as does a store without a kernel.
     CFake stopped(EFakeKind::EventItem);
-    m_host.account.Fail(10, E_ACCESSDENIED);
-    EXPECT_EQ(0, Store()->EventRecordToItem(SampleEvent(0).get(), stopped.As<IEventItem>()));
-    EXPECT_THAT(stopped.Slots(), ElementsAreArray(s_evtWrites.data(), 15));
-
-    // Initialize without a dispatch pointer drops the kernel.
+    m_host.account.Fail(ACCOUNT_UIN, E_ACCESSDENIED);
+    EXPECT_EQ(0, Store()->EventRecordToItem(pRec.get(), stopped.As<IEventItem>()));
+    EXPECT_EQ(SlotsOf(s_evtWrites, 15), stopped.Slots());
     stopped.ClearLog();
-    m_host.account.Fail(10, S_OK);
+    m_host.account.Fail(ACCOUNT_UIN, S_OK);
     EXPECT_EQ(S_OK, m_pData->Initialize(nullptr, nullptr));
-    EXPECT_EQ(0, Store()->EventRecordToItem(SampleEvent(0).get(), stopped.As<IEventItem>()));
-    EXPECT_THAT(stopped.Slots(), ElementsAreArray(s_evtWrites.data(), 15));
+    EXPECT_EQ(0, Store()->EventRecordToItem(pRec.get(), stopped.As<IEventItem>()));
+    EXPECT_EQ(SlotsOf(s_evtWrites, 15), stopped.Slots());
     EXPECT_TRUE(Settled(stopped));
 }
 

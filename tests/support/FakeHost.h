@@ -1,11 +1,8 @@
 // Fake host objects built at the vtable level, the way a host written in C builds
 // them: a struct whose first member points at a static table of functions, one per
 // slot. Each slot records its call and answers from values the test set before.
-//
-// The component reaches these objects through the C++ interface types; a virtual
-// call reads the function from the object's first word, so the tables below are
-// what it runs. Fakes are never freed by Release: the test owns them, and checks
-// that every reference the component took was given back.
+// Fakes are never freed by Release: the test owns them, and checks that every
+// reference the component took was given back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,6 +18,39 @@
 
 namespace fakehost {
 
+// The vtable slots of the host interfaces, in the order include/host/CalendarKernel.h
+// declares them. They are the binary contract: a host built elsewhere puts its
+// functions there, so the fakes take the numbers from here, not from the header.
+enum EHostSlot : int {
+    UNKNOWN_QUERYINTERFACE = 0, VISITOR_VISIT = 3,
+    SETTINGS_GET_BYTE = 8,
+    KERNEL_CALENDAR_FACTORY = 10, KERNEL_EVENT_FACTORY = 11, KERNEL_ACCOUNT = 13,
+    ACCOUNT_UIN = 10, ACCOUNT_ALTUIN = 12, ACCOUNT_SETTINGS = 19,
+    FACTORY_CREATE_ITEM = 13,
+};
+enum ECalendarSlot : int {
+    CAL_PUT_UIN = 8, CAL_GET_CALTYPE, CAL_PUT_CALTYPE, CAL_GET_CALID, CAL_PUT_CALID, CAL_GET_SHRLEVEL,
+    CAL_PUT_SHRLEVEL, CAL_GET_TMSTAMP, CAL_PUT_TMSTAMP, CAL_GET_SUBJECT, CAL_PUT_SUBJECT, CAL_GET_EXT1,
+    CAL_PUT_EXT1, CAL_GET_DETAIL, CAL_PUT_DETAIL,
+    CAL_GET_CONTACTID = 32, CAL_GET_CONTACTINFO,
+    CAL_SET_CONTACT = 37, CAL_SET_OWNER, CAL_GET_SPONSOR,
+};
+enum EEventSlot : int {
+    EVT_GET_CALID = 7, EVT_PUT_CALID, EVT_GET_EVTID, EVT_PUT_EVTID, EVT_GET_EVTTYPE, EVT_PUT_EVTTYPE,
+    EVT_GET_BGNTM, EVT_PUT_BGNTM, EVT_GET_ENDTM, EVT_PUT_ENDTM, EVT_GET_TMSTAMP, EVT_PUT_TMSTAMP,
+    EVT_GET_TIPTYPE, EVT_PUT_TIPTYPE, EVT_GET_DAY, EVT_PUT_DAY, EVT_GET_WEEK, EVT_PUT_WEEK, EVT_GET_MONTH,
+    EVT_PUT_MONTH, EVT_GET_LOOPTYPE, EVT_PUT_LOOPTYPE, EVT_GET_SUBJECT, EVT_PUT_SUBJECT, EVT_GET_DETAIL,
+    EVT_PUT_DETAIL, EVT_GET_SYNCHRONIZED, EVT_PUT_SYNCHRONIZED, EVT_GET_REVISEDSTATE, EVT_PUT_REVISEDSTATE,
+    EVT_GET_REMINDMINUTE = 40, EVT_PUT_REMINDMINUTE, EVT_GET_CONTACTID, EVT_GET_CONTACTINFO, EVT_GET_LOCATION,
+    EVT_PUT_LOCATION, EVT_GET_VALID, EVT_PUT_VALID, EVT_GET_SPONSORID, EVT_PUT_SPONSORID, EVT_GET_WEEKNUM,
+    EVT_PUT_WEEKNUM, EVT_GET_CALTYPE, EVT_PUT_CALTYPE, EVT_GET_ENDTYPE, EVT_PUT_ENDTYPE,
+    EVT_GET_LOOPCALID = 57, EVT_PUT_LOOPCALID, EVT_GET_LOOPEVENTID, EVT_PUT_LOOPEVENTID,
+    EVT_GET_EVENTRIGHT = 62, EVT_PUT_EVENTRIGHT, EVT_GET_CONTACTIDDISPLAY, EVT_GET_CONTACTIDINVALID,
+    EVT_SET_CONTACTS,
+    EVT_GET_CALOWNERUIN = 68, EVT_PUT_CALOWNERUIN, EVT_GET_EVENTSTATUS, EVT_PUT_EVENTSTATUS,
+    EVT_GET_EXT3 = 75,
+};
+
 class CFake;
 
 // One table entry; each entry is cast back to its own signature by the caller.
@@ -32,18 +62,8 @@ struct FakeComObject {
     CFake* pOwner;
 };
 
-enum class EFakeKind {
-    Plain,  // answers IUnknown only
-    Kernel,
-    Account,
-    Settings,
-    CalendarFactory,
-    EventFactory,
-    CalendarVisitor,
-    EventVisitor,
-    CalendarItem,
-    EventItem,
-};
+enum class EFakeKind { Plain, Kernel, Account, Settings, CalendarFactory, EventFactory, CalendarVisitor, EventVisitor,
+                       CalendarItem, EventItem };  // Plain answers IUnknown only
 
 // One call through a slot above IUnknown's three.
 struct CFakeCall {
@@ -57,13 +77,10 @@ struct CFakeCall {
 class CFake {
 public:
     explicit CFake(EFakeKind eKind);
-    ~CFake();
     CFake(const CFake&) = delete;
     CFake& operator=(const CFake&) = delete;
 
     EFakeKind Kind() const { return m_eKind; }
-
-    // The object as the component sees it.
     template <typename T>
     T* As()
     {
@@ -71,56 +88,40 @@ public:
     }
     IUnknown* Unknown() { return As<IUnknown>(); }
 
-    // Identity. Every kind answers IUnknown, its own IID, and IDispatch when its
-    // interface derives from it.
-    void Refuse(REFIID riid);
-    // QueryInterface for riid hands out another fake (a tear-off, for instance the
-    // account's visitor).
-    void Redirect(REFIID riid, CFake* pOther);
-
-    // Answers. Integer reads take successive values, the last one repeating (and 0
-    // when none was set); a two-value read (ICalendarItem slot 39) takes the first
-    // two. Unset text slots answer a null BSTR; unset object slots a null pointer.
+    // Every kind answers IUnknown, its own IID, and IDispatch when its interface
+    // derives from it; Redirect hands out another fake for riid (null: refused).
+    void Redirect(REFIID riid, CFake* pOther) { m_redirects.emplace_back(riid, pOther); }
+    // Integer reads take successive values, the last one repeating (0 when none was
+    // set); CAL_GET_SPONSOR takes the first two. Unset texts and objects answer null.
     void SetLong(int nSlot, LONG lValue) { m_longs[nSlot] = {lValue}; }
     void SetLongs(int nSlot, std::vector<LONG> values) { m_longs[nSlot] = std::move(values); }
     void SetText(int nSlot, const std::string& strUtf8);
-    void SetTextW(int nSlot, const WString& str) { m_texts[nSlot] = str; }
     void SetObject(int nSlot, CFake* pObject) { m_objects[nSlot] = pObject; }
-    // The slot records its call and returns hr, writing nothing. Slot 0 fails every
-    // QueryInterface.
+    // The slot records its call and returns hr, writing nothing (UNKNOWN_QUERYINTERFACE:
+    // every QueryInterface fails).
     void Fail(int nSlot, HRESULT hr) { m_failures[nSlot] = hr; }
-
-    // Visitors: set the stop flag on the given visit (counting from 1), and run fn
-    // on each visited item before answering.
+    // Visitors: set the stop flag on the given visit (from 1), and run fn on each
+    // visited item. Factories: run fn on each item made, before it is handed out.
     void StopAtVisit(int nVisit) { m_nStopAtVisit = nVisit; }
     void OnVisit(std::function<void(CFake& item)> fn) { m_onVisit = std::move(fn); }
-    // Factories: run fn on each item made, before it is handed out.
     void OnCreateItem(std::function<void(CFake& item)> fn) { m_onCreate = std::move(fn); }
 
-    // What happened.
     ULONG RefCount() const { return m_cRef; }
     int QueryCount() const { return m_nQueries; }
     const std::vector<CFakeCall>& Calls() const { return m_calls; }
     std::vector<int> Slots() const;
     int CallCount(int nSlot) const;
-    const CFakeCall* LastCall(int nSlot) const;
-    // Argument i of the last call of nSlot; records a failure when there is none.
+    // Argument i of the last call of nSlot; a failure when there is none.
     LONG Arg(int nSlot, size_t i = 0) const;
     std::string TextArg(int nSlot, size_t i = 0) const;
-    std::vector<int> UnexpectedSlots() const;
-    void ClearLog();
-
-    // Factories keep the items they made alive, in order of making.
+    void ClearLog() { m_calls.clear(), m_nQueries = 0; }
+    // Factories keep the items they made, in order; visitors list the items visited.
     const std::vector<std::unique_ptr<CFake>>& Created() const { return m_created; }
-    // Visitors: the items passed to Visit, in order.
     std::vector<CFake*> Visited() const;
 
 private:
     friend struct CFakeThunks;
-
-    CFakeCall& Record(int nSlot);
-    HRESULT FailureOf(int nSlot) const;
-    LONG NextLong(int nSlot);
+    const CFakeCall& LastCall(int nSlot) const;
 
     EFakeKind m_eKind;
     FakeComObject m_com;
@@ -141,15 +142,18 @@ private:
     std::vector<std::unique_ptr<CFake>> m_created;
 };
 
-// The test's reference is the only one left, no unexpected slot was called, and
+// Only the test's reference is left (cRef), no unexpected slot was called, and
 // every item a factory made has been released by whoever took it.
-::testing::AssertionResult Settled(const CFake& fake);
+::testing::AssertionResult Settled(const CFake& fake, ULONG cRef = 1);
+
+// The identifiers put into the items a visitor saw and a factory made: the CalID
+// of calendars, the EvtID of events.
+std::vector<LONG> Ids(const CFake& fake);
 
 // A kernel with its account, the account's settings and the two factories, wired
-// as the host wires them: kernel slots 10, 11, 13 and account slot 19.
+// as the host wires them.
 struct CFakeHost {
     explicit CFakeHost(ULONG dwUIN = 123, ULONG dwAltUIN = 0, BYTE cStoreMode = 0);
-
     ICalendarKernel* Kernel() { return kernel.As<ICalendarKernel>(); }
     void ClearLogs();
     ::testing::AssertionResult Settled() const;
@@ -160,5 +164,23 @@ struct CFakeHost {
     CFake calendarFactory{EFakeKind::CalendarFactory};
     CFake eventFactory{EFakeKind::EventFactory};
 };
+
+// The fakes a test makes, kept to its end.
+class CFakeSet {
+public:
+    CFake& New(EFakeKind eKind) { return *m_fakes.emplace_back(new CFake(eKind)); }
+    // CalType 2, TmStamp 3000, ShrLevel 4, sponsor 55 from 66, subject "cal <id>".
+    CFake& Calendar(LONG lCalID, const std::string& strSubject = "");
+    // Subject "event <id>", Valid.
+    CFake& Event(LONG lCalID, LONG lEvtID, LONG lBgnTm = 100, LONG lEndTm = 200, const std::string& strExt3 = "");
+    ::testing::AssertionResult Settled() const;
+
+private:
+    std::vector<std::unique_ptr<CFake>> m_fakes;
+};
+
+// A BSTR freed at the end of the full expression that makes it, or of its holder.
+typedef std::unique_ptr<OLECHAR, void (*)(BSTR)> CBstrPtr;
+CBstrPtr Bstr(const char* pszUtf8);
 
 }  // namespace fakehost

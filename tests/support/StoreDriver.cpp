@@ -37,12 +37,10 @@ HRESULT CStoreDriver::EndStartupBatch() { return m_pSeq->EndStartupBatch(); }
 HRESULT CStoreDriver::SetBatchMode(bool bOn) { return m_pData->SetBatchMode(bOn ? TRUE : FALSE); }
 HRESULT CStoreDriver::Stop() { return m_pSeq->StopSequence(); }
 
-// Calendar items answer their number at slot 11; event items their calendar's
-// at slot 7 and their own at slot 9.
-HRESULT CStoreDriver::AddCalendar(LONG lCalID) { return m_pData->AddCalendar(Item(EFakeKind::CalendarItem, {{11, lCalID}})); }
+HRESULT CStoreDriver::AddCalendar(LONG lCalID) { return m_pData->AddCalendar(Item(EFakeKind::CalendarItem, {{fakehost::CAL_GET_CALID, lCalID}})); }
 HRESULT CStoreDriver::AddEvent(LONG lCalID, LONG lEvtID)
 {
-    return m_pData->AddCalEvent(Item(EFakeKind::EventItem, {{7, lCalID}, {9, lEvtID}}));
+    return m_pData->AddCalEvent(Item(EFakeKind::EventItem, {{fakehost::EVT_GET_CALID, lCalID}, {fakehost::EVT_GET_EVTID, lEvtID}}));
 }
 HRESULT CStoreDriver::DelAllEventofCalendar(LONG lCalID) { return m_pData->DelAllEventofCalendar(ULONG(lCalID)); }
 HRESULT CStoreDriver::DelCalendar(LONG lCalID) { return m_pData->DelCalendar(ULONG(lCalID)); }
