@@ -11,6 +11,7 @@
 #include <string>
 
 #include "Utf.h"
+#include "compat/fileio.h"
 
 namespace {
 
@@ -53,22 +54,6 @@ BOOL FailWithErrno()
 bool NativePath(LPCWSTR pszPath, std::string& strNative)
 {
     return pszPath != nullptr && *pszPath != 0 && WStrToUtf8(pszPath, strNative);
-}
-
-bool WriteAll(int fd, const char* pData, size_t cb)
-{
-    while (cb > 0) {
-        const ssize_t cbWritten = ::write(fd, pData, cb);
-        if (cbWritten < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        pData += cbWritten;
-        cb -= static_cast<size_t>(cbWritten);
-    }
-    return true;
 }
 
 bool IsSupportedCodePage(UINT uCodePage)
@@ -151,7 +136,7 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
             nErrno = errno;
             break;
         }
-        if (!WriteAll(fdTo, buffer, static_cast<size_t>(cbRead))) {
+        if (!compat::WriteAll(fdTo, buffer, static_cast<size_t>(cbRead))) {
             bOk = false;
             nErrno = errno;
             break;

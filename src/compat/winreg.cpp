@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "compat/fileio.h"
 #include "compat/wstr.h"
 
 namespace {
@@ -64,12 +65,13 @@ std::string RegistryPath()
     return std::string(pszHome != nullptr ? pszHome : "") + "/.config/Brellin/registry.reg";
 }
 
-void MakeParentDirs(const std::string& strPath)
+// Makes the registry file's folder as far as it is missing.
+void CreateParentDirs(const std::string& strPath)
 {
-    for (size_t nPos = 1; nPos < strPath.size(); ++nPos) {
-        if (strPath[nPos] == '/') {
-            ::mkdir(strPath.substr(0, nPos).c_str(), 0777);
-        }
+    const size_t nSlash = strPath.rfind('/');
+    WString strDir;
+    if (nSlash != std::string::npos && nSlash > 0 && WStrFromUtf8(strPath.substr(0, nSlash).c_str(), strDir)) {
+        compat::CreateDirectoryTree(strDir);
     }
 }
 
@@ -259,20 +261,15 @@ class CRegistrySession {
 public:
     CRegistrySession() : m_lock(s_mutex), m_strPath(RegistryPath())
     {
-        MakeParentDirs(m_strPath);
+        CreateParentDirs(m_strPath);
         m_fdLock = ::open((m_strPath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (m_fdLock >= 0) {
             ::flock(m_fdLock, LOCK_EX);
         }
-        FILE* pFile = std::fopen(m_strPath.c_str(), "rb");
-        if (pFile != nullptr) {
-            std::string strText;
-            char buffer[8192];
-            size_t cb = 0;
-            while ((cb = std::fread(buffer, 1, sizeof(buffer), pFile)) > 0) {
-                strText.append(buffer, cb);
-            }
-            std::fclose(pFile);
+        std::string strText;
+        bool bOpened = false;
+        compat::ReadWholeFile(m_strPath, strText, &bOpened);
+        if (bOpened) {
             m_bReadable = Parse(strText, m_keys);
         }
     }
@@ -298,21 +295,7 @@ public:
         if (!m_bReadable) {
             return ERROR_BADDB;
         }
-        const std::string strTemp = m_strPath + ".tmp";
-        const std::string strText = Serialize(m_keys);
-        const int fd = ::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            return ERROR_CANTWRITE;
-        }
-        bool bOk = ::write(fd, strText.data(), strText.size()) == static_cast<ssize_t>(strText.size());
-        bOk = ::fsync(fd) == 0 && bOk;
-        bOk = ::close(fd) == 0 && bOk;
-        bOk = bOk && ::rename(strTemp.c_str(), m_strPath.c_str()) == 0;
-        if (!bOk) {
-            ::unlink(strTemp.c_str());
-            return ERROR_CANTWRITE;
-        }
-        return ERROR_SUCCESS;
+        return compat::ReplaceWholeFile(m_strPath, Serialize(m_keys)) ? ERROR_SUCCESS : ERROR_CANTWRITE;
     }
 
 private:
