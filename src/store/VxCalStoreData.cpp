@@ -153,14 +153,18 @@ BOOL CVxCalStoreData::GetUserDataDir(DWORD dwUIN, WString& strPath)
     return ::GetUserDataDir(dwUIN, strPath);
 }
 
+void CVxCalStoreData::MakeAccountDir(DWORD dwUIN)
+{
+    WString strDir;
+    GetUserDataDir(dwUIN, strDir);
+    CreateDirectoryW(strDir.c_str(), nullptr);
+}
+
 CVxCalStoreMedia* CVxCalStoreData::GetStoreMedia()
 {
     if (m_pStoreMedia == nullptr) {
         m_pStoreMedia = new CVxCalStoreMedia();
-        WString strDir;
-        GetUserDataDir(m_dwUIN, strDir);
-        // Only the last level is made; an existing directory is fine.
-        CreateDirectoryW(strDir.c_str(), nullptr);
+        MakeAccountDir(m_dwUIN);
     }
     return m_pStoreMedia;
 }
@@ -276,10 +280,7 @@ HRESULT CVxCalStoreData::StartSequence(ICalendarKernel* pKernel)
         m_spKernel = pKernel;
         m_bReady = TRUE;
         SettleAccountNumber();
-
-        WString strDir;
-        GetUserDataDir(m_dwUIN, strDir);
-        CreateDirectoryW(strDir.c_str(), nullptr);
+        MakeAccountDir(m_dwUIN);
 
         CComRef<IDispatch> spDispatch;
         const HRESULT hrQuery = spDispatch.QueryFrom(m_spKernel.Get(), IID_IDispatch);
