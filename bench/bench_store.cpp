@@ -373,7 +373,7 @@ double MediaSave(DWORD dwUIN, int nEvents)
 {
     PrepareAccount(dwUIN);
     CVxCalStoreMedia media;
-    if (FAILED(media.Open(dwUIN, WTEXT("CalData.db"), FALSE))) {
+    if (FAILED(media.OpenAccount(dwUIN, FALSE))) {
         return -1;
     }
     std::unique_ptr<tagEventRecord> pRec(new tagEventRecord());
@@ -729,7 +729,7 @@ std::vector<COpTimes> TimeSingleStatements(int nEvents)
     auto weekCalendar = [](int i) { return 1001 + static_cast<DWORD>(i % 4); };
 
     CVxCalStoreMedia media;
-    media.Open(s_dwQueryUin, WTEXT("CalData.db"), FALSE);
+    media.OpenAccount(s_dwQueryUin, FALSE);
     long long llStoreRows = 0;
     long long llRawRows = 0;
     auto storePeriod = [&](int i) {

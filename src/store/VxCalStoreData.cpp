@@ -1,8 +1,6 @@
 // The store object's identity, life cycle and start/stop sequence.
 #include "store/VxCalStoreData.h"
 
-#include "media/StoreNames.h"
-
 #include "account/UserDataDir.h"
 #include "host/CalendarUtil.h"
 #include "store/TypeInfo.h"
@@ -194,7 +192,7 @@ void CVxCalStoreData::InitializeCore(IDispatch* pDispatch)
     if (pDispatch != nullptr && FAILED(hr) && hr != E_NOINTERFACE) {
         ThrowComError(hr, IID_ICalendarKernel, pDispatch);
     }
-    if (SUCCEEDED(GetStoreMedia()->Open(m_dwUIN, g_szDbFileName, FALSE))) {
+    if (SUCCEEDED(GetStoreMedia()->OpenAccount(m_dwUIN, FALSE))) {
         m_bReady = TRUE;
     }
 }
