@@ -216,7 +216,7 @@ bool ReplaceWholeFile(const std::string& strPath, const std::string& strBytes, c
     static LONG s_nTempCounter = 0;
     const TNativePath strTarget = WidePath(strPath);
     const TNativePath strTemp = strTarget + L".tmp." + std::to_wstring(GetCurrentProcessId()) + L"." +
-                                 std::to_wstring(InterlockedIncrement(&s_nTempCounter));
+                                std::to_wstring(InterlockedIncrement(&s_nTempCounter));
     const int fd = _wopen(strTemp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
 #else
     static std::atomic<unsigned> s_nTempCounter{0};
@@ -245,7 +245,8 @@ bool ReplaceWholeFile(const std::string& strPath, const std::string& strBytes, c
                failure.Check(WriteAll(fd, strBytes.data(), cbToWrite)) && failure.Check(!bInjectedFailure);
     bOk = bOk && failure.Check(StepAllowed(options, EWriteStep::Flush)) && failure.Check(FlushToDisk(fd));
     bOk = failure.Check(CloseFile(fd)) && bOk;
-    bOk = bOk && failure.Check(StepAllowed(options, EWriteStep::Rename)) && failure.Check(RenameOver(strTemp, strTarget));
+    bOk =
+        bOk && failure.Check(StepAllowed(options, EWriteStep::Rename)) && failure.Check(RenameOver(strTemp, strTarget));
     if (!bOk) {
         RemoveFile(strTemp);
     }
