@@ -364,6 +364,19 @@ LONG SubkeyPath(HKEY hKey, LPCWSTR lpSubKey, std::string& strPath)
     return ERROR_SUCCESS;
 }
 
+// Runs the body on the registry, in one session, with the full path of the subkey.
+template <typename TBody>
+LONG OnSubkey(HKEY hKey, LPCWSTR lpSubKey, TBody&& body)
+{
+    std::string strPath;
+    const LONG lResult = SubkeyPath(hKey, lpSubKey, strPath);
+    if (lResult != ERROR_SUCCESS) {
+        return lResult;
+    }
+    CRegistrySession session;
+    return body(session, strPath);
+}
+
 bool KeyExists(CRegKeys& keys, const std::string& strPath)
 {
     const std::string strLower = Lower(strPath);
@@ -409,35 +422,31 @@ LONG WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*Reserved*/, LPW
     if (phkResult == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    std::string strPath;
-    const LONG lResult = SubkeyPath(hKey, lpSubKey, strPath);
-    if (lResult != ERROR_SUCCESS) {
-        return lResult;
-    }
-    CRegistrySession session;
-    CRegKeys& keys = session.Keys();
-    const bool bExisted = KeyExists(keys, strPath);
-    if (!bExisted) {
-        // Every missing level on the way is made too.
-        for (size_t nPos = strPath.find('\\');; nPos = strPath.find('\\', nPos + 1)) {
-            const std::string strLevel = nPos == std::string::npos ? strPath : strPath.substr(0, nPos);
-            if (!KeyExists(keys, strLevel)) {
-                keys[Lower(strLevel)].strPath = strLevel;
+    return OnSubkey(hKey, lpSubKey, [&](CRegistrySession& session, const std::string& strPath) -> LONG {
+        CRegKeys& keys = session.Keys();
+        const bool bExisted = KeyExists(keys, strPath);
+        if (!bExisted) {
+            // Every missing level on the way is made too.
+            for (size_t nPos = strPath.find('\\');; nPos = strPath.find('\\', nPos + 1)) {
+                const std::string strLevel = nPos == std::string::npos ? strPath : strPath.substr(0, nPos);
+                if (!KeyExists(keys, strLevel)) {
+                    keys[Lower(strLevel)].strPath = strLevel;
+                }
+                if (nPos == std::string::npos) {
+                    break;
+                }
             }
-            if (nPos == std::string::npos) {
-                break;
+            const LONG lCommit = session.Commit();
+            if (lCommit != ERROR_SUCCESS) {
+                return lCommit;
             }
         }
-        const LONG lCommit = session.Commit();
-        if (lCommit != ERROR_SUCCESS) {
-            return lCommit;
+        *phkResult = NewHandle(strPath);
+        if (lpdwDisposition != nullptr) {
+            *lpdwDisposition = bExisted ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
         }
-    }
-    *phkResult = NewHandle(strPath);
-    if (lpdwDisposition != nullptr) {
-        *lpdwDisposition = bExisted ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-    }
-    return ERROR_SUCCESS;
+        return ERROR_SUCCESS;
+    });
 }
 
 LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGSAM /*samDesired*/, PHKEY phkResult)
@@ -445,17 +454,13 @@ LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGS
     if (phkResult == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    std::string strPath;
-    const LONG lResult = SubkeyPath(hKey, lpSubKey, strPath);
-    if (lResult != ERROR_SUCCESS) {
-        return lResult;
-    }
-    CRegistrySession session;
-    if (!KeyExists(session.Keys(), strPath)) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    *phkResult = NewHandle(strPath);
-    return ERROR_SUCCESS;
+    return OnSubkey(hKey, lpSubKey, [&](CRegistrySession& session, const std::string& strPath) -> LONG {
+        if (!KeyExists(session.Keys(), strPath)) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        *phkResult = NewHandle(strPath);
+        return ERROR_SUCCESS;
+    });
 }
 
 LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD /*Reserved*/, DWORD dwType, const BYTE* lpData,
@@ -528,31 +533,27 @@ LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD /*lpReserve
 
 LONG WINAPI RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey)
 {
-    std::string strPath;
-    const LONG lResult = SubkeyPath(hKey, lpSubKey, strPath);
-    if (lResult != ERROR_SUCCESS) {
-        return lResult;
-    }
-    CRegistrySession session;
-    CRegKeys& keys = session.Keys();
-    if (!KeyExists(keys, strPath)) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    for (const auto& it : Descendants(keys, strPath)) {
-        keys.erase(it);
-    }
-    const std::string strLower = Lower(strPath);
-    const bool bKeepKey = lpSubKey == nullptr || *lpSubKey == 0;
-    if (bKeepKey) {
-        if (keys.count(strLower) != 0) {
-            keys[strLower].values.clear();
+    return OnSubkey(hKey, lpSubKey, [&](CRegistrySession& session, const std::string& strPath) -> LONG {
+        CRegKeys& keys = session.Keys();
+        if (!KeyExists(keys, strPath)) {
+            return ERROR_FILE_NOT_FOUND;
         }
-    } else if (IsRootPath(strLower)) {
-        return ERROR_ACCESS_DENIED;
-    } else {
-        keys.erase(strLower);
-    }
-    return session.Commit();
+        for (const auto& it : Descendants(keys, strPath)) {
+            keys.erase(it);
+        }
+        const std::string strLower = Lower(strPath);
+        const bool bKeepKey = lpSubKey == nullptr || *lpSubKey == 0;
+        if (bKeepKey) {
+            if (keys.count(strLower) != 0) {
+                keys[strLower].values.clear();
+            }
+        } else if (IsRootPath(strLower)) {
+            return ERROR_ACCESS_DENIED;
+        } else {
+            keys.erase(strLower);
+        }
+        return session.Commit();
+    });
 }
 
 LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
@@ -560,22 +561,18 @@ LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
     if (lpSubKey == nullptr || *lpSubKey == 0) {
         return ERROR_INVALID_PARAMETER;
     }
-    std::string strPath;
-    const LONG lResult = SubkeyPath(hKey, lpSubKey, strPath);
-    if (lResult != ERROR_SUCCESS) {
-        return lResult;
-    }
-    CRegistrySession session;
-    CRegKeys& keys = session.Keys();
-    const std::string strLower = Lower(strPath);
-    if (keys.count(strLower) == 0) {
-        return IsRootPath(strLower) ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
-    }
-    if (!Descendants(keys, strPath).empty()) {
-        return ERROR_ACCESS_DENIED;
-    }
-    keys.erase(strLower);
-    return session.Commit();
+    return OnSubkey(hKey, lpSubKey, [&](CRegistrySession& session, const std::string& strPath) -> LONG {
+        CRegKeys& keys = session.Keys();
+        const std::string strLower = Lower(strPath);
+        if (keys.count(strLower) == 0) {
+            return IsRootPath(strLower) ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+        }
+        if (!Descendants(keys, strPath).empty()) {
+            return ERROR_ACCESS_DENIED;
+        }
+        keys.erase(strLower);
+        return session.Commit();
+    });
 }
 
 LONG WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD /*lpReserved*/,
