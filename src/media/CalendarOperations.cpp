@@ -32,10 +32,7 @@ void BindCalendarID(CppSQLite3Statement& stmt, DWORD dwCalID)
 
 void CVxCalStoreMedia::RunCalendarUpdate(const tagCalendarRecord& rec)
 {
-    CBoundTexts copies;
-    CppSQLite3Statement update = m_db.cachedStatement(SQL_CALENDAR_UPDATE, UpdateStatementOf(g_szCalendarTable, g_rgCalendarFields).c_str());
-    BindRecord(update, rec, g_rgCalendarFields, BIND_UPDATE, copies);
-    update.execDML();
+    RunRecordUpdate(m_db, SQL_CALENDAR_UPDATE, g_szCalendarTable, g_rgCalendarFields, rec);
 }
 
 HRESULT CVxCalStoreMedia::SaveCalendar(const tagCalendarRecord* pRec, DWORD /*dwReserved*/)
@@ -56,7 +53,8 @@ HRESULT CVxCalStoreMedia::SaveCalendar(const tagCalendarRecord* pRec, DWORD /*dw
             RunCalendarUpdate(rec);
         } else {
             CBoundTexts copies;
-            CppSQLite3Statement insert = m_db.cachedStatement(SQL_CALENDAR_INSERT, InsertStatementOf(g_szCalendarTable, g_rgCalendarFields).c_str());
+            CppSQLite3Statement insert = m_db.cachedStatement(
+                SQL_CALENDAR_INSERT, InsertStatementOf(g_szCalendarTable, g_rgCalendarFields).c_str());
             BindRecord(insert, rec, g_rgCalendarFields, BIND_INSERT, copies);
             insert.execDML();
         }

@@ -58,10 +58,7 @@ void BindKey(CppSQLite3Statement& stmt, DWORD dwCalID, DWORD dwEvtID)
 
 void CVxCalStoreMedia::RunEventUpdate(const tagEventRecord& rec)
 {
-    CBoundTexts copies;
-    CppSQLite3Statement update = m_db.cachedStatement(SQL_EVENT_UPDATE, UpdateStatementOf(g_szEventTable, g_rgEventFields).c_str());
-    BindRecord(update, rec, g_rgEventFields, BIND_UPDATE, copies);
-    update.execDML();
+    RunRecordUpdate(m_db, SQL_EVENT_UPDATE, g_szEventTable, g_rgEventFields, rec);
 }
 
 HRESULT CVxCalStoreMedia::SaveCalEvent(const tagEventRecord* pRec, DWORD /*dwReserved*/)
@@ -95,8 +92,10 @@ HRESULT CVxCalStoreMedia::SaveCalEvent(const tagEventRecord* pRec, DWORD /*dwRes
                 std::unique_ptr<CppSQLite3Exception> pPrepareFailure;
                 try {
                     pWrite.reset(new CppSQLite3Statement(
-                        bExists ? m_db.cachedStatement(SQL_EVENT_UPDATE, UpdateStatementOf(g_szEventTable, g_rgEventFields).c_str())
-                                : m_db.cachedStatement(SQL_EVENT_INSERT, InsertStatementOf(g_szEventTable, g_rgEventFields).c_str())));
+                        bExists ? m_db.cachedStatement(SQL_EVENT_UPDATE,
+                                                       UpdateStatementOf(g_szEventTable, g_rgEventFields).c_str())
+                                : m_db.cachedStatement(SQL_EVENT_INSERT,
+                                                       InsertStatementOf(g_szEventTable, g_rgEventFields).c_str())));
                     BindRecord(*pWrite, rec, g_rgEventFields, bExists ? BIND_UPDATE : BIND_INSERT, copies);
                 } catch (const CppSQLite3Exception& e) {
                     pPrepareFailure.reset(new CppSQLite3Exception(e));

@@ -91,6 +91,17 @@ void BindRecord(CppSQLite3Statement& stmt, const TRecord& rec, const CRecordFiel
     }
 }
 
+// Updates the record's row with the connection's statement in nSlot.
+template <typename TRecord, typename TItem, size_t N>
+void RunRecordUpdate(CppSQLite3DB& db, int nSlot, const WCHAR* pszTable,
+                     const CRecordField<TRecord, TItem> (&rgFields)[N], const TRecord& rec)
+{
+    CBoundTexts copies;
+    CppSQLite3Statement update = db.cachedStatement(nSlot, UpdateStatementOf(pszTable, rgFields).c_str());
+    BindRecord(update, rec, rgFields, BIND_UPDATE, copies);
+    update.execDML();
+}
+
 // Fills the record from the current row, read by position: each number keeps the
 // bits its member holds (Day its low byte, signed), each text is cut at its bound.
 // A row of fewer than nColumnsNeeded columns is refused.
