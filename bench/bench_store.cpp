@@ -32,9 +32,11 @@
 #include <system_error>
 #include <vector>
 
-#include "BenchHost.h"
+#include "HostObjects.h"
 #include "media/CalendarRecords.h"
 #include "media/RecordFields.h"
+#include "media/RecordStatements.h"
+#include "media/StoreNames.h"
 #include "media/VxCalStoreMedia.h"
 #include "store/VxCalStoreData.h"
 
@@ -256,42 +258,61 @@ void FillRecord(const CEventSpec& ev, tagEventRecord& rec)
 }
 
 
-// The same event as a host item holds it, by the item's read slots.
-void FillItem(const CEventSpec& ev, benchhost::CEventItem& item)
+// The same event as a host item holds it.
+void FillItem(const CEventSpec& ev, CEventItem& item)
 {
-    item.Long(7) = LONG(ev.dwCalID);
-    item.Long(9) = LONG(ev.dwEvtID);
-    item.Long(11) = ev.cEvtType;
-    item.Long(13) = LONG(ev.dwBgnTm);
-    item.Long(15) = LONG(ev.dwEndTm);
-    item.Long(17) = LONG(ev.dwTimeStamp);
-    item.Long(19) = static_cast<BYTE>(ev.cTipType);
-    item.Long(21) = ev.wDay;
-    item.Long(23) = static_cast<BYTE>(ev.cWeek);
-    item.Long(25) = static_cast<BYTE>(ev.cMonth);
-    item.Long(27) = ev.cLoopType;
-    item.Long(33) = ev.cSynchronized;
-    item.Long(35) = ev.cRevisedState;
-    item.Long(40) = ev.wRemindMinute;
-    item.Long(46) = ev.cValid;
-    item.Long(48) = LONG(ev.dwSponsorID);
-    item.Long(50) = static_cast<BYTE>(ev.wWeekNum);
-    item.Long(52) = ev.wCalType;
-    item.Long(54) = ev.cEndType;
-    item.Long(57) = LONG(ev.dwLoopCalID);
-    item.Long(59) = LONG(ev.dwLoopEventID);
-    item.Long(62) = ev.cEventRight;
-    item.Long(68) = LONG(ev.dwCalOwnerUin);
-    item.Long(70) = ev.cEventStatus;
-    item.SetText(29, ev.strSubject.c_str());
-    item.SetText(31, ev.strDetail.c_str());
-    item.SetText(42, ev.strContactID.c_str());
-    item.SetText(43, ev.strContactInfo.c_str());
-    item.SetText(44, ev.strLocation.c_str());
-    item.SetText(64, ev.strContactIDDisplay.c_str());
-    item.SetText(65, ev.strContactIDInvalid.c_str());
-    item.SetText(75, ev.strExt3.c_str());
+    CEventData& data = item.data;
+    data.lCalID = LONG(ev.dwCalID);
+    data.lEvtID = LONG(ev.dwEvtID);
+    data.lEvtType = ev.cEvtType;
+    data.lBgnTm = LONG(ev.dwBgnTm);
+    data.lEndTm = LONG(ev.dwEndTm);
+    data.lTmStamp = LONG(ev.dwTimeStamp);
+    data.cTipType = static_cast<BYTE>(ev.cTipType);
+    data.lDay = ev.wDay;
+    data.cWeek = static_cast<BYTE>(ev.cWeek);
+    data.cMonth = static_cast<BYTE>(ev.cMonth);
+    data.lLoopType = ev.cLoopType;
+    data.lSynchronized = ev.cSynchronized;
+    data.lRevisedState = ev.cRevisedState;
+    data.lRemindMinute = ev.wRemindMinute;
+    data.bValid = ev.cValid != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+    data.lSponsorID = LONG(ev.dwSponsorID);
+    data.cWeekNum = static_cast<BYTE>(ev.wWeekNum);
+    data.lCalType = ev.wCalType;
+    data.lEndType = ev.cEndType;
+    data.lLoopCalID = LONG(ev.dwLoopCalID);
+    data.lLoopEventID = LONG(ev.dwLoopEventID);
+    data.lEventRight = ev.cEventRight;
+    data.lCalOwnerUin = LONG(ev.dwCalOwnerUin);
+    data.lEventStatus = ev.cEventStatus;
+    data.strSubject = ev.strSubject;
+    data.strDetail = ev.strDetail;
+    data.strContactID = ev.strContactID;
+    data.strContactInfo = ev.strContactInfo;
+    data.strLocation = ev.strLocation;
+    data.strContactIDDisplay = ev.strContactIDDisplay;
+    data.strContactIDInvalid = ev.strContactIDInvalid;
+    data.strExt3 = ev.strExt3;
 }
+
+// Counts the events it is shown; the sum of their numbers keeps each read honest.
+class CEventCounter final : public CHostObject<IEventVisitor> {
+public:
+    HRESULT STDMETHODCALLTYPE Visit(IEventItem* pItem, LONG* pbStop) override
+    {
+        ++m_nVisits;
+        m_llCheck += static_cast<CEventItem*>(pItem)->data.lEvtID;
+        *pbStop = 0;
+        return S_OK;
+    }
+    long long m_nVisits = 0;
+    long long m_llCheck = 0;
+
+protected:
+    const IID& InterfaceId() const override { return IID_IEventVisitor; }
+    bool IsDispatch() const override { return false; }
+};
 
 // ---------------------------------------------------------------------------
 // Plumbing
@@ -373,7 +394,7 @@ double MediaSave(DWORD dwUIN, int nEvents)
 {
     PrepareAccount(dwUIN);
     CVxCalStoreMedia media;
-    if (FAILED(media.Open(dwUIN, WTEXT("CalData.db"), FALSE))) {
+    if (FAILED(media.OpenAccount(dwUIN, FALSE))) {
         return -1;
     }
     std::unique_ptr<tagEventRecord> pRec(new tagEventRecord());
@@ -391,11 +412,12 @@ double MediaSave(DWORD dwUIN, int nEvents)
 struct CStore {
     IVxCalStoreData* pStore = nullptr;
     IExtendKernalSequence* pSequence = nullptr;
-    benchhost::CKernel* pKernel = nullptr;
+    CCalendarKernel* pKernel = nullptr;
     HRESULT hrStart = E_FAIL;
 
-    explicit CStore(DWORD dwUIN) : pKernel(new benchhost::CKernel(dwUIN))
+    explicit CStore(DWORD dwUIN) : pKernel(new CCalendarKernel(dwUIN, 0))
     {
+        pKernel->AddRef();
         if (SUCCEEDED(CVxCalStoreData::CreateInstance(nullptr, IID_IVxCalStoreData, reinterpret_cast<void**>(&pStore))) &&
             SUCCEEDED(pStore->QueryInterface(IID_IExtendKernalSequence, reinterpret_cast<void**>(&pSequence)))) {
             hrStart = pSequence->StartSequence(pKernel);
@@ -423,7 +445,8 @@ double ComSave(DWORD dwUIN, int nEvents)
     if (FAILED(store.hrStart)) {
         return -1;
     }
-    benchhost::CEventItem* pItem = new benchhost::CEventItem();
+    CEventItem* pItem = new CEventItem();
+    pItem->AddRef();
     const TimePoint tStart = Now();
     HRESULT hr = S_OK;
     for (int i = 0; i < nEvents && SUCCEEDED(hr); ++i) {
@@ -468,10 +491,6 @@ const char s_szCreateTables[] =
     "LoopEventID int,CalOwnerUin int,EventRight int,ContactIDDisplay text,ContactIDInvalid text,"
     "EventStatus int, Valid int,ext1 text,ext2 text,ext3 text,ext4 int, ext5 int,nums int);";
 
-const char s_szRawInsert[] =
-    "insert into Event values(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19,?20,?21,?22,?23,?24,"
-    "?25,?26,?27,?28,?29,?30,?31,?32,?33,?34,?35,?36,?37,?38,?39,?40,?41,?42);";
-
 // Straight through SQLite into the same tables (no indexes): open, one prepared
 // insert, bound values, one transaction, close.
 double RawInsert(const fs::path& file, int nEvents)
@@ -491,7 +510,8 @@ double RawInsert(const fs::path& file, int nEvents)
     sqlite3* pDB = nullptr;
     sqlite3_stmt* pStmt = nullptr;
     bool bDone = sqlite3_open(file.c_str(), &pDB) == SQLITE_OK &&
-                 sqlite3_prepare_v2(pDB, s_szRawInsert, -1, &pStmt, nullptr) == SQLITE_OK &&
+                 sqlite3_prepare16_v2(pDB, InsertStatementOf(g_szEventTable, g_rgEventFields).c_str(), -1, &pStmt,
+                                      nullptr) == SQLITE_OK &&
                  Exec(pDB, "begin immediate transaction;");
     for (int i = 0; i < nEvents && bDone; ++i) {
         FillRecord(g_events[static_cast<size_t>(i)], *pRec);
@@ -555,15 +575,7 @@ struct CRawOps {
         sqlite3_busy_timeout(pDB, 60000);
         sqlite3_prepare_v2(pDB, "select * from Event where CalID = ?1 and EvtID = ?2 order by rowid;", -1, &pSelect, nullptr);
         sqlite3_prepare_v2(pDB, "select 1 from Event where ext3 = ?1 limit 1;", -1, &pLookup, nullptr);
-        sqlite3_prepare_v2(pDB,
-                           "update Event set EvtType = ?3, BgnTm = ?4, EndTm = ?5, TmStamp = ?6, TipType = ?7, "
-                           "Minute = ?8, Hour = ?9, Day = ?10, Week = ?11, Month = ?12, LoopType = ?13, subject = ?14, "
-                           "detail = ?15, Synchronized = ?16, RevisedState = ?17, RemindMinute = ?18, ContactID = ?19, "
-                           "ContactInfo = ?20, Location = ?21, SponsorID = ?22, WeekNum = ?23, MonthNum = ?24, "
-                           "Year = ?25, CalType = ?26, EndType = ?27, SwitchTimes = ?28, LoopCalID = ?29, "
-                           "LoopEventID = ?30, CalOwnerUin = ?31, EventRight = ?32, ContactIDDisplay = ?33, "
-                           "ContactIDInvalid = ?34, EventStatus = ?35, Valid = ?36 where CalID = ?1 and EvtID = ?2;",
-                           -1, &pUpdate, nullptr);
+        sqlite3_prepare16_v2(pDB, UpdateStatementOf(g_szEventTable, g_rgEventFields).c_str(), -1, &pUpdate, nullptr);
         sqlite3_prepare_v2(pDB, "delete from Event where CalID = ?1 and EvtID = ?2;", -1, &pDelete, nullptr);
         sqlite3_prepare_v2(pDB, "delete from Event where EvtType=1 and LoopCalID=?1 and LoopEventID=?2;", -1,
                            &pDeleteExceptions, nullptr);
@@ -579,12 +591,13 @@ struct CRawOps {
     }
 
     // Steps through every row and takes each column out, as a reader must.
+    static inline const int s_nReadColumns = ReadColumnsOf(g_rgEventFields);
     static long long Drain(sqlite3_stmt* pStmt)
     {
         long long llRows = 0;
         while (sqlite3_step(pStmt) == SQLITE_ROW) {
             ++llRows;
-            for (int i = 0; i < 36; ++i) {
+            for (int i = 0; i < s_nReadColumns; ++i) {
                 if (sqlite3_column_type(pStmt, i) == SQLITE_TEXT) {
                     sqlite3_column_text16(pStmt, i);
                 } else {
@@ -729,7 +742,7 @@ std::vector<COpTimes> TimeSingleStatements(int nEvents)
     auto weekCalendar = [](int i) { return 1001 + static_cast<DWORD>(i % 4); };
 
     CVxCalStoreMedia media;
-    media.Open(s_dwQueryUin, WTEXT("CalData.db"), FALSE);
+    media.OpenAccount(s_dwQueryUin, FALSE);
     long long llStoreRows = 0;
     long long llRawRows = 0;
     auto storePeriod = [&](int i) {
@@ -817,7 +830,8 @@ std::vector<COpTimes> TimeSingleStatements(int nEvents)
     {
         CStore store(s_dwQueryUin);
         store.pSequence->EndStartupBatch();
-        benchhost::CEventCounter* pCounter = new benchhost::CEventCounter();
+        CEventCounter* pCounter = new CEventCounter();
+        pCounter->AddRef();
         VARIANT_BOOL bExist = VARIANT_FALSE;
         for (int nRound = 0; nRound < s_nRounds; ++nRound) {
             Interleaved(
@@ -888,7 +902,8 @@ int EnumerateChild(DWORD dwUIN)
         std::ofstream clear("/proc/self/clear_refs");
         clear << "5";  // the peak starts again from here
     }
-    benchhost::CEventCounter* pCounter = new benchhost::CEventCounter();
+    CEventCounter* pCounter = new CEventCounter();
+    pCounter->AddRef();
     const TimePoint tStart = Now();
     for (DWORD dwCalID : {1001u, 1002u, 1003u, 1004u}) {
         store.pStore->GetAllCalEvent(dwCalID, static_cast<IEventVisitor*>(pCounter));

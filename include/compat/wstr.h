@@ -27,6 +27,26 @@ constexpr WCHAR g_chPathSeparator = L'\\';
 constexpr WCHAR g_chPathSeparator = u'/';
 #endif
 
+// The halves of a UTF-16 surrogate pair. A pair is a high half followed by a low
+// one; any other surrogate is unpaired.
+constexpr bool IsHighSurrogate(WCHAR ch)
+{
+    return ch >= 0xD800 && ch <= 0xDBFF;
+}
+constexpr bool IsLowSurrogate(WCHAR ch)
+{
+    return ch >= 0xDC00 && ch <= 0xDFFF;
+}
+constexpr bool IsSurrogate(WCHAR ch)
+{
+    return ch >= 0xD800 && ch <= 0xDFFF;
+}
+// Whether a pair starts at psz[i], both halves within the first cch units.
+inline bool IsSurrogatePairAt(const WCHAR* psz, size_t i, size_t cch)
+{
+    return IsHighSurrogate(psz[i]) && i + 1 < cch && IsLowSurrogate(psz[i + 1]);
+}
+
 // Number of code units before the terminator; 0 for null.
 WSTR_API size_t WStrLen(const WCHAR* psz);
 

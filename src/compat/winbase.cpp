@@ -11,6 +11,7 @@
 #include <string>
 
 #include "Utf.h"
+#include "compat/fileio.h"
 
 namespace {
 
@@ -55,20 +56,25 @@ bool NativePath(LPCWSTR pszPath, std::string& strNative)
     return pszPath != nullptr && *pszPath != 0 && WStrToUtf8(pszPath, strNative);
 }
 
-bool WriteAll(int fd, const char* pData, size_t cb)
+// Hands a converted text out as the code-page calls do: with a buffer of 0 units
+// only its length, into a buffer too small nothing (ERROR_INSUFFICIENT_BUFFER).
+template <typename TChar>
+int HandOutConverted(const std::basic_string<TChar>& str, TChar* pBuffer, int cchBuffer)
 {
-    while (cb > 0) {
-        const ssize_t cbWritten = ::write(fd, pData, cb);
-        if (cbWritten < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        pData += cbWritten;
-        cb -= static_cast<size_t>(cbWritten);
+    if (str.size() > 0x7FFFFFFFu) {
+        t_dwLastError = ERROR_INVALID_PARAMETER;
+        return 0;
     }
-    return true;
+    const int cchNeeded = static_cast<int>(str.size());
+    if (cchBuffer == 0) {
+        return cchNeeded;
+    }
+    if (cchBuffer < cchNeeded) {
+        t_dwLastError = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
+    }
+    std::memcpy(pBuffer, str.data(), str.size() * sizeof(TChar));
+    return cchNeeded;
 }
 
 bool IsSupportedCodePage(UINT uCodePage)
@@ -151,7 +157,7 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
             nErrno = errno;
             break;
         }
-        if (!WriteAll(fdTo, buffer, static_cast<size_t>(cbRead))) {
+        if (!compat::WriteAll(fdTo, buffer, static_cast<size_t>(cbRead))) {
             bOk = false;
             nErrno = errno;
             break;
@@ -232,20 +238,7 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
         t_dwLastError = ERROR_NO_UNICODE_TRANSLATION;
         return 0;
     }
-    if (strWide.size() > 0x7FFFFFFFu) {
-        t_dwLastError = ERROR_INVALID_PARAMETER;
-        return 0;
-    }
-    const int cchNeeded = static_cast<int>(strWide.size());
-    if (cchWideChar == 0) {
-        return cchNeeded;
-    }
-    if (cchWideChar < cchNeeded) {
-        t_dwLastError = ERROR_INSUFFICIENT_BUFFER;
-        return 0;
-    }
-    std::memcpy(lpWideCharStr, strWide.data(), strWide.size() * sizeof(WCHAR));
-    return cchNeeded;
+    return HandOutConverted(strWide, lpWideCharStr, cchWideChar);
 }
 
 int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
@@ -272,20 +265,7 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
     if (lpUsedDefaultChar != nullptr) {
         *lpUsedDefaultChar = bUsedDefault ? TRUE : FALSE;
     }
-    if (strNarrow.size() > 0x7FFFFFFFu) {
-        t_dwLastError = ERROR_INVALID_PARAMETER;
-        return 0;
-    }
-    const int cbNeeded = static_cast<int>(strNarrow.size());
-    if (cbMultiByte == 0) {
-        return cbNeeded;
-    }
-    if (cbMultiByte < cbNeeded) {
-        t_dwLastError = ERROR_INSUFFICIENT_BUFFER;
-        return 0;
-    }
-    std::memcpy(lpMultiByteStr, strNarrow.data(), strNarrow.size());
-    return cbNeeded;
+    return HandOutConverted(strNarrow, lpMultiByteStr, cbMultiByte);
 }
 
 }  // extern "C"

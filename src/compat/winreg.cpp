@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "compat/fileio.h"
 #include "compat/wstr.h"
 
 namespace {
@@ -64,12 +65,13 @@ std::string RegistryPath()
     return std::string(pszHome != nullptr ? pszHome : "") + "/.config/Brellin/registry.reg";
 }
 
-void MakeParentDirs(const std::string& strPath)
+// Makes the registry file's folder as far as it is missing.
+void CreateParentDirs(const std::string& strPath)
 {
-    for (size_t nPos = 1; nPos < strPath.size(); ++nPos) {
-        if (strPath[nPos] == '/') {
-            ::mkdir(strPath.substr(0, nPos).c_str(), 0777);
-        }
+    const size_t nSlash = strPath.rfind('/');
+    WString strDir;
+    if (nSlash != std::string::npos && nSlash > 0 && WStrFromUtf8(strPath.substr(0, nSlash).c_str(), strDir)) {
+        compat::CreateDirectoryTree(strDir);
     }
 }
 
@@ -259,20 +261,15 @@ class CRegistrySession {
 public:
     CRegistrySession() : m_lock(s_mutex), m_strPath(RegistryPath())
     {
-        MakeParentDirs(m_strPath);
+        CreateParentDirs(m_strPath);
         m_fdLock = ::open((m_strPath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (m_fdLock >= 0) {
             ::flock(m_fdLock, LOCK_EX);
         }
-        FILE* pFile = std::fopen(m_strPath.c_str(), "rb");
-        if (pFile != nullptr) {
-            std::string strText;
-            char buffer[8192];
-            size_t cb = 0;
-            while ((cb = std::fread(buffer, 1, sizeof(buffer), pFile)) > 0) {
-                strText.append(buffer, cb);
-            }
-            std::fclose(pFile);
+        std::string strText;
+        bool bOpened = false;
+        compat::ReadWholeFile(m_strPath, strText, &bOpened);
+        if (bOpened) {
             m_bReadable = Parse(strText, m_keys);
         }
     }
@@ -298,21 +295,7 @@ public:
         if (!m_bReadable) {
             return ERROR_BADDB;
         }
-        const std::string strTemp = m_strPath + ".tmp";
-        const std::string strText = Serialize(m_keys);
-        const int fd = ::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            return ERROR_CANTWRITE;
-        }
-        bool bOk = ::write(fd, strText.data(), strText.size()) == static_cast<ssize_t>(strText.size());
-        bOk = ::fsync(fd) == 0 && bOk;
-        bOk = ::close(fd) == 0 && bOk;
-        bOk = bOk && ::rename(strTemp.c_str(), m_strPath.c_str()) == 0;
-        if (!bOk) {
-            ::unlink(strTemp.c_str());
-            return ERROR_CANTWRITE;
-        }
-        return ERROR_SUCCESS;
+        return compat::ReplaceWholeFile(m_strPath, Serialize(m_keys)) ? ERROR_SUCCESS : ERROR_CANTWRITE;
     }
 
 private:
@@ -381,6 +364,19 @@ LONG SubkeyPath(HKEY hKey, LPCWSTR lpSubKey, std::string& strPath)
     return ERROR_SUCCESS;
 }
 
+// Runs the body on the registry, in one session, with the full path of the subkey.
+template <typename TBody>
+LONG OnSubkey(HKEY hKey, LPCWSTR lpSubKey, TBody&& body)
+{
+    std::string strPath;
+    const LONG lResult = SubkeyPath(hKey, lpSubKey, strPath);
+    if (lResult != ERROR_SUCCESS) {
+        return lResult;
+    }
+    CRegistrySession session;
+    return body(session, strPath);
+}
+
 bool KeyExists(CRegKeys& keys, const std::string& strPath)
 {
     const std::string strLower = Lower(strPath);
@@ -426,35 +422,31 @@ LONG WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*Reserved*/, LPW
     if (phkResult == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    std::string strPath;
-    const LONG lResult = SubkeyPath(hKey, lpSubKey, strPath);
-    if (lResult != ERROR_SUCCESS) {
-        return lResult;
-    }
-    CRegistrySession session;
-    CRegKeys& keys = session.Keys();
-    const bool bExisted = KeyExists(keys, strPath);
-    if (!bExisted) {
-        // Every missing level on the way is made too.
-        for (size_t nPos = strPath.find('\\');; nPos = strPath.find('\\', nPos + 1)) {
-            const std::string strLevel = nPos == std::string::npos ? strPath : strPath.substr(0, nPos);
-            if (!KeyExists(keys, strLevel)) {
-                keys[Lower(strLevel)].strPath = strLevel;
+    return OnSubkey(hKey, lpSubKey, [&](CRegistrySession& session, const std::string& strPath) -> LONG {
+        CRegKeys& keys = session.Keys();
+        const bool bExisted = KeyExists(keys, strPath);
+        if (!bExisted) {
+            // Every missing level on the way is made too.
+            for (size_t nPos = strPath.find('\\');; nPos = strPath.find('\\', nPos + 1)) {
+                const std::string strLevel = nPos == std::string::npos ? strPath : strPath.substr(0, nPos);
+                if (!KeyExists(keys, strLevel)) {
+                    keys[Lower(strLevel)].strPath = strLevel;
+                }
+                if (nPos == std::string::npos) {
+                    break;
+                }
             }
-            if (nPos == std::string::npos) {
-                break;
+            const LONG lCommit = session.Commit();
+            if (lCommit != ERROR_SUCCESS) {
+                return lCommit;
             }
         }
-        const LONG lCommit = session.Commit();
-        if (lCommit != ERROR_SUCCESS) {
-            return lCommit;
+        *phkResult = NewHandle(strPath);
+        if (lpdwDisposition != nullptr) {
+            *lpdwDisposition = bExisted ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
         }
-    }
-    *phkResult = NewHandle(strPath);
-    if (lpdwDisposition != nullptr) {
-        *lpdwDisposition = bExisted ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-    }
-    return ERROR_SUCCESS;
+        return ERROR_SUCCESS;
+    });
 }
 
 LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGSAM /*samDesired*/, PHKEY phkResult)
@@ -462,17 +454,13 @@ LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGS
     if (phkResult == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    std::string strPath;
-    const LONG lResult = SubkeyPath(hKey, lpSubKey, strPath);
-    if (lResult != ERROR_SUCCESS) {
-        return lResult;
-    }
-    CRegistrySession session;
-    if (!KeyExists(session.Keys(), strPath)) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    *phkResult = NewHandle(strPath);
-    return ERROR_SUCCESS;
+    return OnSubkey(hKey, lpSubKey, [&](CRegistrySession& session, const std::string& strPath) -> LONG {
+        if (!KeyExists(session.Keys(), strPath)) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        *phkResult = NewHandle(strPath);
+        return ERROR_SUCCESS;
+    });
 }
 
 LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD /*Reserved*/, DWORD dwType, const BYTE* lpData,
@@ -545,31 +533,27 @@ LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD /*lpReserve
 
 LONG WINAPI RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey)
 {
-    std::string strPath;
-    const LONG lResult = SubkeyPath(hKey, lpSubKey, strPath);
-    if (lResult != ERROR_SUCCESS) {
-        return lResult;
-    }
-    CRegistrySession session;
-    CRegKeys& keys = session.Keys();
-    if (!KeyExists(keys, strPath)) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    for (const auto& it : Descendants(keys, strPath)) {
-        keys.erase(it);
-    }
-    const std::string strLower = Lower(strPath);
-    const bool bKeepKey = lpSubKey == nullptr || *lpSubKey == 0;
-    if (bKeepKey) {
-        if (keys.count(strLower) != 0) {
-            keys[strLower].values.clear();
+    return OnSubkey(hKey, lpSubKey, [&](CRegistrySession& session, const std::string& strPath) -> LONG {
+        CRegKeys& keys = session.Keys();
+        if (!KeyExists(keys, strPath)) {
+            return ERROR_FILE_NOT_FOUND;
         }
-    } else if (IsRootPath(strLower)) {
-        return ERROR_ACCESS_DENIED;
-    } else {
-        keys.erase(strLower);
-    }
-    return session.Commit();
+        for (const auto& it : Descendants(keys, strPath)) {
+            keys.erase(it);
+        }
+        const std::string strLower = Lower(strPath);
+        const bool bKeepKey = lpSubKey == nullptr || *lpSubKey == 0;
+        if (bKeepKey) {
+            if (keys.count(strLower) != 0) {
+                keys[strLower].values.clear();
+            }
+        } else if (IsRootPath(strLower)) {
+            return ERROR_ACCESS_DENIED;
+        } else {
+            keys.erase(strLower);
+        }
+        return session.Commit();
+    });
 }
 
 LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
@@ -577,22 +561,18 @@ LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
     if (lpSubKey == nullptr || *lpSubKey == 0) {
         return ERROR_INVALID_PARAMETER;
     }
-    std::string strPath;
-    const LONG lResult = SubkeyPath(hKey, lpSubKey, strPath);
-    if (lResult != ERROR_SUCCESS) {
-        return lResult;
-    }
-    CRegistrySession session;
-    CRegKeys& keys = session.Keys();
-    const std::string strLower = Lower(strPath);
-    if (keys.count(strLower) == 0) {
-        return IsRootPath(strLower) ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
-    }
-    if (!Descendants(keys, strPath).empty()) {
-        return ERROR_ACCESS_DENIED;
-    }
-    keys.erase(strLower);
-    return session.Commit();
+    return OnSubkey(hKey, lpSubKey, [&](CRegistrySession& session, const std::string& strPath) -> LONG {
+        CRegKeys& keys = session.Keys();
+        const std::string strLower = Lower(strPath);
+        if (keys.count(strLower) == 0) {
+            return IsRootPath(strLower) ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+        }
+        if (!Descendants(keys, strPath).empty()) {
+            return ERROR_ACCESS_DENIED;
+        }
+        keys.erase(strLower);
+        return session.Commit();
+    });
 }
 
 LONG WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD /*lpReserved*/,

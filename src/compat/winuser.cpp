@@ -116,6 +116,18 @@ CWindowClass* FindClass(CWindowing& w, LPCWSTR pszName)
     return it != w.classes.end() ? &it->second : nullptr;
 }
 
+// The window of the handle, or null with ERROR_INVALID_WINDOW_HANDLE set. The
+// caller holds the windowing lock.
+CWindow* WindowOf(CWindowing& w, HWND hWnd)
+{
+    const auto it = w.windows.find(hWnd);
+    if (it == w.windows.end()) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    return &it->second;
+}
+
 CThreadQueue& QueueOf(CWindowing& w, DWORD dwThreadId)
 {
     std::shared_ptr<CThreadQueue>& pQueue = w.queues[dwThreadId];
@@ -333,18 +345,17 @@ LONG_PTR WINAPI SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong)
 {
     CWindowing& w = Windowing();
     std::lock_guard<std::mutex> lock(w.mutex);
-    const auto it = w.windows.find(hWnd);
-    if (it == w.windows.end()) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    CWindow* pWindow = WindowOf(w, hWnd);
+    if (pWindow == nullptr) {
         return 0;
     }
     LONG_PTR lPrevious = 0;
     if (nIndex == GWLP_USERDATA) {
-        lPrevious = it->second.lUserData;
-        it->second.lUserData = dwNewLong;
+        lPrevious = pWindow->lUserData;
+        pWindow->lUserData = dwNewLong;
     } else if (nIndex == GWLP_WNDPROC && dwNewLong != 0) {
-        lPrevious = reinterpret_cast<LONG_PTR>(it->second.pfnWndProc);
-        it->second.pfnWndProc = reinterpret_cast<WNDPROC>(dwNewLong);
+        lPrevious = reinterpret_cast<LONG_PTR>(pWindow->pfnWndProc);
+        pWindow->pfnWndProc = reinterpret_cast<WNDPROC>(dwNewLong);
     } else {
         SetLastError(ERROR_INVALID_PARAMETER);
     }
@@ -355,16 +366,15 @@ LONG_PTR WINAPI GetWindowLongPtrW(HWND hWnd, int nIndex)
 {
     CWindowing& w = Windowing();
     std::lock_guard<std::mutex> lock(w.mutex);
-    const auto it = w.windows.find(hWnd);
-    if (it == w.windows.end()) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    const CWindow* pWindow = WindowOf(w, hWnd);
+    if (pWindow == nullptr) {
         return 0;
     }
     if (nIndex == GWLP_USERDATA) {
-        return it->second.lUserData;
+        return pWindow->lUserData;
     }
     if (nIndex == GWLP_WNDPROC) {
-        return reinterpret_cast<LONG_PTR>(it->second.pfnWndProc);
+        return reinterpret_cast<LONG_PTR>(pWindow->pfnWndProc);
     }
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -496,12 +506,11 @@ BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     std::lock_guard<std::mutex> lock(w.mutex);
     DWORD dwThreadId = GetCurrentThreadId();
     if (hWnd != nullptr) {
-        const auto it = w.windows.find(hWnd);
-        if (it == w.windows.end()) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        const CWindow* pWindow = WindowOf(w, hWnd);
+        if (pWindow == nullptr) {
             return FALSE;
         }
-        dwThreadId = it->second.dwThreadId;
+        dwThreadId = pWindow->dwThreadId;
     }
     MSG msg{hWnd, Msg, wParam, lParam, 0, POINT{0, 0}, 0};
     Stamp(msg);

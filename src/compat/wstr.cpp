@@ -8,15 +8,6 @@
 
 namespace {
 
-bool IsHighSurrogate(WCHAR ch)
-{
-    return ch >= 0xD800 && ch <= 0xDBFF;
-}
-bool IsLowSurrogate(WCHAR ch)
-{
-    return ch >= 0xDC00 && ch <= 0xDFFF;
-}
-
 // Collects formatted output: stores what fits in the buffer and counts the rest.
 class CBoundedWriter {
 public:
@@ -318,10 +309,10 @@ bool Utf16ToUtf8(const WCHAR* psz, size_t cch, std::string& strOut, bool bStrict
     strOut.reserve(cch);
     for (size_t i = 0; i < cch; ++i) {
         uint32_t uCode = psz[i];
-        if (IsHighSurrogate(psz[i]) && i + 1 < cch && IsLowSurrogate(psz[i + 1])) {
+        if (IsSurrogatePairAt(psz, i, cch)) {
             uCode = 0x10000u + ((uCode - 0xD800u) << 10) + (static_cast<uint32_t>(psz[i + 1]) - 0xDC00u);
             ++i;
-        } else if (IsHighSurrogate(psz[i]) || IsLowSurrogate(psz[i])) {
+        } else if (IsSurrogate(psz[i])) {
             if (bStrict) {
                 strOut.clear();
                 return false;

@@ -1,8 +1,6 @@
 #include "config/IniFile.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cstdio>
 #include <string>
 
 #include <sys/stat.h>
@@ -11,27 +9,23 @@
 #include <fcntl.h>
 #include <io.h>
 #else
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #endif
+
+#include "compat/fileio.h"
 
 namespace {
 
 const char s_szTrimSet[] = " \t\n\r";
 
-long long s_cbFailWriteAfter = -1;
-IniFile::PFN_WRITE_STEP_HOOK s_pfnWriteStepHook = nullptr;
-void* s_pWriteStepHookContext = nullptr;
-
-// Whether a step of the file's replacement may go ahead (always, without a hook).
-bool StepAllowed(IniFile::EWriteStep eStep)
-{
-    return s_pfnWriteStepHook == nullptr || s_pfnWriteStepHook(s_pWriteStepHookContext, eStep);
-}
+// How Save replaces the file; the tests' failures and step hook go in here too.
+compat::CReplaceFileOptions s_replaceOptions = [] {
+    compat::CReplaceFileOptions options;
+    options.bKeepMode = true;  // a private file stays private
+    options.bSweepAbandoned = true;
+    return options;
+}();
 
 std::string Trim(const std::string& str)
 {
@@ -46,158 +40,6 @@ std::string Trim(const std::string& str)
 bool IsCommentChar(char ch)
 {
     return ch == '#' || ch == ';';
-}
-
-#ifdef _WIN32
-std::wstring WidePath(const std::string& strPath)
-{
-    const int cch = MultiByteToWideChar(CP_ACP, 0, strPath.c_str(), -1, nullptr, 0);
-    std::wstring str(cch > 0 ? static_cast<size_t>(cch) : 1, L'\0');
-    if (cch > 0) {
-        MultiByteToWideChar(CP_ACP, 0, strPath.c_str(), -1, &str[0], cch);
-    }
-    str.resize(str.size() - 1);
-    return str;
-}
-#endif
-
-bool ReadWholeFile(const std::string& strPath, std::string& strContent)
-{
-#ifdef _WIN32
-    FILE* pFile = _wfopen(WidePath(strPath).c_str(), L"rb");
-#else
-    FILE* pFile = std::fopen(strPath.c_str(), "rb");
-#endif
-    if (pFile == nullptr) {
-        return false;
-    }
-    strContent.clear();
-    char buffer[16 * 1024];
-    size_t cbRead = 0;
-    while ((cbRead = std::fread(buffer, 1, sizeof(buffer), pFile)) > 0) {
-        strContent.append(buffer, cbRead);
-    }
-    const bool bOk = std::ferror(pFile) == 0;
-    std::fclose(pFile);
-    return bOk;
-}
-
-#ifndef _WIN32
-// Removes the temporary files that writers which died part way left behind;
-// those of live processes are still being written.
-void RemoveAbandonedTempFiles(const std::string& strPath)
-{
-    const size_t nSlash = strPath.rfind('/');
-    const std::string strDir = nSlash == std::string::npos ? std::string(".") : strPath.substr(0, nSlash);
-    const std::string strPrefix = strPath.substr(nSlash == std::string::npos ? 0 : nSlash + 1) + ".tmp.";
-    DIR* pDir = ::opendir(strDir.c_str());
-    if (pDir == nullptr) {
-        return;
-    }
-    while (const dirent* pEntry = ::readdir(pDir)) {
-        const std::string strName = pEntry->d_name;
-        if (strName.compare(0, strPrefix.size(), strPrefix) != 0) {
-            continue;
-        }
-        const long lPid = std::strtol(strName.c_str() + strPrefix.size(), nullptr, 10);
-        if (lPid > 0 && lPid != ::getpid() && ::kill(static_cast<pid_t>(lPid), 0) != 0 && errno == ESRCH) {
-            ::unlink((strDir + "/" + strName).c_str());
-        }
-    }
-    ::closedir(pDir);
-}
-#endif
-
-// Writes the bytes to a temporary file beside the target, flushes it to disk and
-// moves it over the target. The old file stays whole until the last step.
-bool ReplaceWholeFile(const std::string& strPath, const std::string& strBytes)
-{
-    size_t cbToWrite = strBytes.size();
-    bool bInjectedFailure = false;
-    if (s_cbFailWriteAfter >= 0 && static_cast<unsigned long long>(s_cbFailWriteAfter) < cbToWrite) {
-        cbToWrite = static_cast<size_t>(s_cbFailWriteAfter);
-        bInjectedFailure = true;
-    }
-    s_cbFailWriteAfter = -1;
-#ifdef _WIN32
-    // Each writer gets its own temporary file: two writers sharing one would
-    // empty each other's before it is moved into place.
-    static LONG s_nTempCounter = 0;
-    const std::wstring strWideTemp = WidePath(strPath) + L".tmp." + std::to_wstring(GetCurrentProcessId()) + L"." +
-                                     std::to_wstring(InterlockedIncrement(&s_nTempCounter));
-    if (!StepAllowed(IniFile::EWriteStep::Create)) {
-        return false;
-    }
-    const int fd = _wopen(strWideTemp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    FILE* pFile = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
-    if (pFile == nullptr) {
-        if (fd >= 0) {
-            _close(fd);
-            _wremove(strWideTemp.c_str());
-        }
-        return false;
-    }
-    bool bOk = StepAllowed(IniFile::EWriteStep::Write) &&
-               std::fwrite(strBytes.data(), 1, cbToWrite, pFile) == cbToWrite && !bInjectedFailure;
-    bOk = StepAllowed(IniFile::EWriteStep::Flush) && std::fflush(pFile) == 0 && _commit(_fileno(pFile)) == 0 && bOk;
-    bOk = std::fclose(pFile) == 0 && bOk;
-    if (bOk && StepAllowed(IniFile::EWriteStep::Rename)) {
-        bOk = MoveFileExW(strWideTemp.c_str(), WidePath(strPath).c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-    } else {
-        bOk = false;
-    }
-    if (!bOk) {
-        _wremove(strWideTemp.c_str());
-    }
-    return bOk;
-#else
-    // Each writer gets its own temporary file (process and call in its name): two
-    // writers sharing one would empty each other's before it is moved into place.
-    static std::atomic<unsigned> s_nTempCounter{0};
-    std::string strTemp;
-    int fd = -1;
-    if (!StepAllowed(IniFile::EWriteStep::Create)) {
-        return false;
-    }
-    for (int nAttempt = 0; fd < 0 && nAttempt < 100; ++nAttempt) {
-        strTemp = strPath + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++s_nTempCounter);
-        fd = ::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            return false;
-        }
-    }
-    if (fd < 0) {
-        return false;
-    }
-    // The new file keeps the old one's permissions (a private file stays private).
-    struct stat stOld {};
-    if (::stat(strPath.c_str(), &stOld) == 0) {
-        ::fchmod(fd, stOld.st_mode & 07777);
-    }
-    bool bOk = StepAllowed(IniFile::EWriteStep::Write);
-    const char* pData = strBytes.data();
-    size_t cbLeft = cbToWrite;
-    while (bOk && cbLeft > 0) {
-        const ssize_t cbWritten = ::write(fd, pData, cbLeft);
-        if (cbWritten < 0 && errno == EINTR) {
-            continue;
-        }
-        bOk = cbWritten > 0;
-        if (bOk) {
-            pData += cbWritten;
-            cbLeft -= static_cast<size_t>(cbWritten);
-        }
-    }
-    bOk = bOk && !bInjectedFailure && StepAllowed(IniFile::EWriteStep::Flush) && ::fsync(fd) == 0;
-    bOk = ::close(fd) == 0 && bOk;
-    bOk = bOk && StepAllowed(IniFile::EWriteStep::Rename) && ::rename(strTemp.c_str(), strPath.c_str()) == 0;
-    if (!bOk) {
-        ::unlink(strTemp.c_str());
-    }
-    RemoveAbandonedTempFiles(strPath);
-    return bOk;
-#endif
 }
 
 // Parses one line (trimmed, its comment character removed) into rec. Returns
@@ -281,7 +123,7 @@ namespace IniFile {
 bool Load(const std::string& strPath, std::vector<IniRecord>& content)
 {
     std::string strText;
-    if (!ReadWholeFile(strPath, strText)) {
+    if (!compat::ReadWholeFile(strPath, strText)) {
         return false;
     }
     content.clear();
@@ -319,7 +161,9 @@ bool Load(const std::string& strPath, std::vector<IniRecord>& content)
 
 bool Save(const std::string& strPath, const std::vector<IniRecord>& content)
 {
-    return ReplaceWholeFile(strPath, Serialize(content));
+    compat::CReplaceFileOptions options = s_replaceOptions;
+    s_replaceOptions.cbFailAfter = -1;  // one Save only
+    return compat::ReplaceWholeFile(strPath, Serialize(content), options);
 }
 
 bool Create(const std::string& strPath)
@@ -405,13 +249,13 @@ bool DeleteRecord(const std::string& strKey, const std::string& strSection, cons
 
 void SetWriteFailureForTesting(long long cbFailAfter)
 {
-    s_cbFailWriteAfter = cbFailAfter;
+    s_replaceOptions.cbFailAfter = cbFailAfter;
 }
 
 void SetWriteStepHook(PFN_WRITE_STEP_HOOK pfnHook, void* pContext)
 {
-    s_pfnWriteStepHook = pfnHook;
-    s_pWriteStepHookContext = pContext;
+    s_replaceOptions.pfnStepHook = pfnHook;
+    s_replaceOptions.pStepHookContext = pContext;
 }
 
 }  // namespace IniFile
@@ -470,7 +314,7 @@ bool EnsureIniFile(const WCHAR* pszPath)
     // Only a missing file is made, and made in one step, so that a file another
     // process creates meanwhile, or one that merely cannot be read, is left alone.
 #ifdef _WIN32
-    const int fd = _wopen(WidePath(strPath).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const int fd = _wopen(compat::WidePath(strPath).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd >= 0) {
         _close(fd);
     }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "compat/fileio.h"
 #include "compat/win32.h"
 
 struct IniRecord {
@@ -26,10 +27,10 @@ namespace IniFile {
 // Reads the file into content; false (content untouched) when it cannot be read.
 bool Load(const std::string& strPath, std::vector<IniRecord>& content);
 
-// Writes the content as the whole file. The new text goes to a temporary file of
-// its own beside it ("<path>.tmp.<process>.<n>"), is flushed to disk, and then
-// replaces the file, so that a failure part way, or another writer at the same
-// time, leaves the old file whole. False when it could not be written.
+// Writes the content as the whole file through compat::ReplaceWholeFile, so that
+// a failure part way, or another writer at the same time, leaves the old file
+// whole; the new file keeps the old one's permissions. False when it could not be
+// written, errno holding the cause.
 bool Save(const std::string& strPath, const std::vector<IniRecord>& content);
 
 // An empty file.
@@ -62,8 +63,8 @@ void SetWriteFailureForTesting(long long cbFailAfter);
 
 // Tests only: the steps of replacing the file. The hook is asked before each
 // step a Save takes; false makes that step fail as the disk would. Null: none.
-enum class EWriteStep { Create, Write, Flush, Rename };
-typedef bool (*PFN_WRITE_STEP_HOOK)(void* pContext, EWriteStep eStep);
+using compat::EWriteStep;
+using compat::PFN_WRITE_STEP_HOOK;
 void SetWriteStepHook(PFN_WRITE_STEP_HOOK pfnHook, void* pContext);
 
 }  // namespace IniFile

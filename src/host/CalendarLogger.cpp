@@ -7,6 +7,7 @@
 #include <string>
 
 #include "HostPaths.h"
+#include "compat/fileio.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ FILE* LogFile(CLoggerState& state)
         std::fclose(state.pFile);
         state.pFile = nullptr;
     }
-    host::CreateDirectoryTree(strRoot);
+    compat::CreateDirectoryTree(strRoot);
     state.pFile = OpenForAppend(strPath);
     state.strFilePath = strPath;
     return state.pFile;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "HostPaths.h"
+#include "compat/fileio.h"
 
 namespace host {
 
@@ -44,16 +45,6 @@ bool ResolveRootDir(WString& strRoot)
     return !strRoot.empty();
 }
 
-void CreateDirectoryTree(const WString& strPath)
-{
-    for (size_t nPos = 1; nPos <= strPath.size(); ++nPos) {
-        if (nPos == strPath.size() || strPath[nPos] == g_chPathSeparator || strPath[nPos] == WTEXT('/')) {
-            // Existing levels fail with "already exists", which is what we want.
-            CreateDirectoryW(strPath.substr(0, nPos).c_str(), nullptr);
-        }
-    }
-}
-
 }  // namespace host
 
 HRESULT GetCalendarRootDir(BSTR* pbstrRoot)
@@ -66,7 +57,7 @@ HRESULT GetCalendarRootDir(BSTR* pbstrRoot)
     if (!host::ResolveRootDir(strRoot)) {
         return E_FAIL;
     }
-    host::CreateDirectoryTree(strRoot);
+    compat::CreateDirectoryTree(strRoot);
     *pbstrRoot = SysAllocStringLen(strRoot.data(), static_cast<UINT>(strRoot.size()));
     return *pbstrRoot != nullptr ? S_OK : E_OUTOFMEMORY;
 }

@@ -1,4 +1,4 @@
-// Path helpers shared by the logger and the root directory call.
+// The root directory, shared by the logger and the root directory call.
 #pragma once
 
 #include "compat/win32.h"
@@ -8,8 +8,5 @@ namespace host {
 // The configured root directory without a trailing separator; false when none can
 // be named. Creates nothing.
 bool ResolveRootDir(WString& strRoot);
-
-// Creates every missing level of a directory path.
-void CreateDirectoryTree(const WString& strPath);
 
 }  // namespace host

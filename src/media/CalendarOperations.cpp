@@ -15,26 +15,11 @@ const WCHAR s_szSelectAllCalendars[] = WTEXT("select * from Calendar order by ro
 const WCHAR s_szDeleteCalendar[] = WTEXT("delete from Calendar where CalID = ?2;");
 const WCHAR s_szDeleteAllCalendars[] = WTEXT("delete from Calendar ;");
 
-const WString& InsertCalendarSql()
-{
-    static const WString s_str = InsertStatementOf(g_szCalendarTable, g_rgCalendarFields);
-    return s_str;
-}
-
-const WString& UpdateCalendarSql()
-{
-    static const WString s_str = UpdateStatementOf(g_szCalendarTable, g_rgCalendarFields);
-    return s_str;
-}
-
 template <typename TCursor>
 void ReadCalendarRow(TCursor& cursor, tagCalendarRecord& rec)
 {
     // A calendar row is fetched whole, though the record takes only its first twelve columns.
-    if (cursor.numFields() < CALENDAR_COLUMNS) {
-        throw CppSQLite3Exception(CPPSQLITE_ERROR, WTEXT("Invalid field index requested"));
-    }
-    ReadRecordRow(cursor, rec, g_rgCalendarFields);
+    ReadRecordRow(cursor, rec, g_rgCalendarFields, CALENDAR_COLUMNS);
 }
 
 // CalID is parameter 2, as its column is the second.
@@ -47,10 +32,7 @@ void BindCalendarID(CppSQLite3Statement& stmt, DWORD dwCalID)
 
 void CVxCalStoreMedia::RunCalendarUpdate(const tagCalendarRecord& rec)
 {
-    CBoundTexts copies;
-    CppSQLite3Statement update = m_db.cachedStatement(SQL_CALENDAR_UPDATE, UpdateCalendarSql().c_str());
-    BindRecord(update, rec, g_rgCalendarFields, BIND_UPDATE, copies);
-    update.execDML();
+    RunRecordUpdate(m_db, SQL_CALENDAR_UPDATE, g_szCalendarTable, g_rgCalendarFields, rec);
 }
 
 HRESULT CVxCalStoreMedia::SaveCalendar(const tagCalendarRecord* pRec, DWORD /*dwReserved*/)
@@ -71,7 +53,8 @@ HRESULT CVxCalStoreMedia::SaveCalendar(const tagCalendarRecord* pRec, DWORD /*dw
             RunCalendarUpdate(rec);
         } else {
             CBoundTexts copies;
-            CppSQLite3Statement insert = m_db.cachedStatement(SQL_CALENDAR_INSERT, InsertCalendarSql().c_str());
+            CppSQLite3Statement insert = m_db.cachedStatement(
+                SQL_CALENDAR_INSERT, InsertStatementOf(g_szCalendarTable, g_rgCalendarFields).c_str());
             BindRecord(insert, rec, g_rgCalendarFields, BIND_INSERT, copies);
             insert.execDML();
         }

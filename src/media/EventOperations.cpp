@@ -41,26 +41,11 @@ const WCHAR s_szLogSaveError[] = WTEXT("SaveCalEvent DB Error  %d *\r\n");
 const WCHAR s_szLogUpdate[] =
     WTEXT("STORE_UpdateCalEvent, CalID = %d,dwEvtID = %d ,dwTimeStamp = %d ,m_bBatchMode = %d \n");
 
-const WString& InsertEventSql()
-{
-    static const WString s_str = InsertStatementOf(g_szEventTable, g_rgEventFields);
-    return s_str;
-}
-
-const WString& UpdateEventSql()
-{
-    static const WString s_str = UpdateStatementOf(g_szEventTable, g_rgEventFields);
-    return s_str;
-}
-
 template <typename TCursor>
 void ReadEventRow(TCursor& cursor, tagEventRecord& rec)
 {
     static const int s_nColumns = ReadColumnsOf(g_rgEventFields);
-    if (cursor.numFields() < s_nColumns) {
-        throw CppSQLite3Exception(CPPSQLITE_ERROR, WTEXT("Invalid field index requested"));
-    }
-    ReadRecordRow(cursor, rec, g_rgEventFields);
+    ReadRecordRow(cursor, rec, g_rgEventFields, s_nColumns);
 }
 
 void BindKey(CppSQLite3Statement& stmt, DWORD dwCalID, DWORD dwEvtID)
@@ -73,10 +58,7 @@ void BindKey(CppSQLite3Statement& stmt, DWORD dwCalID, DWORD dwEvtID)
 
 void CVxCalStoreMedia::RunEventUpdate(const tagEventRecord& rec)
 {
-    CBoundTexts copies;
-    CppSQLite3Statement update = m_db.cachedStatement(SQL_EVENT_UPDATE, UpdateEventSql().c_str());
-    BindRecord(update, rec, g_rgEventFields, BIND_UPDATE, copies);
-    update.execDML();
+    RunRecordUpdate(m_db, SQL_EVENT_UPDATE, g_szEventTable, g_rgEventFields, rec);
 }
 
 HRESULT CVxCalStoreMedia::SaveCalEvent(const tagEventRecord* pRec, DWORD /*dwReserved*/)
@@ -110,8 +92,10 @@ HRESULT CVxCalStoreMedia::SaveCalEvent(const tagEventRecord* pRec, DWORD /*dwRes
                 std::unique_ptr<CppSQLite3Exception> pPrepareFailure;
                 try {
                     pWrite.reset(new CppSQLite3Statement(
-                        bExists ? m_db.cachedStatement(SQL_EVENT_UPDATE, UpdateEventSql().c_str())
-                                : m_db.cachedStatement(SQL_EVENT_INSERT, InsertEventSql().c_str())));
+                        bExists ? m_db.cachedStatement(SQL_EVENT_UPDATE,
+                                                       UpdateStatementOf(g_szEventTable, g_rgEventFields).c_str())
+                                : m_db.cachedStatement(SQL_EVENT_INSERT,
+                                                       InsertStatementOf(g_szEventTable, g_rgEventFields).c_str())));
                     BindRecord(*pWrite, rec, g_rgEventFields, bExists ? BIND_UPDATE : BIND_INSERT, copies);
                 } catch (const CppSQLite3Exception& e) {
                     pPrepareFailure.reset(new CppSQLite3Exception(e));

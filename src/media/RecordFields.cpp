@@ -2,10 +2,17 @@
 
 namespace {
 
-template <typename TItem>
-using GetLongPfn = HRESULT (STDMETHODCALLTYPE TItem::*)(LONG*);
-template <typename TItem>
-using PutLongPfn = HRESULT (STDMETHODCALLTYPE TItem::*)(LONG);
+// A slot of one call: its kind and place, and the item's method in the member of
+// the slot that holds methods of its kind.
+template <typename TItem, typename TPfn>
+CItemSlot<TItem> Slot(EItemValue eValue, int nOrder, TPfn CItemSlot<TItem>::*pmMethod, TPfn pfn)
+{
+    CItemSlot<TItem> slot;
+    slot.eValue = eValue;
+    slot.nOrder = nOrder;
+    slot.*pmMethod = pfn;
+    return slot;
+}
 
 template <typename TItem>
 CItemSlot<TItem> None()
@@ -14,62 +21,39 @@ CItemSlot<TItem> None()
 }
 
 template <typename TItem>
-CItemSlot<TItem> GetLong(int nOrder, GetLongPfn<TItem> pfn, int nAgainOrder = 0)
+CItemSlot<TItem> GetLong(int nOrder, HRESULT (STDMETHODCALLTYPE TItem::*pfn)(LONG*), int nAgainOrder = 0)
 {
-    CItemSlot<TItem> slot;
-    slot.eValue = IV_LONG;
-    slot.nOrder = nOrder;
+    CItemSlot<TItem> slot = Slot(IV_LONG, nOrder, &CItemSlot<TItem>::pfnGetLong, pfn);
     slot.nAgainOrder = nAgainOrder;
-    slot.pfnGetLong = pfn;
     return slot;
 }
 
 template <typename TItem>
-CItemSlot<TItem> PutLong(int nOrder, PutLongPfn<TItem> pfn, EItemValue eValue = IV_LONG)
+CItemSlot<TItem> PutLong(int nOrder, HRESULT (STDMETHODCALLTYPE TItem::*pfn)(LONG), EItemValue eValue = IV_LONG)
 {
-    CItemSlot<TItem> slot;
-    slot.eValue = eValue;
-    slot.nOrder = nOrder;
-    slot.pfnPutLong = pfn;
-    return slot;
+    return Slot(eValue, nOrder, &CItemSlot<TItem>::pfnPutLong, pfn);
 }
 
 CItemSlot<IEventItem> GetByte(int nOrder, HRESULT (STDMETHODCALLTYPE IEventItem::*pfn)(BYTE*))
 {
-    CItemSlot<IEventItem> slot;
-    slot.eValue = IV_BYTE;
-    slot.nOrder = nOrder;
-    slot.pfnGetByte = pfn;
-    return slot;
+    return Slot(IV_BYTE, nOrder, &CItemSlot<IEventItem>::pfnGetByte, pfn);
 }
 
 CItemSlot<IEventItem> PutByte(int nOrder, HRESULT (STDMETHODCALLTYPE IEventItem::*pfn)(BYTE))
 {
-    CItemSlot<IEventItem> slot;
-    slot.eValue = IV_BYTE;
-    slot.nOrder = nOrder;
-    slot.pfnPutByte = pfn;
-    return slot;
+    return Slot(IV_BYTE, nOrder, &CItemSlot<IEventItem>::pfnPutByte, pfn);
 }
 
 template <typename TItem>
 CItemSlot<TItem> GetText(int nOrder, HRESULT (STDMETHODCALLTYPE TItem::*pfn)(BSTR*))
 {
-    CItemSlot<TItem> slot;
-    slot.eValue = IV_TEXT;
-    slot.nOrder = nOrder;
-    slot.pfnGetText = pfn;
-    return slot;
+    return Slot(IV_TEXT, nOrder, &CItemSlot<TItem>::pfnGetText, pfn);
 }
 
 template <typename TItem>
 CItemSlot<TItem> PutText(int nOrder, HRESULT (STDMETHODCALLTYPE TItem::*pfn)(BSTR))
 {
-    CItemSlot<TItem> slot;
-    slot.eValue = IV_TEXT;
-    slot.nOrder = nOrder;
-    slot.pfnPutText = pfn;
-    return slot;
+    return Slot(IV_TEXT, nOrder, &CItemSlot<TItem>::pfnPutText, pfn);
 }
 
 template <typename TItem>
@@ -94,20 +78,12 @@ CItemSlot<TItem> Special(int nOrder, EItemValue eValue)
 
 CItemSlot<IEventItem> GetValid(int nOrder)
 {
-    CItemSlot<IEventItem> slot;
-    slot.eValue = IV_BOOL;
-    slot.nOrder = nOrder;
-    slot.pfnGetBool = &IEventItem::get_Valid;
-    return slot;
+    return Slot(IV_BOOL, nOrder, &CItemSlot<IEventItem>::pfnGetBool, &IEventItem::get_Valid);
 }
 
 CItemSlot<IEventItem> PutValid(int nOrder)
 {
-    CItemSlot<IEventItem> slot;
-    slot.eValue = IV_BOOL;
-    slot.nOrder = nOrder;
-    slot.pfnPutBool = &IEventItem::put_Valid;
-    return slot;
+    return Slot(IV_BOOL, nOrder, &CItemSlot<IEventItem>::pfnPutBool, &IEventItem::put_Valid);
 }
 
 #define EVT_NUM(member) offsetof(tagEventRecord, member), 0

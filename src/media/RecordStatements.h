@@ -8,36 +8,44 @@
 #include "media/SqlText.h"
 #include "sqlite/CppSQLite3.h"
 
-// "insert into T(c0,c1,...) values(?1,?2,...);" over every column.
+// "insert into T(c0,c1,...) values(?1,?2,...);" over every column. Made once, on
+// first use, as each record type has one table.
 template <typename TRecord, typename TItem, size_t N>
-WString InsertStatementOf(const WCHAR* pszTable, const CRecordField<TRecord, TItem> (&rgFields)[N])
+const WString& InsertStatementOf(const WCHAR* pszTable, const CRecordField<TRecord, TItem> (&rgFields)[N])
 {
-    WString strColumns;
-    WString strValues;
-    for (size_t i = 0; i < N; ++i) {
-        strColumns += WString(i == 0 ? WTEXT("") : WTEXT(",")) + rgFields[i].pszColumn;
-        strValues += WStrFormatString(WTEXT("%s?%d"), i == 0 ? WTEXT("") : WTEXT(","), int(i + 1));
-    }
-    return WString(WTEXT("insert into ")) + pszTable + WTEXT("(") + strColumns + WTEXT(") values(") + strValues +
-           WTEXT(");");
+    static const WString s_str = [&]() {
+        WString strColumns;
+        WString strValues;
+        for (size_t i = 0; i < N; ++i) {
+            strColumns += WString(i == 0 ? WTEXT("") : WTEXT(",")) + rgFields[i].pszColumn;
+            strValues += WStrFormatString(WTEXT("%s?%d"), i == 0 ? WTEXT("") : WTEXT(","), int(i + 1));
+        }
+        return WString(WTEXT("insert into ")) + pszTable + WTEXT("(") + strColumns + WTEXT(") values(") + strValues +
+               WTEXT(");");
+    }();
+    return s_str;
 }
 
 // "update T set c = ?n, ... where key = ?k and ...;": the columns an update sets,
-// selected by the key columns.
+// selected by the key columns. Made once, like the insert.
 template <typename TRecord, typename TItem, size_t N>
-WString UpdateStatementOf(const WCHAR* pszTable, const CRecordField<TRecord, TItem> (&rgFields)[N])
+const WString& UpdateStatementOf(const WCHAR* pszTable, const CRecordField<TRecord, TItem> (&rgFields)[N])
 {
-    WString strSet;
-    WString strWhere;
-    for (size_t i = 0; i < N; ++i) {
-        const WString strTerm = WStrFormatString(WTEXT("%s = ?%d"), rgFields[i].pszColumn, int(i + 1));
-        if (rgFields[i].eUpdate == CU_SET) {
-            strSet += (strSet.empty() ? WTEXT("") : WTEXT(", ")) + strTerm;
-        } else if (rgFields[i].eUpdate == CU_KEY) {
-            strWhere += (strWhere.empty() ? WTEXT("") : WTEXT(" and ")) + strTerm;
+    static const WString s_str = [&]() {
+        WString strSet;
+        WString strWhere;
+        for (size_t i = 0; i < N; ++i) {
+            const WString strTerm = WStrFormatString(WTEXT("%s = ?%d"), rgFields[i].pszColumn, int(i + 1));
+            if (rgFields[i].eUpdate == CU_SET) {
+                strSet += (strSet.empty() ? WTEXT("") : WTEXT(", ")) + strTerm;
+            } else if (rgFields[i].eUpdate == CU_KEY) {
+                strWhere += (strWhere.empty() ? WTEXT("") : WTEXT(" and ")) + strTerm;
+            }
         }
-    }
-    return WString(WTEXT("update ")) + pszTable + WTEXT(" set ") + strSet + WTEXT(" where ") + strWhere + WTEXT(";");
+        return WString(WTEXT("update ")) + pszTable + WTEXT(" set ") + strSet + WTEXT(" where ") + strWhere +
+               WTEXT(";");
+    }();
+    return s_str;
 }
 
 // Copies of texts that had to be made bindable; they live, unmoved, until the
@@ -83,11 +91,26 @@ void BindRecord(CppSQLite3Statement& stmt, const TRecord& rec, const CRecordFiel
     }
 }
 
+// Updates the record's row with the connection's statement in nSlot.
+template <typename TRecord, typename TItem, size_t N>
+void RunRecordUpdate(CppSQLite3DB& db, int nSlot, const WCHAR* pszTable,
+                     const CRecordField<TRecord, TItem> (&rgFields)[N], const TRecord& rec)
+{
+    CBoundTexts copies;
+    CppSQLite3Statement update = db.cachedStatement(nSlot, UpdateStatementOf(pszTable, rgFields).c_str());
+    BindRecord(update, rec, rgFields, BIND_UPDATE, copies);
+    update.execDML();
+}
+
 // Fills the record from the current row, read by position: each number keeps the
 // bits its member holds (Day its low byte, signed), each text is cut at its bound.
+// A row of fewer than nColumnsNeeded columns is refused.
 template <typename TCursor, typename TRecord, typename TItem, size_t N>
-void ReadRecordRow(TCursor& cursor, TRecord& rec, const CRecordField<TRecord, TItem> (&rgFields)[N])
+void ReadRecordRow(TCursor& cursor, TRecord& rec, const CRecordField<TRecord, TItem> (&rgFields)[N], int nColumnsNeeded)
 {
+    if (cursor.numFields() < nColumnsNeeded) {
+        throw CppSQLite3Exception(CPPSQLITE_ERROR, WTEXT("Invalid field index requested"));
+    }
     for (size_t i = 0; i < N; ++i) {
         const CRecordField<TRecord, TItem>& field = rgFields[i];
         const int nColumn = static_cast<int>(i);

@@ -1,18 +1,5 @@
 #include "media/SqlText.h"
 
-namespace {
-
-bool IsHighSurrogate(WCHAR ch)
-{
-    return ch >= 0xD800 && ch <= 0xDBFF;
-}
-bool IsLowSurrogate(WCHAR ch)
-{
-    return ch >= 0xDC00 && ch <= 0xDFFF;
-}
-
-}  // namespace
-
 WString EscapeQuotes(LPCWSTR pszText)
 {
     return EscapeQuotes(pszText, static_cast<size_t>(-1), true);
@@ -24,10 +11,9 @@ bool TextNeedsRepair(LPCWSTR pszText, size_t cchMax, int* pcch)
     size_t cch = 0;
     if (pszText != nullptr) {
         for (; cch < cchMax && pszText[cch] != 0; ++cch) {
-            const WCHAR ch = pszText[cch];
-            if (IsHighSurrogate(ch) && cch + 1 < cchMax && IsLowSurrogate(pszText[cch + 1])) {
+            if (IsSurrogatePairAt(pszText, cch, cchMax)) {
                 ++cch;
-            } else if (IsHighSurrogate(ch) || IsLowSurrogate(ch)) {
+            } else if (IsSurrogate(pszText[cch])) {
                 bRepair = true;
             }
         }
@@ -46,10 +32,10 @@ WString EscapeQuotes(LPCWSTR pszText, size_t cchMax, bool bDoubleQuotes)
     strEscaped.reserve(cch + 8);
     for (size_t i = 0; i < cch; ++i) {
         const WCHAR ch = pszText[i];
-        if (IsHighSurrogate(ch) && i + 1 < cch && IsLowSurrogate(pszText[i + 1])) {
+        if (IsSurrogatePairAt(pszText, i, cch)) {
             strEscaped += ch;
             strEscaped += pszText[++i];
-        } else if (IsHighSurrogate(ch) || IsLowSurrogate(ch)) {
+        } else if (IsSurrogate(ch)) {
             // SQLite reads a lone surrogate as half of a pair and swallows the next
             // unit with it, a closing quote included: it must never reach a statement.
             strEscaped += WCHAR(0xFFFD);

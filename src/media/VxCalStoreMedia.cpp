@@ -330,6 +330,11 @@ void CVxCalStoreMedia::LogLine(ENUM_LOG_SERVERITY eSeverity, const WString& strT
 // ---------------------------------------------------------------------------
 // Examining, creating, upgrading and recovering the file
 
+HRESULT CVxCalStoreMedia::OpenAccount(DWORD dwUIN, BOOL bKeepOpen)
+{
+    return Open(dwUIN, g_szDbFileName, bKeepOpen);
+}
+
 HRESULT CVxCalStoreMedia::Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen)
 {
     if (pszFileName == nullptr) {

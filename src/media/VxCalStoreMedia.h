@@ -10,6 +10,10 @@
 #include "media/RecordArray.h"
 #include "sqlite/CppSQLite3.h"
 
+// The module name of the store's lines in the host's log, the media's and the
+// store object's alike.
+inline constexpr WCHAR g_szLogModule[] = WTEXT("CalStore");
+
 // The store media's operations, in their fixed slot order. Every one returns
 // S_OK, E_FAIL or E_INVALIDARG; IsOutlookIDExist also S_FALSE.
 //
@@ -89,6 +93,8 @@ public:
     // After a failure no data operation works until an Open succeeds. pszFileName
     // must be given but the file is always "CalData.db".
     HRESULT Open(DWORD dwUIN, LPCWSTR pszFileName, BOOL bKeepOpen) override;
+    // Open for callers that have no file name to give: the media names its own.
+    HRESULT OpenAccount(DWORD dwUIN, BOOL bKeepOpen);
 
     // Closes the connection when the last Open asked to keep it open.
     HRESULT Close() override;

@@ -58,11 +58,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetGUID(GUID* pGUID) override
     {
-        if (pGUID == nullptr) {
-            return E_INVALIDARG;
-        }
-        *pGUID = m_iid;
-        return S_OK;
+        return CopyOut<GUID>(m_iid, pGUID);
     }
     HRESULT STDMETHODCALLTYPE GetSource(BSTR* pBstrSource) override
     {
@@ -74,23 +70,26 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* pBstrHelpFile) override
     {
-        if (pBstrHelpFile == nullptr) {
-            return E_INVALIDARG;
-        }
-        *pBstrHelpFile = nullptr;
-        return S_OK;
+        return CopyOut<BSTR>(nullptr, pBstrHelpFile);
     }
     HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD* pdwHelpContext) override
     {
-        if (pdwHelpContext == nullptr) {
-            return E_INVALIDARG;
-        }
-        *pdwHelpContext = 0;
-        return S_OK;
+        return CopyOut<DWORD>(0, pdwHelpContext);
     }
 
 private:
     ~CStoreErrorInfo() = default;
+
+    // An out value; a null out pointer is refused.
+    template <typename T>
+    static HRESULT CopyOut(const T& value, T* pOut)
+    {
+        if (pOut == nullptr) {
+            return E_INVALIDARG;
+        }
+        *pOut = value;
+        return S_OK;
+    }
 
     static HRESULT CopyText(LPCWSTR pszText, BSTR* pbstr)
     {

@@ -59,9 +59,7 @@ HRESULT CVxCalStoreData::InitializeConfig(ULONG dwUIN)
     }
     return ReportComErrors([&]() {
         m_pConfigMedia = new CVxCalConfigMedia();
-        WString strDir;
-        GetUserDataDir(dwUIN, strDir);
-        CreateDirectoryW(strDir.c_str(), nullptr);
+        MakeAccountDir(dwUIN);
         m_pConfigMedia->Initialize(dwUIN);
         return S_OK;
     });

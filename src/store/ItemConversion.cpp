@@ -12,19 +12,6 @@
 namespace {
 
 template <typename TItem>
-using GetLongSlot = HRESULT (STDMETHODCALLTYPE TItem::*)(LONG*);
-template <typename TItem>
-using PutLongSlot = HRESULT (STDMETHODCALLTYPE TItem::*)(LONG);
-template <typename TItem>
-using GetByteSlot = HRESULT (STDMETHODCALLTYPE TItem::*)(BYTE*);
-template <typename TItem>
-using PutByteSlot = HRESULT (STDMETHODCALLTYPE TItem::*)(BYTE);
-template <typename TItem>
-using GetTextSlot = HRESULT (STDMETHODCALLTYPE TItem::*)(BSTR*);
-template <typename TItem>
-using PutTextSlot = HRESULT (STDMETHODCALLTYPE TItem::*)(BSTR);
-
-template <typename TItem>
 REFIID IidOf();
 template <>
 REFIID IidOf<ICalendarItem>()
@@ -37,50 +24,30 @@ REFIID IidOf<IEventItem>()
     return IID_IEventItem;
 }
 
-// A 32-bit read; the out value starts at 0.
-template <typename TItem>
-LONG GetLong(TItem* pItem, GetLongSlot<TItem> pfnGet)
+// One call of the item; a failure is raised as the host's.
+template <typename TItem, typename TArg, typename TValue>
+void Call(TItem* pItem, HRESULT (STDMETHODCALLTYPE TItem::*pfn)(TArg), TValue value)
 {
-    LONG lValue = 0;
-    CheckHost((pItem->*pfnGet)(&lValue), IidOf<TItem>(), pItem);
-    return lValue;
+    CheckHost((pItem->*pfn)(value), IidOf<TItem>(), pItem);
 }
 
-template <typename TItem>
-void PutLong(TItem* pItem, PutLongSlot<TItem> pfnPut, LONG lValue)
+// A read of one value; the out value starts at 0.
+template <typename TValue, typename TItem>
+TValue Get(TItem* pItem, HRESULT (STDMETHODCALLTYPE TItem::*pfnGet)(TValue*))
 {
-    CheckHost((pItem->*pfnPut)(lValue), IidOf<TItem>(), pItem);
-}
-
-template <typename TItem>
-BYTE GetByte(TItem* pItem, GetByteSlot<TItem> pfnGet)
-{
-    BYTE cValue = 0;
-    CheckHost((pItem->*pfnGet)(&cValue), IidOf<TItem>(), pItem);
-    return cValue;
-}
-
-template <typename TItem>
-void PutByte(TItem* pItem, PutByteSlot<TItem> pfnPut, BYTE cValue)
-{
-    CheckHost((pItem->*pfnPut)(cValue), IidOf<TItem>(), pItem);
+    TValue value = 0;
+    Call(pItem, pfnGet, &value);
+    return value;
 }
 
 // A text read into a record field, cut at the field's bound; no string reads as
 // the empty text.
 template <typename TItem>
-void GetTextInto(TItem* pItem, GetTextSlot<TItem> pfnGet, WCHAR* pszField, size_t cchField)
+void GetTextInto(TItem* pItem, HRESULT (STDMETHODCALLTYPE TItem::*pfnGet)(BSTR*), WCHAR* pszField, size_t cchField)
 {
     CBstr bsValue;
-    CheckHost((pItem->*pfnGet)(bsValue.Receive()), IidOf<TItem>(), pItem);
+    Call(pItem, pfnGet, bsValue.Receive());
     WStrCopyN(pszField, cchField, bsValue.Text());
-}
-
-template <typename TItem>
-void PutText(TItem* pItem, PutTextSlot<TItem> pfnPut, const WCHAR* pszValue)
-{
-    const CBstr bsValue(pszValue);
-    CheckHost((pItem->*pfnPut)(bsValue.Get()), IidOf<TItem>(), pItem);
 }
 
 // One call of a conversion and the fields it carries, by argument position.
@@ -146,16 +113,14 @@ void RecordToItem(const TRecord& rec, TItem* pItem, const CRecordField<TRecord, 
         const CItemSlot<TItem>& slot = field.put;
         const int32_t lValue = FieldInt(rec, field);
         switch (slot.eValue) {
-        case IV_LONG: PutLong(pItem, slot.pfnPutLong, LONG(lValue)); break;
-        case IV_LONG_SIGNED16: PutLong(pItem, slot.pfnPutLong, LONG(WORD(SHORT(lValue)))); break;
+        case IV_LONG: Call(pItem, slot.pfnPutLong, LONG(lValue)); break;
+        case IV_LONG_SIGNED16: Call(pItem, slot.pfnPutLong, LONG(WORD(SHORT(lValue)))); break;
         case IV_OWNER_OR_ACCOUNT:
-            PutLong(pItem, slot.pfnPutLong, lValue != 0 ? LONG(lValue) : LONG(account()));
+            Call(pItem, slot.pfnPutLong, lValue != 0 ? LONG(lValue) : LONG(account()));
             break;
-        case IV_BYTE: PutByte(pItem, slot.pfnPutByte, BYTE(lValue & 0xFF)); break;
-        case IV_BOOL:
-            CheckHost((pItem->*slot.pfnPutBool)(lValue != 0 ? VARIANT_TRUE : VARIANT_FALSE), IidOf<TItem>(), pItem);
-            break;
-        case IV_TEXT: PutText(pItem, slot.pfnPutText, FieldText(rec, field)); break;
+        case IV_BYTE: Call(pItem, slot.pfnPutByte, BYTE(lValue & 0xFF)); break;
+        case IV_BOOL: Call(pItem, slot.pfnPutBool, lValue != 0 ? VARIANT_TRUE : VARIANT_FALSE); break;
+        case IV_TEXT: Call(pItem, slot.pfnPutText, CBstr(FieldText(rec, field)).Get()); break;
         case IV_WITH_OWNER:
             if constexpr (std::is_same<TItem, ICalendarItem>::value) {
                 CheckHost(pItem->SetOwner(LONG(CalendarOwnerOf(rec)), LONG(lValue)), IidOf<TItem>(), pItem);
@@ -185,21 +150,18 @@ void ItemToRecord(TRecord& rec, TItem* pItem, const CRecordField<TRecord, TItem>
         const CRecordField<TRecord, TItem>& field = *step.pField;
         const CItemSlot<TItem>& slot = field.get;
         switch (slot.eValue) {
-        case IV_LONG: SetFieldInt(rec, field, GetLong(pItem, slot.pfnGetLong)); break;
+        case IV_LONG: SetFieldInt(rec, field, Get(pItem, slot.pfnGetLong)); break;
         case IV_ACCOUNT: SetFieldInt(rec, field, int32_t(account())); break;
         case IV_BYTE:
             // A byte is signed; a 16-bit field takes it sign-extended.
-            SetFieldInt(rec, field, int32_t(static_cast<signed char>(GetByte(pItem, slot.pfnGetByte))));
+            SetFieldInt(rec, field, int32_t(static_cast<signed char>(Get(pItem, slot.pfnGetByte))));
             break;
-        case IV_BOOL: {
+        case IV_BOOL:
             SetFieldInt(rec, field, 1);
-            VARIANT_BOOL bValue = VARIANT_FALSE;
-            CheckHost((pItem->*slot.pfnGetBool)(&bValue), IidOf<TItem>(), pItem);
-            if (bValue == VARIANT_FALSE) {
+            if (Get(pItem, slot.pfnGetBool) == VARIANT_FALSE) {
                 SetFieldInt(rec, field, 0);
             }
             break;
-        }
         case IV_TEXT: GetTextInto(pItem, slot.pfnGetText, FieldText(rec, field), field.cchText); break;
         default: break;
         }

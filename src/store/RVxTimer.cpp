@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "host/CalendarUtil.h"
-#include "media/StoreNames.h"
+#include "media/VxCalStoreMedia.h"
 
 namespace {
 

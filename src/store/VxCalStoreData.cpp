@@ -1,8 +1,6 @@
 // The store object's identity, life cycle and start/stop sequence.
 #include "store/VxCalStoreData.h"
 
-#include "media/StoreNames.h"
-
 #include "account/UserDataDir.h"
 #include "host/CalendarUtil.h"
 #include "store/TypeInfo.h"
@@ -153,14 +151,18 @@ BOOL CVxCalStoreData::GetUserDataDir(DWORD dwUIN, WString& strPath)
     return ::GetUserDataDir(dwUIN, strPath);
 }
 
+void CVxCalStoreData::MakeAccountDir(DWORD dwUIN)
+{
+    WString strDir;
+    GetUserDataDir(dwUIN, strDir);
+    CreateDirectoryW(strDir.c_str(), nullptr);
+}
+
 CVxCalStoreMedia* CVxCalStoreData::GetStoreMedia()
 {
     if (m_pStoreMedia == nullptr) {
         m_pStoreMedia = new CVxCalStoreMedia();
-        WString strDir;
-        GetUserDataDir(m_dwUIN, strDir);
-        // Only the last level is made; an existing directory is fine.
-        CreateDirectoryW(strDir.c_str(), nullptr);
+        MakeAccountDir(m_dwUIN);
     }
     return m_pStoreMedia;
 }
@@ -190,7 +192,7 @@ void CVxCalStoreData::InitializeCore(IDispatch* pDispatch)
     if (pDispatch != nullptr && FAILED(hr) && hr != E_NOINTERFACE) {
         ThrowComError(hr, IID_ICalendarKernel, pDispatch);
     }
-    if (SUCCEEDED(GetStoreMedia()->Open(m_dwUIN, g_szDbFileName, FALSE))) {
+    if (SUCCEEDED(GetStoreMedia()->OpenAccount(m_dwUIN, FALSE))) {
         m_bReady = TRUE;
     }
 }
@@ -276,10 +278,7 @@ HRESULT CVxCalStoreData::StartSequence(ICalendarKernel* pKernel)
         m_spKernel = pKernel;
         m_bReady = TRUE;
         SettleAccountNumber();
-
-        WString strDir;
-        GetUserDataDir(m_dwUIN, strDir);
-        CreateDirectoryW(strDir.c_str(), nullptr);
+        MakeAccountDir(m_dwUIN);
 
         CComRef<IDispatch> spDispatch;
         const HRESULT hrQuery = spDispatch.QueryFrom(m_spKernel.Get(), IID_IDispatch);

@@ -170,6 +170,10 @@ private:
     HRESULT FinishStartupBatch();
     void DropStoreMedia();
 
+    // Makes the account data directory of dwUIN; only its last level is made, and
+    // an existing directory is fine.
+    void MakeAccountDir(DWORD dwUIN);
+
     // The configuration media, made for the current account on first use (the
     // account is asked from the host when not yet known); raises CComError.
     CVxCalConfigMedia* GetConfigMedia();

@@ -76,7 +76,7 @@ void RunCalendars(const CCommandLine& cmd, CStoreSession& session)
         std::printf("%s\n", JsonArray(items).c_str());
         return;
     }
-    std::printf("%zu calendar%s\n", calendars.size(), calendars.size() == 1 ? "" : "s");
+    std::printf("%s\n", Plural(calendars.size(), "calendar", "calendars").c_str());
     for (const CCalendarData& cal : calendars) {
         std::printf("  %lu  %s%s%s\n", static_cast<unsigned long>(ULONG(cal.lCalID)), Utf8(cal.strSubject).c_str(),
                     cal.strDetail.empty() ? "" : "  - ", Utf8(cal.strDetail).c_str());

@@ -3,21 +3,6 @@
 // ---------------------------------------------------------------------------
 // Property helpers
 
-HRESULT CCalendarItem::Get(LONG lValue, LONG* p)
-{
-    if (p == nullptr) {
-        return E_POINTER;
-    }
-    *p = lValue;
-    return S_OK;
-}
-
-HRESULT CCalendarItem::Set(LONG& lField, LONG lValue)
-{
-    lField = lValue;
-    return S_OK;
-}
-
 HRESULT CCalendarItem::GetText(const WString& str, BSTR* p)
 {
     if (p == nullptr) {
@@ -30,21 +15,6 @@ HRESULT CCalendarItem::GetText(const WString& str, BSTR* p)
 HRESULT CCalendarItem::SetText(WString& str, BSTR bs)
 {
     str.assign(bs != nullptr ? bs : WTEXT(""), SysStringLen(bs));
-    return S_OK;
-}
-
-HRESULT CEventItem::GetByte(BYTE cValue, BYTE* p)
-{
-    if (p == nullptr) {
-        return E_POINTER;
-    }
-    *p = cValue;
-    return S_OK;
-}
-
-HRESULT CEventItem::SetByte(BYTE& cField, BYTE cValue)
-{
-    cField = cValue;
     return S_OK;
 }
 
@@ -76,17 +46,12 @@ HRESULT CCalendarItem::GetSponsor(LONG* plSponsorID, LONG* plFromCalID)
 
 HRESULT CEventItem::get_Valid(VARIANT_BOOL* p)
 {
-    if (p == nullptr) {
-        return E_POINTER;
-    }
-    *p = data.bValid;
-    return S_OK;
+    return GetProperty(data.bValid, p);
 }
 
 HRESULT CEventItem::put_Valid(VARIANT_BOOL b)
 {
-    data.bValid = b;
-    return S_OK;
+    return SetProperty(data.bValid, b);
 }
 
 HRESULT CEventItem::SetContacts(BSTR bsContactID, BSTR bsContactInfo, BSTR bsContactIDInvalid, BSTR bsContactIDDisplay)
@@ -112,27 +77,6 @@ HRESULT CAccountSettings::GetByteValue(BSTR bsName, BYTE* pcValue)
         return E_INVALIDARG;
     }
     *pcValue = it->second;
-    return S_OK;
-}
-
-HRESULT CCalendarCollector::Visit(ICalendarItem* pItem, LONG* /*pbStop*/)
-{
-    // The items come from this host's own factory.
-    auto* pOurs = dynamic_cast<CCalendarItem*>(pItem);
-    if (pOurs == nullptr) {
-        return E_INVALIDARG;
-    }
-    calendars.push_back(pOurs->data);
-    return S_OK;
-}
-
-HRESULT CEventCollector::Visit(IEventItem* pItem, LONG* /*pbStop*/)
-{
-    auto* pOurs = dynamic_cast<CEventItem*>(pItem);
-    if (pOurs == nullptr) {
-        return E_INVALIDARG;
-    }
-    events.push_back(pOurs->data);
     return S_OK;
 }
 
@@ -169,30 +113,17 @@ CCalendarAccount::~CCalendarAccount()
 
 HRESULT CCalendarAccount::get_UIN(ULONG* pdwUIN)
 {
-    if (pdwUIN == nullptr) {
-        return E_POINTER;
-    }
-    *pdwUIN = m_dwUIN;
-    return S_OK;
+    return GetProperty(m_dwUIN, pdwUIN);
 }
 
 HRESULT CCalendarAccount::get_AltUIN(ULONG* pdwAltUIN)
 {
-    if (pdwAltUIN == nullptr) {
-        return E_POINTER;
-    }
-    *pdwAltUIN = m_dwAltUIN;
-    return S_OK;
+    return GetProperty(m_dwAltUIN, pdwAltUIN);
 }
 
 HRESULT CCalendarAccount::get_Settings(IUnknown** ppSettings)
 {
-    if (ppSettings == nullptr) {
-        return E_POINTER;
-    }
-    m_pSettings->AddRef();
-    *ppSettings = static_cast<IAccountSettings*>(m_pSettings);
-    return S_OK;
+    return HandOut<IUnknown>(static_cast<IAccountSettings*>(m_pSettings), ppSettings);
 }
 
 void* CCalendarAccount::OtherInterface(REFIID riid)
@@ -202,12 +133,7 @@ void* CCalendarAccount::OtherInterface(REFIID riid)
 
 HRESULT CCalendarAccount::Visit(ICalendarItem* pItem, LONG* /*pbStop*/)
 {
-    auto* pOurs = dynamic_cast<CCalendarItem*>(pItem);
-    if (pOurs == nullptr) {
-        return E_INVALIDARG;
-    }
-    m_startupCalendars.push_back(pOurs->data);
-    return S_OK;
+    return CollectData<CCalendarItem>(pItem, m_startupCalendars);
 }
 
 CCalendarKernel::CCalendarKernel(ULONG dwUIN, ULONG dwAltUIN)
@@ -229,30 +155,15 @@ CCalendarKernel::~CCalendarKernel()
 
 HRESULT CCalendarKernel::get_CalendarFactory(ICalendarItemFactory** ppFactory)
 {
-    if (ppFactory == nullptr) {
-        return E_POINTER;
-    }
-    m_pCalendarFactory->AddRef();
-    *ppFactory = m_pCalendarFactory;
-    return S_OK;
+    return HandOut<ICalendarItemFactory>(m_pCalendarFactory, ppFactory);
 }
 
 HRESULT CCalendarKernel::get_EventFactory(IEventItemFactory** ppFactory)
 {
-    if (ppFactory == nullptr) {
-        return E_POINTER;
-    }
-    m_pEventFactory->AddRef();
-    *ppFactory = m_pEventFactory;
-    return S_OK;
+    return HandOut<IEventItemFactory>(m_pEventFactory, ppFactory);
 }
 
 HRESULT CCalendarKernel::get_Account(ICalendarAccount** ppAccount)
 {
-    if (ppAccount == nullptr) {
-        return E_POINTER;
-    }
-    m_pAccount->AddRef();
-    *ppAccount = m_pAccount;
-    return S_OK;
+    return HandOut<ICalendarAccount>(m_pAccount, ppAccount);
 }

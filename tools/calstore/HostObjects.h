@@ -11,6 +11,18 @@
 
 #include "host/CalendarKernel.h"
 
+// Hands out a reference to an object the host keeps.
+template <typename TInterface>
+HRESULT HandOut(TInterface* pObject, TInterface** pp)
+{
+    if (pp == nullptr) {
+        return E_POINTER;
+    }
+    pObject->AddRef();
+    *pp = pObject;
+    return S_OK;
+}
+
 #define CALSTORE_RESERVED(n)                         \
     HRESULT STDMETHODCALLTYPE Reserved##n() override \
     {                                                \
@@ -86,6 +98,24 @@ private:
         return E_NOTIMPL;                                                                                           \
     }
 
+// A property read: a null out pointer is refused.
+template <typename T>
+HRESULT GetProperty(const T& value, T* p)
+{
+    if (p == nullptr) {
+        return E_POINTER;
+    }
+    *p = value;
+    return S_OK;
+}
+
+template <typename T>
+HRESULT SetProperty(T& field, T value)
+{
+    field = value;
+    return S_OK;
+}
+
 // What the host knows of a calendar.
 struct CCalendarData {
     LONG lUIN = 0;
@@ -145,15 +175,15 @@ public:
 
     CALSTORE_NO_LATE_BINDING
     CALSTORE_RESERVED(7)
-    HRESULT STDMETHODCALLTYPE put_UIN(LONG l) override { return Set(data.lUIN, l); }
-    HRESULT STDMETHODCALLTYPE get_CalType(LONG* p) override { return Get(data.lCalType, p); }
-    HRESULT STDMETHODCALLTYPE put_CalType(LONG l) override { return Set(data.lCalType, l); }
-    HRESULT STDMETHODCALLTYPE get_CalID(LONG* p) override { return Get(data.lCalID, p); }
-    HRESULT STDMETHODCALLTYPE put_CalID(LONG l) override { return Set(data.lCalID, l); }
-    HRESULT STDMETHODCALLTYPE get_ShrLevel(LONG* p) override { return Get(data.lShrLevel, p); }
-    HRESULT STDMETHODCALLTYPE put_ShrLevel(LONG l) override { return Set(data.lShrLevel, l); }
-    HRESULT STDMETHODCALLTYPE get_TmStamp(LONG* p) override { return Get(data.lTmStamp, p); }
-    HRESULT STDMETHODCALLTYPE put_TmStamp(LONG l) override { return Set(data.lTmStamp, l); }
+    HRESULT STDMETHODCALLTYPE put_UIN(LONG l) override { return SetProperty(data.lUIN, l); }
+    HRESULT STDMETHODCALLTYPE get_CalType(LONG* p) override { return GetProperty(data.lCalType, p); }
+    HRESULT STDMETHODCALLTYPE put_CalType(LONG l) override { return SetProperty(data.lCalType, l); }
+    HRESULT STDMETHODCALLTYPE get_CalID(LONG* p) override { return GetProperty(data.lCalID, p); }
+    HRESULT STDMETHODCALLTYPE put_CalID(LONG l) override { return SetProperty(data.lCalID, l); }
+    HRESULT STDMETHODCALLTYPE get_ShrLevel(LONG* p) override { return GetProperty(data.lShrLevel, p); }
+    HRESULT STDMETHODCALLTYPE put_ShrLevel(LONG l) override { return SetProperty(data.lShrLevel, l); }
+    HRESULT STDMETHODCALLTYPE get_TmStamp(LONG* p) override { return GetProperty(data.lTmStamp, p); }
+    HRESULT STDMETHODCALLTYPE put_TmStamp(LONG l) override { return SetProperty(data.lTmStamp, l); }
     HRESULT STDMETHODCALLTYPE get_Subject(BSTR* p) override { return GetText(data.strSubject, p); }
     HRESULT STDMETHODCALLTYPE put_Subject(BSTR bs) override { return SetText(data.strSubject, bs); }
     HRESULT STDMETHODCALLTYPE get_Ext1(BSTR* p) override { return GetText(data.strExt1, p); }
@@ -178,8 +208,6 @@ public:
     HRESULT STDMETHODCALLTYPE SetOwner(LONG lOwnerUIN, LONG lFromCalID) override;
     HRESULT STDMETHODCALLTYPE GetSponsor(LONG* plSponsorID, LONG* plFromCalID) override;
 
-    static HRESULT Get(LONG lValue, LONG* p);
-    static HRESULT Set(LONG& lField, LONG lValue);
     static HRESULT GetText(const WString& str, BSTR* p);
     static HRESULT SetText(WString& str, BSTR bs);
 
@@ -192,41 +220,41 @@ public:
     CEventData data;
 
     CALSTORE_NO_LATE_BINDING
-    HRESULT STDMETHODCALLTYPE get_CalID(LONG* p) override { return CCalendarItem::Get(data.lCalID, p); }
-    HRESULT STDMETHODCALLTYPE put_CalID(LONG l) override { return CCalendarItem::Set(data.lCalID, l); }
-    HRESULT STDMETHODCALLTYPE get_EvtID(LONG* p) override { return CCalendarItem::Get(data.lEvtID, p); }
-    HRESULT STDMETHODCALLTYPE put_EvtID(LONG l) override { return CCalendarItem::Set(data.lEvtID, l); }
-    HRESULT STDMETHODCALLTYPE get_EvtType(LONG* p) override { return CCalendarItem::Get(data.lEvtType, p); }
-    HRESULT STDMETHODCALLTYPE put_EvtType(LONG l) override { return CCalendarItem::Set(data.lEvtType, l); }
-    HRESULT STDMETHODCALLTYPE get_BgnTm(LONG* p) override { return CCalendarItem::Get(data.lBgnTm, p); }
-    HRESULT STDMETHODCALLTYPE put_BgnTm(LONG l) override { return CCalendarItem::Set(data.lBgnTm, l); }
-    HRESULT STDMETHODCALLTYPE get_EndTm(LONG* p) override { return CCalendarItem::Get(data.lEndTm, p); }
-    HRESULT STDMETHODCALLTYPE put_EndTm(LONG l) override { return CCalendarItem::Set(data.lEndTm, l); }
-    HRESULT STDMETHODCALLTYPE get_TmStamp(LONG* p) override { return CCalendarItem::Get(data.lTmStamp, p); }
-    HRESULT STDMETHODCALLTYPE put_TmStamp(LONG l) override { return CCalendarItem::Set(data.lTmStamp, l); }
-    HRESULT STDMETHODCALLTYPE get_TipType(BYTE* p) override { return GetByte(data.cTipType, p); }
-    HRESULT STDMETHODCALLTYPE put_TipType(BYTE c) override { return SetByte(data.cTipType, c); }
-    HRESULT STDMETHODCALLTYPE get_Day(LONG* p) override { return CCalendarItem::Get(data.lDay, p); }
-    HRESULT STDMETHODCALLTYPE put_Day(LONG l) override { return CCalendarItem::Set(data.lDay, l); }
-    HRESULT STDMETHODCALLTYPE get_Week(BYTE* p) override { return GetByte(data.cWeek, p); }
-    HRESULT STDMETHODCALLTYPE put_Week(BYTE c) override { return SetByte(data.cWeek, c); }
-    HRESULT STDMETHODCALLTYPE get_Month(BYTE* p) override { return GetByte(data.cMonth, p); }
-    HRESULT STDMETHODCALLTYPE put_Month(BYTE c) override { return SetByte(data.cMonth, c); }
-    HRESULT STDMETHODCALLTYPE get_LoopType(LONG* p) override { return CCalendarItem::Get(data.lLoopType, p); }
-    HRESULT STDMETHODCALLTYPE put_LoopType(LONG l) override { return CCalendarItem::Set(data.lLoopType, l); }
+    HRESULT STDMETHODCALLTYPE get_CalID(LONG* p) override { return GetProperty(data.lCalID, p); }
+    HRESULT STDMETHODCALLTYPE put_CalID(LONG l) override { return SetProperty(data.lCalID, l); }
+    HRESULT STDMETHODCALLTYPE get_EvtID(LONG* p) override { return GetProperty(data.lEvtID, p); }
+    HRESULT STDMETHODCALLTYPE put_EvtID(LONG l) override { return SetProperty(data.lEvtID, l); }
+    HRESULT STDMETHODCALLTYPE get_EvtType(LONG* p) override { return GetProperty(data.lEvtType, p); }
+    HRESULT STDMETHODCALLTYPE put_EvtType(LONG l) override { return SetProperty(data.lEvtType, l); }
+    HRESULT STDMETHODCALLTYPE get_BgnTm(LONG* p) override { return GetProperty(data.lBgnTm, p); }
+    HRESULT STDMETHODCALLTYPE put_BgnTm(LONG l) override { return SetProperty(data.lBgnTm, l); }
+    HRESULT STDMETHODCALLTYPE get_EndTm(LONG* p) override { return GetProperty(data.lEndTm, p); }
+    HRESULT STDMETHODCALLTYPE put_EndTm(LONG l) override { return SetProperty(data.lEndTm, l); }
+    HRESULT STDMETHODCALLTYPE get_TmStamp(LONG* p) override { return GetProperty(data.lTmStamp, p); }
+    HRESULT STDMETHODCALLTYPE put_TmStamp(LONG l) override { return SetProperty(data.lTmStamp, l); }
+    HRESULT STDMETHODCALLTYPE get_TipType(BYTE* p) override { return GetProperty<BYTE>(data.cTipType, p); }
+    HRESULT STDMETHODCALLTYPE put_TipType(BYTE c) override { return SetProperty<BYTE>(data.cTipType, c); }
+    HRESULT STDMETHODCALLTYPE get_Day(LONG* p) override { return GetProperty(data.lDay, p); }
+    HRESULT STDMETHODCALLTYPE put_Day(LONG l) override { return SetProperty(data.lDay, l); }
+    HRESULT STDMETHODCALLTYPE get_Week(BYTE* p) override { return GetProperty<BYTE>(data.cWeek, p); }
+    HRESULT STDMETHODCALLTYPE put_Week(BYTE c) override { return SetProperty<BYTE>(data.cWeek, c); }
+    HRESULT STDMETHODCALLTYPE get_Month(BYTE* p) override { return GetProperty<BYTE>(data.cMonth, p); }
+    HRESULT STDMETHODCALLTYPE put_Month(BYTE c) override { return SetProperty<BYTE>(data.cMonth, c); }
+    HRESULT STDMETHODCALLTYPE get_LoopType(LONG* p) override { return GetProperty(data.lLoopType, p); }
+    HRESULT STDMETHODCALLTYPE put_LoopType(LONG l) override { return SetProperty(data.lLoopType, l); }
     HRESULT STDMETHODCALLTYPE get_Subject(BSTR* p) override { return CCalendarItem::GetText(data.strSubject, p); }
     HRESULT STDMETHODCALLTYPE put_Subject(BSTR bs) override { return CCalendarItem::SetText(data.strSubject, bs); }
     HRESULT STDMETHODCALLTYPE get_Detail(BSTR* p) override { return CCalendarItem::GetText(data.strDetail, p); }
     HRESULT STDMETHODCALLTYPE put_Detail(BSTR bs) override { return CCalendarItem::SetText(data.strDetail, bs); }
-    HRESULT STDMETHODCALLTYPE get_Synchronized(LONG* p) override { return CCalendarItem::Get(data.lSynchronized, p); }
-    HRESULT STDMETHODCALLTYPE put_Synchronized(LONG l) override { return CCalendarItem::Set(data.lSynchronized, l); }
-    HRESULT STDMETHODCALLTYPE get_RevisedState(LONG* p) override { return CCalendarItem::Get(data.lRevisedState, p); }
-    HRESULT STDMETHODCALLTYPE put_RevisedState(LONG l) override { return CCalendarItem::Set(data.lRevisedState, l); }
+    HRESULT STDMETHODCALLTYPE get_Synchronized(LONG* p) override { return GetProperty(data.lSynchronized, p); }
+    HRESULT STDMETHODCALLTYPE put_Synchronized(LONG l) override { return SetProperty(data.lSynchronized, l); }
+    HRESULT STDMETHODCALLTYPE get_RevisedState(LONG* p) override { return GetProperty(data.lRevisedState, p); }
+    HRESULT STDMETHODCALLTYPE put_RevisedState(LONG l) override { return SetProperty(data.lRevisedState, l); }
     CALSTORE_RESERVED(37)
     CALSTORE_RESERVED(38)
     CALSTORE_RESERVED(39)
-    HRESULT STDMETHODCALLTYPE get_RemindMinute(LONG* p) override { return CCalendarItem::Get(data.lRemindMinute, p); }
-    HRESULT STDMETHODCALLTYPE put_RemindMinute(LONG l) override { return CCalendarItem::Set(data.lRemindMinute, l); }
+    HRESULT STDMETHODCALLTYPE get_RemindMinute(LONG* p) override { return GetProperty(data.lRemindMinute, p); }
+    HRESULT STDMETHODCALLTYPE put_RemindMinute(LONG l) override { return SetProperty(data.lRemindMinute, l); }
     HRESULT STDMETHODCALLTYPE get_ContactID(BSTR* p) override { return CCalendarItem::GetText(data.strContactID, p); }
     HRESULT STDMETHODCALLTYPE get_ContactInfo(BSTR* p) override
     {
@@ -236,22 +264,22 @@ public:
     HRESULT STDMETHODCALLTYPE put_Location(BSTR bs) override { return CCalendarItem::SetText(data.strLocation, bs); }
     HRESULT STDMETHODCALLTYPE get_Valid(VARIANT_BOOL* p) override;
     HRESULT STDMETHODCALLTYPE put_Valid(VARIANT_BOOL b) override;
-    HRESULT STDMETHODCALLTYPE get_SponsorID(LONG* p) override { return CCalendarItem::Get(data.lSponsorID, p); }
-    HRESULT STDMETHODCALLTYPE put_SponsorID(LONG l) override { return CCalendarItem::Set(data.lSponsorID, l); }
-    HRESULT STDMETHODCALLTYPE get_WeekNum(BYTE* p) override { return GetByte(data.cWeekNum, p); }
-    HRESULT STDMETHODCALLTYPE put_WeekNum(BYTE c) override { return SetByte(data.cWeekNum, c); }
-    HRESULT STDMETHODCALLTYPE get_CalType(LONG* p) override { return CCalendarItem::Get(data.lCalType, p); }
-    HRESULT STDMETHODCALLTYPE put_CalType(LONG l) override { return CCalendarItem::Set(data.lCalType, l); }
-    HRESULT STDMETHODCALLTYPE get_EndType(LONG* p) override { return CCalendarItem::Get(data.lEndType, p); }
-    HRESULT STDMETHODCALLTYPE put_EndType(LONG l) override { return CCalendarItem::Set(data.lEndType, l); }
+    HRESULT STDMETHODCALLTYPE get_SponsorID(LONG* p) override { return GetProperty(data.lSponsorID, p); }
+    HRESULT STDMETHODCALLTYPE put_SponsorID(LONG l) override { return SetProperty(data.lSponsorID, l); }
+    HRESULT STDMETHODCALLTYPE get_WeekNum(BYTE* p) override { return GetProperty<BYTE>(data.cWeekNum, p); }
+    HRESULT STDMETHODCALLTYPE put_WeekNum(BYTE c) override { return SetProperty<BYTE>(data.cWeekNum, c); }
+    HRESULT STDMETHODCALLTYPE get_CalType(LONG* p) override { return GetProperty(data.lCalType, p); }
+    HRESULT STDMETHODCALLTYPE put_CalType(LONG l) override { return SetProperty(data.lCalType, l); }
+    HRESULT STDMETHODCALLTYPE get_EndType(LONG* p) override { return GetProperty(data.lEndType, p); }
+    HRESULT STDMETHODCALLTYPE put_EndType(LONG l) override { return SetProperty(data.lEndType, l); }
     CALSTORE_RESERVED(56)
-    HRESULT STDMETHODCALLTYPE get_LoopCalID(LONG* p) override { return CCalendarItem::Get(data.lLoopCalID, p); }
-    HRESULT STDMETHODCALLTYPE put_LoopCalID(LONG l) override { return CCalendarItem::Set(data.lLoopCalID, l); }
-    HRESULT STDMETHODCALLTYPE get_LoopEventID(LONG* p) override { return CCalendarItem::Get(data.lLoopEventID, p); }
-    HRESULT STDMETHODCALLTYPE put_LoopEventID(LONG l) override { return CCalendarItem::Set(data.lLoopEventID, l); }
+    HRESULT STDMETHODCALLTYPE get_LoopCalID(LONG* p) override { return GetProperty(data.lLoopCalID, p); }
+    HRESULT STDMETHODCALLTYPE put_LoopCalID(LONG l) override { return SetProperty(data.lLoopCalID, l); }
+    HRESULT STDMETHODCALLTYPE get_LoopEventID(LONG* p) override { return GetProperty(data.lLoopEventID, p); }
+    HRESULT STDMETHODCALLTYPE put_LoopEventID(LONG l) override { return SetProperty(data.lLoopEventID, l); }
     CALSTORE_RESERVED(61)
-    HRESULT STDMETHODCALLTYPE get_EventRight(LONG* p) override { return CCalendarItem::Get(data.lEventRight, p); }
-    HRESULT STDMETHODCALLTYPE put_EventRight(LONG l) override { return CCalendarItem::Set(data.lEventRight, l); }
+    HRESULT STDMETHODCALLTYPE get_EventRight(LONG* p) override { return GetProperty(data.lEventRight, p); }
+    HRESULT STDMETHODCALLTYPE put_EventRight(LONG l) override { return SetProperty(data.lEventRight, l); }
     HRESULT STDMETHODCALLTYPE get_ContactIDDisplay(BSTR* p) override
     {
         return CCalendarItem::GetText(data.strContactIDDisplay, p);
@@ -263,10 +291,10 @@ public:
     HRESULT STDMETHODCALLTYPE SetContacts(BSTR bsContactID, BSTR bsContactInfo, BSTR bsContactIDInvalid,
                                           BSTR bsContactIDDisplay) override;
     CALSTORE_RESERVED(67)
-    HRESULT STDMETHODCALLTYPE get_CalOwnerUin(LONG* p) override { return CCalendarItem::Get(data.lCalOwnerUin, p); }
-    HRESULT STDMETHODCALLTYPE put_CalOwnerUin(LONG l) override { return CCalendarItem::Set(data.lCalOwnerUin, l); }
-    HRESULT STDMETHODCALLTYPE get_EventStatus(LONG* p) override { return CCalendarItem::Get(data.lEventStatus, p); }
-    HRESULT STDMETHODCALLTYPE put_EventStatus(LONG l) override { return CCalendarItem::Set(data.lEventStatus, l); }
+    HRESULT STDMETHODCALLTYPE get_CalOwnerUin(LONG* p) override { return GetProperty(data.lCalOwnerUin, p); }
+    HRESULT STDMETHODCALLTYPE put_CalOwnerUin(LONG l) override { return SetProperty(data.lCalOwnerUin, l); }
+    HRESULT STDMETHODCALLTYPE get_EventStatus(LONG* p) override { return GetProperty(data.lEventStatus, p); }
+    HRESULT STDMETHODCALLTYPE put_EventStatus(LONG l) override { return SetProperty(data.lEventStatus, l); }
     CALSTORE_RESERVED(72)
     CALSTORE_RESERVED(73)
     CALSTORE_RESERVED(74)
@@ -274,10 +302,6 @@ public:
 
 protected:
     const IID& InterfaceId() const override { return IID_IEventItem; }
-
-private:
-    static HRESULT GetByte(BYTE cValue, BYTE* p);
-    static HRESULT SetByte(BYTE& cField, BYTE cValue);
 };
 
 // A factory of new, empty items: TItem answers TItemInterface.
@@ -328,26 +352,36 @@ private:
     std::map<std::string, BYTE> m_values;
 };
 
+// The data of an item from this host's own factory, added to the list;
+// E_INVALIDARG for any other item.
+template <typename TItem, typename TItemInterface, typename TData>
+HRESULT CollectData(TItemInterface* pItem, std::vector<TData>& list)
+{
+    auto* pOurs = dynamic_cast<TItem*>(pItem);
+    if (pOurs == nullptr) {
+        return E_INVALIDARG;
+    }
+    list.push_back(pOurs->data);
+    return S_OK;
+}
+
 // Collects the calendars or events that an enumeration hands over.
-class CCalendarCollector final : public CHostObject<ICalendarVisitor> {
+template <typename TVisitor, const IID& riidVisitor, typename TItemInterface, typename TItem>
+class CCollector final : public CHostObject<TVisitor> {
 public:
-    std::vector<CCalendarData> calendars;
-    HRESULT STDMETHODCALLTYPE Visit(ICalendarItem* pItem, LONG* pbStop) override;
+    std::vector<decltype(TItem::data)> items;
+    HRESULT STDMETHODCALLTYPE Visit(TItemInterface* pItem, LONG* /*pbStop*/) override
+    {
+        return CollectData<TItem>(pItem, items);
+    }
 
 protected:
-    const IID& InterfaceId() const override { return IID_ICalendarVisitor; }
+    const IID& InterfaceId() const override { return riidVisitor; }
     bool IsDispatch() const override { return false; }
 };
 
-class CEventCollector final : public CHostObject<IEventVisitor> {
-public:
-    std::vector<CEventData> events;
-    HRESULT STDMETHODCALLTYPE Visit(IEventItem* pItem, LONG* pbStop) override;
-
-protected:
-    const IID& InterfaceId() const override { return IID_IEventVisitor; }
-    bool IsDispatch() const override { return false; }
-};
+typedef CCollector<ICalendarVisitor, IID_ICalendarVisitor, ICalendarItem, CCalendarItem> CCalendarCollector;
+typedef CCollector<IEventVisitor, IID_IEventVisitor, IEventItem, CEventItem> CEventCollector;
 
 // Keeps the one event with a given number and ends the enumeration there, so
 // that looking up an event holds no more than the store's chunk in memory.

@@ -207,12 +207,13 @@ CIcsImport ReadFile(const std::string& strPath, const CIcsOptions& options)
     return ics;
 }
 
-std::string Plural(size_t n, const char* pszOne, const char* pszMany)
+// "RDATE in event "x@y", line 123 (why)".
+std::string SkipText(const CIcsSkip& skip)
 {
-    return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
+    return skip.strWhat + ", line " + std::to_string(skip.nLine) + " (" + skip.strWhy + ")";
 }
 
-// "RDATE in event "x@y", line 123 (why)", for at most ten of them.
+// The skipped ones, for at most ten of them.
 std::string SkipList(const std::vector<CIcsSkip>& skipped, bool bWholeEvents)
 {
     std::string strList;
@@ -226,8 +227,7 @@ std::string SkipList(const std::vector<CIcsSkip>& skipped, bool bWholeEvents)
             ++nMore;
             continue;
         }
-        strList += (nListed++ == 0 ? "" : "; ") + skip.strWhat + ", line " + std::to_string(skip.nLine) + " (" +
-                   skip.strWhy + ")";
+        strList += (nListed++ == 0 ? "" : "; ") + SkipText(skip);
     }
     return nMore == 0 ? strList : strList + "; and " + std::to_string(nMore) + " more";
 }
@@ -240,8 +240,7 @@ void PrintReport(const CCommandLine& cmd, const CIcsImport& ics, const CImportRe
     if (cmd.bJson) {
         std::string strSkipped = "[";
         for (const CIcsSkip& skip : ics.skipped) {
-            strSkipped += (strSkipped.size() > 1 ? ", " : "") +
-                          JsonString(skip.strWhat + ", line " + std::to_string(skip.nLine) + " (" + skip.strWhy + ")");
+            strSkipped += (strSkipped.size() > 1 ? ", " : "") + JsonString(SkipText(skip));
         }
         std::printf("%s\n", CJsonObject()
                                 .Add("file", cmd.arguments[0])

@@ -1,9 +1,5 @@
 // Writing an iCalendar file: libical formats, escapes and folds; this file chooses
 // how each event's times are written and replaces the target file whole.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -11,6 +7,7 @@
 
 #include "IcsFile.h"
 #include "IcsTime.h"
+#include "compat/fileio.h"
 
 namespace {
 
@@ -81,57 +78,6 @@ icalcomponent* NewVevent(const CIcsEvent& event, const icaltimetype& stamp)
     return pEvent;
 }
 
-bool WriteAll(int fd, const std::string& strData)
-{
-    size_t nDone = 0;
-    while (nDone < strData.size()) {
-        const ssize_t cb = ::write(fd, strData.data() + nDone, strData.size() - nDone);
-        if (cb < 0 && errno == EINTR) {
-            continue;
-        }
-        if (cb <= 0) {
-            return false;
-        }
-        nDone += static_cast<size_t>(cb);
-    }
-    return true;
-}
-
-// Writes into a new file beside the target and renames it over the target, so
-// that readers see the old file or the complete new one, never half of it.
-bool ReplaceFile(const std::string& strPath, const std::string& strData, std::string& strError)
-{
-    static std::atomic<unsigned> s_nCounter{0};
-    std::string strTemp;
-    int fd = -1;
-    for (int nTry = 0; nTry < 100 && fd < 0; ++nTry) {
-        strTemp = strPath + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(s_nCounter++);
-        fd = ::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            break;
-        }
-    }
-    if (fd < 0) {
-        strError = "cannot write " + strPath + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool bWritten = WriteAll(fd, strData) && ::fsync(fd) == 0;
-    int nErr = errno;
-    const bool bClosed = ::close(fd) == 0;
-    if (bWritten && !bClosed) {
-        nErr = errno;
-    }
-    if (!bWritten || !bClosed || ::rename(strTemp.c_str(), strPath.c_str()) != 0) {
-        if (bWritten && bClosed) {
-            nErr = errno;
-        }
-        ::unlink(strTemp.c_str());
-        strError = "cannot write " + strPath + ": " + std::strerror(nErr);
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 bool WriteIcsFile(const std::string& strPath, const std::string& strCalendarName, const std::vector<CIcsEvent>& events,
@@ -161,5 +107,10 @@ bool WriteIcsFile(const std::string& strPath, const std::string& strCalendarName
     }
     const std::string strText = pszText;
     icalmemory_free_buffer(pszText);
-    return ReplaceFile(strPath, strText, strError);
+    // Readers see the old file or the complete new one, never half of it.
+    if (!compat::ReplaceWholeFile(strPath, strText)) {
+        strError = "cannot write " + strPath + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }

@@ -28,6 +28,11 @@ WString Utf16(const std::string& str)
     return strOut;
 }
 
+std::string Plural(size_t n, const char* pszOne, const char* pszMany)
+{
+    return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
+}
+
 std::string JsonString(const std::string& str)
 {
     std::string strOut = "\"";
@@ -129,7 +134,7 @@ void PrintEvents(bool bJson, const std::vector<CEventData>& events, const std::s
         std::printf("%s\n", JsonArray(items).c_str());
         return;
     }
-    std::printf("%s: %zu event%s\n", strTitle.c_str(), events.size(), events.size() == 1 ? "" : "s");
+    std::printf("%s: %s\n", strTitle.c_str(), Plural(events.size(), "event", "events").c_str());
     const CEventData* pPrevious = nullptr;
     for (const CEventData& evt : events) {
         if (pPrevious == nullptr || pPrevious->lCalID != evt.lCalID) {

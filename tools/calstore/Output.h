@@ -46,6 +46,9 @@ private:
     std::vector<std::pair<std::string, std::string>> m_fields;
 };
 
+// "1 event", "2 events".
+std::string Plural(size_t n, const char* pszOne, const char* pszMany);
+
 std::string JsonString(const std::string& str);
 std::string JsonArray(const std::vector<std::string>& items);
 

@@ -248,7 +248,7 @@ std::vector<CCalendarData> ListCalendars(CStoreSession& session)
     SetErrorInfo(0, nullptr);
     CStoreSession::Check(session.Data()->GetAllCalendar(static_cast<ICalendarVisitor*>(collector.Get())),
                          "listing the calendars");
-    std::vector<CCalendarData> calendars = collector->calendars;
+    std::vector<CCalendarData> calendars = collector->items;
     std::sort(calendars.begin(), calendars.end(),
               [](const CCalendarData& a, const CCalendarData& b) { return ULONG(a.lCalID) < ULONG(b.lCalID); });
     return calendars;
@@ -278,7 +278,7 @@ std::vector<CEventData> ListEvents(CStoreSession& session, ULONG dwCalID)
     SetErrorInfo(0, nullptr);
     CStoreSession::Check(session.Data()->GetAllCalEvent(dwCalID, static_cast<IEventVisitor*>(collector.Get())),
                          "listing the events of calendar " + std::to_string(dwCalID));
-    std::vector<CEventData> events = collector->events;
+    std::vector<CEventData> events = collector->items;
     SortByTime(events);
     return events;
 }
@@ -293,7 +293,7 @@ std::vector<CEventData> EventsBetween(CStoreSession& session, int64_t llBegin, i
         CStoreSession::Check(session.Data()->GetPeriodEventEx(ULONG(LONG(llBegin)), ULONG(LONG(llEnd)), dwCalID,
                                                               static_cast<IEventVisitor*>(collector.Get())),
                              "querying the period");
-        events.insert(events.end(), collector->events.begin(), collector->events.end());
+        events.insert(events.end(), collector->items.begin(), collector->items.end());
     }
     SortByTime(events);
     return events;

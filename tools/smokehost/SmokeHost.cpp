@@ -217,7 +217,7 @@ int Run(const std::wstring& strRoot)
 
     CComRef<CEventCollector> spEvents(new CEventCollector());
     hr = spStore->GetAllCalEvent(static_cast<ULONG>(s_lCalID), spEvents.Get());
-    Check(hr == S_OK && spEvents->events.size() == 1 && spEvents->events[0].strSubject == L"Smoke event",
+    Check(hr == S_OK && spEvents->items.size() == 1 && spEvents->items[0].strSubject == L"Smoke event",
           "GetAllCalEvent hands the event back", hr);
 
     CompareOutlookIDDispatch(spStore.Get());
