@@ -1,6 +1,7 @@
 // The INI reader and writer: the golden cases in tests/ini, the changes that
-// SetValue and DeleteRecord make, killed and concurrent writers, and the UTF-16
-// adapters. Every case works on a copy in its own scratch directory.
+// SetValue and DeleteRecord make, and killed and concurrent writers. The UTF-16
+// adapters are tested through the configuration media. Every case works on a copy
+// in its own scratch directory.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -116,14 +117,8 @@ protected:
     std::string Bytes() { return FileBytes(m_strPath); }
     void Write(const std::string& strContent) { ASSERT_TRUE(WriteFile(m_strPath, strContent)); }
 
-    // Fills the buffer with a mark, so that an untouched buffer shows.
-    void Mark() { std::fill_n(m_szBuffer, 16, WCHAR('#')); }
-    bool IsMarked() const { return WString(m_szBuffer, 16) == WString(16, WCHAR('#')); }
-
     CTempDir m_dir;
     const std::string m_strPath = m_dir.Join("settings.ini");
-    const WString m_strWidePath = Wide(m_strPath);
-    WCHAR m_szBuffer[16];
 };
 
 // SetValue(key, value, section), or DeleteRecord(key, section) when value is null,
@@ -351,83 +346,6 @@ TEST_F(IniFileTest, ConcurrentWritersNeverPublishAPartialFile)
     ASSERT_TRUE(IniFile::Load(m_strPath, content));
     EXPECT_GE(content.size(), 201u);
 #endif
-}
-
-// ---------------------------------------------------------------------------
-// UTF-16 adapters
-
-// EnsureIniFile creates only a missing file, and reports success even without the
-// directory.
-TEST_F(IniFileTest, EnsureIniFileCreatesOnlyAMissingFile)
-{
-    const std::string strDir = m_dir.Join("Kalender \xC3\xBC"), strPath = strDir + "/settings.ini";
-    EXPECT_TRUE(EnsureIniFile(Wide(strPath).c_str()));
-    EXPECT_TRUE(ListDir(m_dir.Path()).empty());
-    MakeDirs(strDir);
-    ASSERT_TRUE(EnsureIniFile(Wide(strPath).c_str()));
-    EXPECT_EQ(FileBytes(strPath), "");
-    ASSERT_TRUE(WriteFile(strPath, "[S]\nk=v\n# kept as it is"));
-    EXPECT_TRUE(EnsureIniFile(Wide(strPath).c_str()));
-    EXPECT_EQ(FileBytes(strPath), "[S]\nk=v\n# kept as it is");
-}
-
-// The value cut to the buffer, never inside a surrogate pair; a missing or empty value
-// leaves the buffer untouched.
-TEST_F(IniFileTest, ReadIniStringFillsTheBufferOnlyWithWholeText)
-{
-#ifdef _WIN32
-    GTEST_SKIP() << "the file holds the ANSI code page on Windows, which lacks these characters";
-#endif
-    Write("[S]\nshort=abcdef\npair=ab😀c\nempty=\n#hidden=\n");  // "ab", U+1F600 as a surrogate pair, "c"
-    const WString strMissing = Wide(m_dir.Join("missing.ini"));
-    const WCHAR *pszS = WTEXT("S"), *pszPath = m_strWidePath.c_str();
-    // Section, key, buffer size, file, the text read (null: none, and false).
-    using Row = std::tuple<const WCHAR*, const WCHAR*, size_t, const WCHAR*, const char*>;
-    const std::vector<Row> rows = {{pszS, WTEXT("short"), 4, pszPath, "abc"},
-                                   {pszS, WTEXT("short"), 7, pszPath, "abcdef"},
-                                   {pszS, WTEXT("short"), 1, pszPath, ""},
-                                   {pszS, WTEXT("pair"), 4, pszPath, "ab"},
-                                   {pszS, WTEXT("pair"), 5, pszPath, "ab😀"},
-                                   {pszS, WTEXT("empty"), 8, pszPath, nullptr},
-                                   {pszS, WTEXT("hidden"), 8, pszPath, nullptr},
-                                   {WTEXT("T"), WTEXT("short"), 8, pszPath, nullptr},
-                                   {pszS, WTEXT("short"), 8, strMissing.c_str(), nullptr}};
-    for (const auto& [pszSection, pszKey, cch, pszFile, pszText] : rows) {
-        SCOPED_TRACE(Narrow(pszSection) + "/" + Narrow(pszKey) + " in " + Narrow(pszFile) + ", " + std::to_string(cch));
-        Mark();
-        EXPECT_EQ(ReadIniString(pszSection, pszKey, m_szBuffer, cch, pszFile), pszText != nullptr);
-        EXPECT_TRUE(pszText != nullptr ? Narrow(m_szBuffer) == pszText : IsMarked());
-    }
-}
-
-// Text that has no form on the other side raises a text error: a lone surrogate (or
-// a reversed pair) in any argument, or stored bytes that are not UTF-8.
-TEST_F(IniFileTest, TextWithoutAFormOnTheOtherSideRaisesTextError)
-{
-#ifdef _WIN32
-    GTEST_SKIP() << "the file holds the ANSI code page on Windows, which lacks these characters";
-#endif
-    const std::string strOld = "[S]\nk=v\nlatin1=caf\xE9\ncut=\xE6\x97\n";
-    Write(strOld);
-    Mark();
-    const WCHAR *pszPath = m_strWidePath.c_str(), szReversed[] = {WCHAR('x'), WCHAR(0xDE00), WCHAR(0xD83D), 0};
-    for (const WCHAR chUnit : {WCHAR(0xD800), WCHAR(0xDBFF), WCHAR(0xDC00), WCHAR(0xDFFF)}) {
-        SCOPED_TRACE(static_cast<int>(chUnit));
-        const WString strBad = WTEXT("a") + WString(1, chUnit) + WTEXT("b"), strBadPath = m_strWidePath + strBad;
-        const WCHAR* pszBad = strBad.c_str();
-        EXPECT_THROW(EnsureIniFile(strBadPath.c_str()), CIniTextError);
-        EXPECT_THROW(ReadIniString(pszBad, WTEXT("k"), m_szBuffer, 8, pszPath), CIniTextError);
-        EXPECT_THROW(ReadIniString(WTEXT("S"), WTEXT("k"), m_szBuffer, 8, strBadPath.c_str()), CIniTextError);
-        EXPECT_THROW(WriteIniString(WTEXT("S"), pszBad, WTEXT("w"), pszPath), CIniTextError);
-        EXPECT_THROW(WriteIniString(WTEXT("S"), WTEXT("k"), pszBad, pszPath), CIniTextError);
-        EXPECT_THROW(DeleteIniKey(WTEXT("S"), pszBad, pszPath), CIniTextError);
-    }
-    EXPECT_THROW(WriteIniString(WTEXT("S"), WTEXT("k"), szReversed, pszPath), CIniTextError);
-    EXPECT_THROW(ReadIniString(WTEXT("S"), WTEXT("latin1"), m_szBuffer, 8, pszPath), CIniTextError);
-    EXPECT_THROW(ReadIniString(WTEXT("S"), WTEXT("cut"), m_szBuffer, 8, pszPath), CIniTextError);
-    EXPECT_TRUE(IsMarked());
-    EXPECT_EQ(Bytes(), strOld);
-    EXPECT_EQ(ListDir(m_dir.Path()), Names{"settings.ini"});
 }
 
 }  // namespace
