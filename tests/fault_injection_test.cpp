@@ -77,28 +77,25 @@ public:
     int Check(const std::set<std::string>& baseline, const std::set<std::string>& stored,
               std::vector<std::string>& problems) const
     {
-        std::map<std::string, const CWrite*> last;
-        std::set<std::string> keys = baseline;
-        keys.insert(stored.begin(), stored.end());
+        // 1: must be stored, 0: must not be, -1: either (its last write was not
+        // acknowledged, so it may have landed or not).
+        std::map<std::string, int> want;
+        for (const std::string& strKey : baseline) {
+            want[strKey] = 1;
+        }
         for (const CWrite& w : m_writes) {
-            for (const auto& effect : w.effects) {
-                last[effect.first] = &w;
-                keys.insert(effect.first);
+            for (const auto& [strKey, bPresent] : w.effects) {
+                want[strKey] = Acknowledged(w) ? int(bPresent) : -1;
             }
         }
+        for (const std::string& strKey : stored) {
+            want.emplace(strKey, 0);
+        }
         int nLost = 0;
-        for (const std::string& strKey : keys) {
-            const bool bBefore = baseline.count(strKey) != 0, bNow = stored.count(strKey) != 0;
-            const auto it = last.find(strKey);
-            const bool bWritten = it != last.end() && it->second->effects.at(strKey);
-            if (it == last.end() || Acknowledged(*it->second)) {
-                const bool bWant = it == last.end() ? bBefore : bWritten;
-                if (bNow != bWant) {
-                    ++nLost;
-                    problems.push_back(strKey + (bWant ? " acknowledged but missing" : " deleted (acknowledged) but back"));
-                }
-            } else if (bNow != bBefore && bNow != bWritten) {
-                problems.push_back(strKey + " in a state no write asked for");
+        for (const auto& [strKey, nWant] : want) {
+            if (nWant >= 0 && (stored.count(strKey) != 0) != (nWant == 1)) {
+                ++nLost;
+                problems.push_back(strKey + (nWant == 1 ? " acknowledged but missing" : " deleted (acknowledged) but back"));
             }
         }
         // A batch that did not end well: its writes all landed, or none did.
@@ -161,11 +158,13 @@ enum class EFile {
     Precious,  // damaged or old: it may be replaced, but only with a complete backup beside it
 };
 
+// Every scenario starts the store, does its part in the start-up batch and after
+// it, and stops the store.
 struct CScenario {
     const char* pszName;
     EFile eFile;
     std::function<void(const std::string& strDbPath)> prepare;  // adjusts the healthy file (Healthy, Precious)
-    std::function<void(CRecordedStore& store)> run;
+    std::function<void(CRecordedStore& store)> inStartup, afterStartup;
 };
 
 // Named in test listings by its name, not its bytes.
@@ -177,52 +176,33 @@ void Sql(const std::string& strDbPath, const std::string& strSql)
     ASSERT_TRUE(dbstate::ExecSql(strDbPath, strSql, &strError)) << strError;
 }
 
-void StartAddOneAndStop(CRecordedStore& store)
-{
-    store.Start();
-    store.AddCalendar(5);
-    store.EndStartupBatch();
-    store.Stop();
-}
+void AddOne(CRecordedStore& store) { store.AddCalendar(5); }
 
 const CScenario s_scenarios[] = {
     {"FirstStart", EFile::New, nullptr,
      [](CRecordedStore& store) {
-         store.Start();
          store.AddCalendar(1);
          store.AddEvent(1, 1);
-         store.EndStartupBatch();
-         store.Stop();
-     }},
+     },
+     nullptr},
     {"StartUpBurst", EFile::Healthy, nullptr,
      [](CRecordedStore& store) {
-         store.Start();
          store.AddCalendar(3);
          for (LONG lEvtID = 1; lEvtID <= 40; ++lEvtID) {
              store.AddEvent(3, lEvtID);
          }
-         store.EndStartupBatch();
-         store.Stop();
-     }},
-    {"SingleWrite", EFile::Healthy, nullptr,
+     },
+     nullptr},
+    {"SingleWrite", EFile::Healthy, nullptr, nullptr, [](CRecordedStore& store) { store.AddEvent(1, 6); }},
+    {"CalendarDelete", EFile::Healthy, nullptr, nullptr,
      [](CRecordedStore& store) {
-         store.Start();
-         store.EndStartupBatch();
-         store.AddEvent(1, 6);
-         store.Stop();
-     }},
-    {"CalendarDelete", EFile::Healthy, nullptr,
-     [](CRecordedStore& store) {
-         store.Start();
-         store.EndStartupBatch();
          store.BeginBatch();
          store.DelAllEventofCalendar(2, 10);
          store.DelCalendar(2);
          store.EndBatch();
-         store.Stop();
      }},
-    {"DamagedFileRebuild", EFile::Precious, [](const std::string& strDb) { Sql(strDb, "drop table Event;"); },
-     StartAddOneAndStop},
+    {"DamagedFileRebuild", EFile::Precious, [](const std::string& strDb) { Sql(strDb, "drop table Event;"); }, AddOne,
+     nullptr},
     {"NotADatabase", EFile::Precious,
      [](const std::string& strDb) {
          std::string strJunk;
@@ -231,7 +211,7 @@ const CScenario s_scenarios[] = {
          }
          ASSERT_TRUE(WriteFile(strDb, strJunk));
      },
-     StartAddOneAndStop},
+     AddOne, nullptr},
     {"VersionUpgrade", EFile::Precious,
      [](const std::string& strDb) {
          fs::remove(strDb);
@@ -242,10 +222,10 @@ const CScenario s_scenarios[] = {
              "create table Event (CalID int, EvtID int, subject text);"
              "insert into Calendar values(123, 1, 'old'); insert into Event values(1, 1, 'old event');");
      },
-     StartAddOneAndStop},
+     AddOne, nullptr},
     // Current tables whose Version row is gone: the data is kept and the row written.
-    {"VersionRowLost", EFile::Healthy, [](const std::string& strDb) { Sql(strDb, "delete from Version;"); },
-     StartAddOneAndStop},
+    {"VersionRowLost", EFile::Healthy, [](const std::string& strDb) { Sql(strDb, "delete from Version;"); }, AddOne,
+     nullptr},
 };
 
 struct CFaultMode {
@@ -305,7 +285,15 @@ protected:
         }
         m_vfs.Arm(mode.eFault, nFailAt, mode.bPersistent);
         CRecordedStore store;
-        GetParam().run(store);
+        store.Start();
+        if (GetParam().inStartup) {
+            GetParam().inStartup(store);
+        }
+        store.EndStartupBatch();
+        if (GetParam().afterStartup) {
+            GetParam().afterStartup(store);
+        }
+        store.Stop();
         store.Destroy();
         const long long nCalls = m_vfs.Calls();
         const std::string strWhere = Where(mode, nFailAt) + " (" + faultvfs::OpName(m_vfs.FirstFailedOp()) + ")";
