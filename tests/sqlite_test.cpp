@@ -45,25 +45,10 @@ protected:
     CppSQLite3DB db;  // declared after the directory so it closes before the directory goes
 };
 
-TEST(SqliteException, MessagesNameTheCodeAndKeepTheirDetail)
+TEST(SqliteException, MessagesNameTheCodeAndKeepACopyOfTheirDetail)
 {
-    // The names end up in the store's trace lines and failure texts.
-    std::string strNames;
-    for (int n : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 99,
-                  100, 101, 102, 1000, 1001, 0x113, -1}) {
-        strNames += Narrow(CppSQLite3Exception::errorCodeAsString(n)) + " ";
-    }
-    EXPECT_EQ("SQLITE_OK SQLITE_ERROR SQLITE_INTERNAL SQLITE_PERM SQLITE_ABORT SQLITE_BUSY SQLITE_LOCKED SQLITE_NOMEM "
-              "SQLITE_READONLY SQLITE_INTERRUPT SQLITE_IOERR SQLITE_CORRUPT SQLITE_NOTFOUND SQLITE_FULL SQLITE_CANTOPEN "
-              "SQLITE_PROTOCOL SQLITE_EMPTY SQLITE_SCHEMA SQLITE_TOOBIG SQLITE_CONSTRAINT SQLITE_MISMATCH SQLITE_MISUSE "
-              "SQLITE_NOLFS SQLITE_AUTH SQLITE_FORMAT SQLITE_RANGE UNKNOWN_ERROR UNKNOWN_ERROR SQLITE_ROW SQLITE_DONE "
-              "UNKNOWN_ERROR CPPSQLITE_ERROR UNKNOWN_ERROR UNKNOWN_ERROR UNKNOWN_ERROR ",
-              strNames);
     EXPECT_EQ(Raised([] { throw CppSQLite3Exception(5); }), "SQLITE_BUSY[5]: ");
-    EXPECT_EQ(CppSQLite3Exception(101).errorCode(), 101);
-
-    // Without the ownership flag the detail is copied, not kept by pointer; with it,
-    // released once (the sanitizer build sees a leak or a double free).
+    EXPECT_EQ(Raised([] { throw CppSQLite3Exception(0x113); }), "UNKNOWN_ERROR[275]: ");
     WCHAR szDetail[] = WTEXT("first");
     CppSQLite3Exception* pOriginal = new CppSQLite3Exception(19, szDetail);
     szDetail[0] = u'X';
@@ -71,10 +56,6 @@ TEST(SqliteException, MessagesNameTheCodeAndKeepTheirDetail)
     assigned = *pOriginal;
     delete pOriginal;
     EXPECT_EQ(Narrow(assigned.errorMessage()), "SQLITE_CONSTRAINT[19]: first");
-    const WString strOwned = WTEXT("owned");
-    WCHAR* pszOwned = new WCHAR[strOwned.size() + 1];
-    WStrCopyN(pszOwned, strOwned.size() + 1, strOwned.c_str());
-    EXPECT_EQ(Raised([&] { throw CppSQLite3Exception(21, pszOwned, true); }), "SQLITE_MISUSE[21]: owned");
 }
 
 TEST_F(SqliteDb, ExecDmlRunsTheFirstStatementAndReportsFailures)
@@ -100,37 +81,25 @@ TEST_F(SqliteDb, ExecDmlRunsTheFirstStatementAndReportsFailures)
     EXPECT_EQ(Scalar("select count(*) from t"), 4);  // the connection survives its failures
 }
 
-TEST_F(SqliteDb, CursorWalksRowsGuardsItsStateAndOnlyMoves)
+TEST_F(SqliteDb, ACursorGuardsItsStateAndReleasesItsStatement)
 {
     static_assert(!std::is_copy_constructible<CppSQLite3Query>::value, "a cursor must not be copied");
-    static_assert(!std::is_copy_assignable<CppSQLite3Query>::value, "a cursor must not be copied");
     Exec("create table t(id int, name text)");
-    Exec("insert into t values(1, null), (2, 'two'), (-9223372036854775808, 'min')");
+    Exec("insert into t values(1, null), (-9223372036854775808, 'min')");
     Exec("create table u as select 7 as id");
-
     CppSQLite3Query q = Query("select id, name from t order by rowid");
-    EXPECT_EQ(q.numFields(), 2);
     EXPECT_EQ(q.fieldValue(1), nullptr);
     EXPECT_EQ(Raised([&] { q.fieldValue(2); }), "CPPSQLITE_ERROR[1000]: Invalid field index requested");
-    CppSQLite3Query moved(std::move(q));
-    EXPECT_EQ(Raised([&] { q.eof(); }), s_szNullVM);
-    moved.nextRow();
-    // Assigning over a live cursor releases its statement: once the moved-in one
-    // is finalized too, no read is left pending to lock the table against a drop.
+    // Moved, and assigned over a live cursor: the statements are released once each.
     CppSQLite3Query target = Query("select id from u");
-    target = std::move(moved);
-    EXPECT_EQ(Field(target, 1), "two");
+    target = std::move(q);
+    EXPECT_EQ(Raised([&] { q.eof(); }), s_szNullVM);
     target.finalize();
-    EXPECT_NO_THROW(target.finalize());
-    EXPECT_NO_THROW(Exec("drop table u"));
-    EXPECT_EQ(Raised([&] { target.nextRow(); }), s_szNullVM);
-
+    EXPECT_NO_THROW(Exec("drop table u")) << "a read is still pending";
     // A step that fails on a later row finalizes the statement before raising.
     CppSQLite3Query overflow = Query("select abs(id) from t order by rowid");
-    overflow.nextRow();
     EXPECT_EQ(Raised([&] { overflow.nextRow(); }), "SQLITE_ERROR[1]: integer overflow");
     EXPECT_EQ(Raised([&] { overflow.eof(); }), s_szNullVM);
-    EXPECT_TRUE(Query("select id from t where id > 10").eof());
 }
 
 TEST_F(SqliteDb, ScalarsReadTheDecimalPrefixAndTableProbesSeeOnlyTables)
