@@ -6,10 +6,15 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -212,6 +217,45 @@ TEST_F(IniFileTest, RewriteKeepsPermissionsAndIgnoresALeftoverTemporaryFile)
     struct stat st {};
     ASSERT_EQ(0, ::stat(m_strPath.c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 07777);
+#endif
+}
+
+// A writer killed at a random moment, on the real path without test hooks: the file
+// is always the old one or the new one, and the next write clears what the kill left.
+TEST_F(IniFileTest, KilledWriterLeavesTheOldOrTheNewFile)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "forks writer processes";
+#else
+    std::string strFiller;  // lines enough that one write takes a moment
+    for (int i = 0; i < 300; ++i) {
+        strFiller += " filler" + std::to_string(i) + "=" + std::string(60, static_cast<char>('a' + i % 26)) + "\r\n";
+    }
+    const std::string strOld = " [S]\r\n k=old\r\n" + strFiller, strNew = " [S]\r\n k=new value\r\n" + strFiller;
+    Write(strOld);
+    for (int nRound = 0; nRound < 8; ++nRound) {
+        int fds[2];
+        char ch = 'x';
+        ASSERT_EQ(::pipe(fds), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {  // the writer: says it runs, then writes until killed
+            for (int i = 0; ::write(fds[1], &ch, 1) == 1 && i < 100000; ++i) {
+                IniFile::SetValue("k", i % 2 == 0 ? "new value" : "old", "S", m_strPath);
+            }
+            ::_exit(0);
+        }
+        ASSERT_TRUE(pid > 0 && ::read(fds[0], &ch, 1) == 1);
+        std::this_thread::sleep_for(std::chrono::microseconds(300 + 700 * nRound));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        const std::string strBytes = Bytes();
+        EXPECT_TRUE(strBytes == strOld || strBytes == strNew) << "round " << nRound << ", size " << strBytes.size();
+    }
+    ASSERT_TRUE(IniFile::SetValue("k", "old", "S", m_strPath));
+    EXPECT_EQ(Bytes(), strOld);
+    EXPECT_EQ(ListDir(m_dir.Path()), Names{"settings.ini"});
 #endif
 }
 
