@@ -114,7 +114,7 @@ CFaultVfs::CFaultVfs(bool bRealSync) : m_bRealSync(bRealSync), m_pVfs(new sqlite
         std::abort();
     }
     sqlite3_vfs& v = *m_pVfs;
-    v.iVersion = 2;
+    v.iVersion = 1;  // SQLite falls back to xCurrentTime
     v.szOsFile = static_cast<int>(sizeof(CFaultFile)) + m_pReal->szOsFile;
     v.mxPathname = m_pReal->mxPathname;
     v.zName = "brellin-fault";
@@ -139,18 +139,7 @@ CFaultVfs::CFaultVfs(bool bRealSync) : m_bRealSync(bRealSync), m_pVfs(new sqlite
     v.xRandomness = [](sqlite3_vfs* p, int cb, char* pOut) { return RealVfs(p)->xRandomness(RealVfs(p), cb, pOut); };
     v.xSleep = [](sqlite3_vfs* p, int nUs) { return RealVfs(p)->xSleep(RealVfs(p), nUs); };
     v.xCurrentTime = [](sqlite3_vfs* p, double* pd) { return RealVfs(p)->xCurrentTime(RealVfs(p), pd); };
-    v.xGetLastError = [](sqlite3_vfs* p, int cb, char* pOut) {
-        return RealVfs(p)->xGetLastError != nullptr ? RealVfs(p)->xGetLastError(RealVfs(p), cb, pOut) : 0;
-    };
-    v.xCurrentTimeInt64 = [](sqlite3_vfs* p, sqlite3_int64* pn) {
-        if (RealVfs(p)->iVersion >= 2 && RealVfs(p)->xCurrentTimeInt64 != nullptr) {
-            return RealVfs(p)->xCurrentTimeInt64(RealVfs(p), pn);
-        }
-        double dNow = 0;
-        const int rc = RealVfs(p)->xCurrentTime(RealVfs(p), &dNow);
-        *pn = static_cast<sqlite3_int64>(dNow * 86400000.0);
-        return rc;
-    };
+    v.xGetLastError = [](sqlite3_vfs* p, int cb, char* pOut) { return RealVfs(p)->xGetLastError(RealVfs(p), cb, pOut); };
     sqlite3_vfs_register(m_pVfs, 1);
 }
 
