@@ -132,17 +132,4 @@ TEST_F(ConfigMediaTest, TextTheFileCannotGiveBackIsRefused)
     EXPECT_EQ(ListDir(m_strAccountDir), std::vector<std::string>{"CalendarConfig.ini"});
 }
 
-TEST_F(ConfigMediaTest, AValueIsCutAt511UnitsWithAPairThatFitsKept)
-{
-#ifdef _WIN32
-    GTEST_SKIP() << "the file holds the ANSI code page on Windows, which lacks these characters";
-#endif
-    ASSERT_EQ(m_media.Initialize(4294967295u), S_OK);
-    ASSERT_EQ(m_media.AddString(WTEXT("N"), WTEXT("fits"), Wide(std::string(509, 'y') + "😀z"), 0), S_OK);
-    BSTR bsValue = nullptr;
-    ASSERT_EQ(m_media.GetString(WTEXT("N"), WTEXT("fits"), &bsValue), S_OK);
-    EXPECT_EQ(Narrow(WString(bsValue, SysStringLen(bsValue))), std::string(509, 'y') + "😀");
-    SysFreeString(bsValue);
-}
-
 }  // namespace

@@ -96,27 +96,6 @@ TEST_F(MediaBatchTest, BatchWritesAppearTogetherAtTheCommit)
     ExpectReleased("the commit");
 }
 
-TEST_F(MediaBatchTest, OutsideBatchModeEveryOperationReleasesTheFile)
-{
-    AddFailingTriggers();
-    ASSERT_EQ(S_OK, Save(1, 1, "one"));
-    ExpectReleased("an insert");
-    ASSERT_EQ(S_OK, Save(1, 1, "one changed"));
-    ExpectReleased("an update through SaveCalEvent");
-    ASSERT_EQ(E_FAIL, Save(1, 2, "boom"));
-    ExpectReleased("a failed save");
-    ASSERT_EQ(E_FAIL, FailingQuery());
-    ExpectReleased("a failed query");
-
-    // The lookup is the one operation that leaves the connection open...
-    EXPECT_EQ(S_FALSE, m_pMedia->IsOutlookIDExist(WTEXT("no-such-id")));
-    EXPECT_TRUE(IsOpenInProcess(m_strDbPath));
-    // ...until an operation of another kind closes it.
-    ASSERT_EQ(S_OK, Save(1, 3, "three"));
-    ExpectReleased("a save after the lookup");
-    EXPECT_EQ("one changed\nthree\n", StoredSubjects());
-}
-
 TEST_F(MediaBatchTest, AFailedStatementKeepsTheEarlierWritesOfTheBatch)
 {
     AddFailingTriggers();

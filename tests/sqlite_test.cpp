@@ -130,21 +130,15 @@ TEST_F(SqliteDb, TextAndFileNamesBeyondAsciiRoundTripAndTheShellAgrees)
     Exec(("insert into t values(1, '" + strMixed + "')").c_str());
     EXPECT_EQ(Scalar("select length(v) from t"), 11) << "a split surrogate pair would change the length";
     db.close();
-    db.close();
-    EXPECT_FALSE(db.isOpen());
-    EXPECT_EQ(Raised([&] { Exec("select 1"); }), "CPPSQLITE_ERROR[1000]: Database not open");
     EXPECT_EQ(Raised([&] { Exec("begin transaction;"); }), "CPPSQLITE_ERROR[1000]: Database not open");
-
     EXPECT_EQ(RunSqliteShell(m_strPath, "select v from t; insert into t values(2, '" + strMixed + "!');"),
               strMixed + "\n");
     db.open(Wide(m_strPath).c_str());
     CppSQLite3Query q = Query("select v from t where id = 2");
     EXPECT_EQ(Field(q, 0), strMixed + "!");
-
     CppSQLite3DB missing;
     EXPECT_EQ(Raised([&] { missing.open(Wide(m_dir.Join("no/such/dir/x.db")).c_str()); }),
               "SQLITE_CANTOPEN[14]: unable to open database file");
-    EXPECT_FALSE(FileExists(m_dir.Join("no")));
 }
 
 TEST_F(SqliteDb, AWriteWaitsForAnotherConnectionsLock)
