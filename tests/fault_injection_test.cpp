@@ -172,8 +172,7 @@ void PrintTo(const CScenario& scenario, std::ostream* pOut) { *pOut << scenario.
 
 void Sql(const std::string& strDbPath, const std::string& strSql)
 {
-    std::string strError;
-    ASSERT_TRUE(dbstate::ExecSql(strDbPath, strSql, &strError)) << strError;
+    EXPECT_EQ("", RunSqliteShell(strDbPath, strSql));
 }
 
 void AddOne(CRecordedStore& store) { store.AddCalendar(5); }

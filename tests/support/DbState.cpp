@@ -110,18 +110,4 @@ std::string FileBytes(const std::string& strPath)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool ExecSql(const std::string& strPath, const std::string& strSql, std::string* pstrError)
-{
-    sqlite3* pDb = nullptr;
-    bool bOk = sqlite3_open(strPath.c_str(), &pDb) == SQLITE_OK;
-    char* pszError = nullptr;
-    bOk = bOk && sqlite3_exec(pDb, strSql.c_str(), nullptr, nullptr, &pszError) == SQLITE_OK;
-    if (!bOk && pstrError != nullptr) {
-        *pstrError = pszError != nullptr ? pszError : pDb != nullptr ? sqlite3_errmsg(pDb) : "cannot open";
-    }
-    sqlite3_free(pszError);
-    sqlite3_close(pDb);
-    return bOk;
-}
-
 }  // namespace dbstate
