@@ -184,6 +184,24 @@ protected:
         const HRESULT hr = m_media.GetPeriodEvent(dwCalID, dwBegin, dwEnd, &pArray, &nCount);
         return Ids(hr, pArray, nCount);
     }
+    // The same through the chunked read, two rows at a time (bPeriod: of the period).
+    std::string ChunkIDs(DWORD dwCalID, bool bPeriod = false, DWORD dwBegin = 0, DWORD dwEnd = 0)
+    {
+        tagEventRecord rgChunk[2];
+        CEventChunkCursor cursor;
+        cursor.bPeriod = bPeriod;
+        cursor.dwCalID = dwCalID;
+        cursor.dwBeginTime = dwBegin;
+        cursor.dwEndTime = dwEnd;
+        std::string str;
+        for (int nCount = 0; !cursor.bDone;) {
+            EXPECT_EQ(S_OK, m_media.ReadEventChunk(cursor, rgChunk, 2, &nCount));
+            for (int i = 0; i < nCount; ++i) {
+                str += (str.empty() ? "" : ",") + std::to_string(rgChunk[i].dwEvtID);
+            }
+        }
+        return str;
+    }
 
     CTempDir m_dir;
     CScopedRoot m_root{m_dir.Path()};
@@ -279,6 +297,7 @@ TEST_F(MediaRecordsTest, ThePeriodQueryReturnsTheEventsThatTouchThePeriod)
     }
     // Ending at the start and beginning at the end both touch the period.
     EXPECT_EQ("1,2,5,6,9", PeriodIDs(1, 100, 200));
+    EXPECT_EQ("1,2,5,6,9", ChunkIDs(1, true, 100, 200));
     EXPECT_EQ("8", PeriodIDs(0, 100, 200));
     // Bounds at or above 2^31 compare as negative numbers.
     EXPECT_EQ("9", PeriodIDs(1, 0xFFFFFF00u, 0xFFFFFFFFu));
@@ -452,21 +471,10 @@ TEST_F(MediaRecordsTest, ListsKeepTheOrderOfTheRowsWithAndWithoutTheIndexes)
         int nCount = 0;
         std::string str = EventIDs(4) + "|" + PeriodIDs(4, 950, 960) + "|";
         HRESULT hr = m_media.QueryCalEvent(4, WTEXT("EvtID > 2 and LoopEventID"), WTEXT("5"), &pArray, &nCount);
-        str += Ids(hr, pArray, nCount) + "|";
-        // The chunked read, two rows at a time.
-        tagEventRecord rgChunk[2];
-        CEventChunkCursor cursor;
-        cursor.dwCalID = 4;
-        while (!cursor.bDone) {
-            EXPECT_EQ(S_OK, m_media.ReadEventChunk(cursor, rgChunk, 2, &nCount));
-            for (int i = 0; i < nCount; ++i) {
-                str += std::to_string(rgChunk[i].dwEvtID) + ",";
-            }
-        }
-        return str;
+        return str + Ids(hr, pArray, nCount) + "|" + ChunkIDs(4) + "|" + ChunkIDs(4, true, 950, 960);
     };
     const std::string strInRowOrder =
-        "50,3,77,12,1,99,40,8|50,77,99,40|50,3,77,12,99,40,8|50,3,77,12,1,99,40,8,";
+        "50,3,77,12,1,99,40,8|50,77,99,40|50,3,77,12,99,40,8|50,3,77,12,1,99,40,8|50,77,99,40";
     EXPECT_EQ(strInRowOrder, listAll());
     // With statistics the planner takes the indexes wherever it can; without them it
     // scans the table.
