@@ -220,6 +220,41 @@ TEST_F(IniFileTest, RewriteKeepsPermissionsAndIgnoresALeftoverTemporaryFile)
 #endif
 }
 
+#ifndef _WIN32
+// Lines enough that one write takes a moment.
+std::string Filler()
+{
+    std::string str;
+    for (int i = 0; i < 300; ++i) {
+        str += " filler" + std::to_string(i) + "=" + std::string(60, static_cast<char>('a' + i % 26)) + "\r\n";
+    }
+    return str;
+}
+
+// A child process calling change(0), change(1), ... until it is killed (or a few
+// seconds are up); returns once the child runs.
+template <typename F>
+pid_t SpawnWriter(F change)
+{
+    int fds[2];
+    char ch = 'x';
+    EXPECT_EQ(::pipe(fds), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const bool bRunning = ::write(fds[1], &ch, 1) == 1;
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; bRunning && std::chrono::steady_clock::now() - start < std::chrono::seconds(3); ++i) {
+            change(i);
+        }
+        ::_exit(0);
+    }
+    EXPECT_TRUE(pid > 0 && ::read(fds[0], &ch, 1) == 1);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return pid;
+}
+#endif
+
 // A writer killed at a random moment, on the real path without test hooks: the file
 // is always the old one or the new one, and the next write clears what the kill left.
 TEST_F(IniFileTest, KilledWriterLeavesTheOldOrTheNewFile)
@@ -227,35 +262,42 @@ TEST_F(IniFileTest, KilledWriterLeavesTheOldOrTheNewFile)
 #ifdef _WIN32
     GTEST_SKIP() << "forks writer processes";
 #else
-    std::string strFiller;  // lines enough that one write takes a moment
-    for (int i = 0; i < 300; ++i) {
-        strFiller += " filler" + std::to_string(i) + "=" + std::string(60, static_cast<char>('a' + i % 26)) + "\r\n";
-    }
-    const std::string strOld = " [S]\r\n k=old\r\n" + strFiller, strNew = " [S]\r\n k=new value\r\n" + strFiller;
+    const std::string strOld = " [S]\r\n k=old\r\n" + Filler(), strNew = " [S]\r\n k=new value\r\n" + Filler();
     Write(strOld);
     for (int nRound = 0; nRound < 8; ++nRound) {
-        int fds[2];
-        char ch = 'x';
-        ASSERT_EQ(::pipe(fds), 0);
-        const pid_t pid = ::fork();
-        if (pid == 0) {  // the writer: says it runs, then writes until killed
-            for (int i = 0; ::write(fds[1], &ch, 1) == 1 && i < 100000; ++i) {
-                IniFile::SetValue("k", i % 2 == 0 ? "new value" : "old", "S", m_strPath);
-            }
-            ::_exit(0);
-        }
-        ASSERT_TRUE(pid > 0 && ::read(fds[0], &ch, 1) == 1);
+        const pid_t pid = SpawnWriter([&](int i) { IniFile::SetValue("k", i % 2 ? "old" : "new value", "S", m_strPath); });
         std::this_thread::sleep_for(std::chrono::microseconds(300 + 700 * nRound));
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
-        ::close(fds[0]);
-        ::close(fds[1]);
         const std::string strBytes = Bytes();
         EXPECT_TRUE(strBytes == strOld || strBytes == strNew) << "round " << nRound << ", size " << strBytes.size();
     }
     ASSERT_TRUE(IniFile::SetValue("k", "old", "S", m_strPath));
     EXPECT_EQ(Bytes(), strOld);
     EXPECT_EQ(ListDir(m_dir.Path()), Names{"settings.ini"});
+#endif
+}
+
+// Two writers at once may lose each other's change, but a reader must always find a
+// whole file: each writer has a temporary file of its own.
+TEST_F(IniFileTest, ConcurrentWritersNeverPublishAPartialFile)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "forks writer processes";
+#else
+    Write(" [S]\r\n" + Filler());
+    const pid_t pids[] = {SpawnWriter([&](int i) { IniFile::SetValue("a", std::string(1 + i % 7 * 40, 'v'), "S", m_strPath); }),
+                          SpawnWriter([&](int i) { IniFile::SetValue("b", std::string(1 + i % 5 * 40, 'w'), "S", m_strPath); })};
+    int nPartial = 0;
+    for (const auto start = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - start < std::chrono::milliseconds(400);) {
+        const std::string strBytes = Bytes();
+        nPartial += strBytes.find(" filler299=") == std::string::npos || strBytes.substr(strBytes.size() - 2) != "\r\n";
+    }
+    for (const pid_t pid : pids) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    EXPECT_EQ(nPartial, 0);
 #endif
 }
 
