@@ -60,7 +60,10 @@ public:
     // Releases the store; its destruction commits a batch still open.
     void Destroy() { m_pStore.reset(); }
     void AddCalendar(LONG lCalID) { Write(m_pStore->AddCalendar(lCalID), {{CalKey(lCalID), true}}); }
-    void AddEvent(LONG lCalID, LONG lEvtID) { Write(m_pStore->AddEvent(lCalID, lEvtID), {{EvtKey(lCalID, lEvtID), true}}); }
+    void AddEvent(LONG lCalID, LONG lEvtID)
+    {
+        Write(m_pStore->AddEvent(lCalID, lEvtID), {{EvtKey(lCalID, lEvtID), true}});
+    }
     void DelAllEventofCalendar(LONG lCalID, int nEvents)
     {
         std::map<std::string, bool> effects;
@@ -95,7 +98,7 @@ public:
         for (const auto& [strKey, nWant] : want) {
             if (nWant >= 0 && (stored.count(strKey) != 0) != (nWant == 1)) {
                 ++nLost;
-                problems.push_back(strKey + (nWant == 1 ? " acknowledged but missing" : " deleted (acknowledged) but back"));
+                problems.push_back(strKey + (nWant == 1 ? " acknowledged but missing" : " deleted but back"));
             }
         }
         // A batch that did not end well: its writes all landed, or none did.

@@ -265,7 +265,9 @@ TEST_F(IniFileTest, KilledWriterLeavesTheOldOrTheNewFile)
     const std::string strOld = " [S]\r\n k=old\r\n" + Filler(), strNew = " [S]\r\n k=new value\r\n" + Filler();
     Write(strOld);
     for (int nRound = 0; nRound < 8; ++nRound) {
-        const pid_t pid = SpawnWriter([&](int i) { IniFile::SetValue("k", i % 2 ? "old" : "new value", "S", m_strPath); });
+        const pid_t pid = SpawnWriter([&](int i) {
+            IniFile::SetValue("k", i % 2 ? "old" : "new value", "S", m_strPath);
+        });
         std::this_thread::sleep_for(std::chrono::microseconds(300 + 700 * nRound));
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
@@ -287,10 +289,13 @@ TEST_F(IniFileTest, ConcurrentWritersNeverPublishAPartialFile)
 #else
     const std::string strFiller = Filler();
     Write(" [S]\r\n" + strFiller);
-    const pid_t pids[] = {SpawnWriter([&](int i) { IniFile::SetValue("a", std::string(1 + i % 7 * 40, 'v'), "S", m_strPath); }),
-                          SpawnWriter([&](int i) { IniFile::SetValue("b", std::string(1 + i % 5 * 40, 'w'), "S", m_strPath); })};
+    const auto write = [&](const char* pszKey, int i) {
+        IniFile::SetValue(pszKey, std::string(1 + i % 7 * 40, 'v'), "S", m_strPath);
+    };
+    const pid_t pids[] = {SpawnWriter([&](int i) { write("a", i); }), SpawnWriter([&](int i) { write("b", i); })};
     int nPartial = 0;
-    for (const auto start = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - start < std::chrono::milliseconds(400);) {
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(400)) {
         const std::string strBytes = Bytes();
         const std::string strFillers = strBytes.substr(std::min(strBytes.find(" filler0="), strBytes.size()));
         nPartial += strFillers != strFiller || strBytes.find('\0') != std::string::npos;

@@ -108,7 +108,8 @@ const char* FaultName(EFault eFault)
     return eFault == EFault::IoError ? "I/O error" : eFault == EFault::DiskFull ? "disk full" : "busy";
 }
 
-CFaultVfs::CFaultVfs(bool bRealSync) : m_bRealSync(bRealSync), m_pVfs(new sqlite3_vfs()), m_pReal(sqlite3_vfs_find(nullptr))
+CFaultVfs::CFaultVfs(bool bRealSync)
+    : m_bRealSync(bRealSync), m_pVfs(new sqlite3_vfs()), m_pReal(sqlite3_vfs_find(nullptr))
 {
     if (m_pReal == nullptr) {
         std::abort();
@@ -139,7 +140,7 @@ CFaultVfs::CFaultVfs(bool bRealSync) : m_bRealSync(bRealSync), m_pVfs(new sqlite
     v.xRandomness = [](sqlite3_vfs* p, int cb, char* pOut) { return RealVfs(p)->xRandomness(RealVfs(p), cb, pOut); };
     v.xSleep = [](sqlite3_vfs* p, int nUs) { return RealVfs(p)->xSleep(RealVfs(p), nUs); };
     v.xCurrentTime = [](sqlite3_vfs* p, double* pd) { return RealVfs(p)->xCurrentTime(RealVfs(p), pd); };
-    v.xGetLastError = [](sqlite3_vfs* p, int cb, char* pOut) { return RealVfs(p)->xGetLastError(RealVfs(p), cb, pOut); };
+    v.xGetLastError = [](sqlite3_vfs* p, int cb, char* z) { return RealVfs(p)->xGetLastError(RealVfs(p), cb, z); };
     sqlite3_vfs_register(m_pVfs, 1);
 }
 

@@ -27,7 +27,10 @@ public:
     HRESULT Stop() { return m_pSeq->StopSequence(); }
     // Calendar items answer their number at slot 11; event items their calendar's
     // at slot 7 and their own at slot 9.
-    HRESULT AddCalendar(LONG lCalID) { return m_pData->AddCalendar(Item(fakehost::EFakeKind::CalendarItem, {{11, lCalID}})); }
+    HRESULT AddCalendar(LONG lCalID)
+    {
+        return m_pData->AddCalendar(Item(fakehost::EFakeKind::CalendarItem, {{11, lCalID}}));
+    }
     HRESULT AddEvent(LONG lCalID, LONG lEvtID)
     {
         return m_pData->AddCalEvent(Item(fakehost::EFakeKind::EventItem, {{7, lCalID}, {9, lEvtID}}));
