@@ -33,32 +33,28 @@ const CSetter s_setters[] = {
     {"delete an item", [](CVxCalConfigMedia& m) { return m.DeleteConfigItem(WTEXT("sync"), WTEXT("name")); }},
 };
 
-// Fails the step it is told to, and records every step it was asked about.
-struct CStepFailure {
-    int nFailStep = -1;
-    std::vector<int> asked;
-
-    static bool Allow(void* pContext, EWriteStep eStep)
-    {
-        CStepFailure& self = *static_cast<CStepFailure*>(pContext);
-        self.asked.push_back(int(eStep));
-        return int(eStep) != self.nFailStep;
-    }
-};
-
 class IniFaultTest : public ::testing::Test {
 protected:
     IniFaultTest() { MakeDirs(m_strAccountDir); }
     ~IniFaultTest() override { IniFile::SetWriteStepHook(nullptr, nullptr); }
 
-    // One setter with one step failing (-1: none); returns the setter's result.
+    // Fails step nFailStep (-1: none) and records every step it was asked about.
+    static bool Allow(void* pContext, EWriteStep eStep)
+    {
+        IniFaultTest& self = *static_cast<IniFaultTest*>(pContext);
+        self.m_asked.push_back(int(eStep));
+        return int(eStep) != self.m_nFailStep;
+    }
+
+    // One setter with one step failing; returns the setter's result.
     HRESULT Run(const CSetter& setter, int nFailStep)
     {
         EXPECT_TRUE(WriteFile(m_strIniPath, s_szOldFile));
         CVxCalConfigMedia media;
         EXPECT_EQ(S_OK, media.Initialize(42));
-        m_steps = CStepFailure{nFailStep, {}};
-        IniFile::SetWriteStepHook(&CStepFailure::Allow, &m_steps);
+        m_nFailStep = nFailStep;
+        m_asked.clear();
+        IniFile::SetWriteStepHook(&IniFaultTest::Allow, this);
         const HRESULT hr = setter.call(media);
         IniFile::SetWriteStepHook(nullptr, nullptr);
         return hr;
@@ -74,7 +70,8 @@ protected:
     CTempDir m_dir;
     CScopedRoot m_root{m_dir.Path()};
     const std::string m_strAccountDir = m_dir.Join("42"), m_strIniPath = m_strAccountDir + "/CalendarConfig.ini";
-    CStepFailure m_steps;
+    int m_nFailStep = -1;
+    std::vector<int> m_asked;
 };
 
 TEST_F(IniFaultTest, AFailureAtAnyStepOfTheRewriteKeepsTheOldFile)
@@ -85,12 +82,12 @@ TEST_F(IniFaultTest, AFailureAtAnyStepOfTheRewriteKeepsTheOldFile)
         SCOPED_TRACE(setter.pszName);
         // Clean, every step is taken once, in order, and the file changes.
         ASSERT_EQ(S_OK, Run(setter, -1));
-        EXPECT_EQ((std::vector<int>{0, 1, 2, 3}), m_steps.asked);
+        EXPECT_EQ((std::vector<int>{0, 1, 2, 3}), m_asked);
         EXPECT_NE(s_szOldFile, Bytes());
         for (int nStep = 0; nStep < 4; ++nStep) {
             SCOPED_TRACE(steps[nStep]);
             EXPECT_EQ(E_FAIL, Run(setter, nStep));
-            EXPECT_EQ(nStep + 1, int(m_steps.asked.size())) << "a step after the failed one was taken";
+            EXPECT_EQ(nStep + 1, int(m_asked.size())) << "a step after the failed one was taken";
             EXPECT_EQ(s_szOldFile, Bytes());
             EXPECT_EQ(std::vector<std::string>{"CalendarConfig.ini"}, ListDir(m_strAccountDir))
                 << "a temporary file was left behind";

@@ -1,16 +1,24 @@
 // Calendar and event rows through a real database file: every field at the edges
-// of its width, texts at their bounds, the queries, the deletes and the lookup.
+// of its width, texts at their bounds, the queries, the deletes and the lookup; and
+// the rows against the way they used to be written: bound values store byte for
+// byte what the formatted statements stored, and every list keeps the order of the
+// rows in the table, with or without the indexes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "TestSupport.h"
+#include "media/LegacyStatements.h"
+#include "media/RecordFields.h"
+#include "media/SqlText.h"
 #include "media/VxCalStoreMedia.h"
 
 using namespace testing_support;
+using namespace legacy_sql;
 
 namespace {
 
@@ -19,10 +27,20 @@ const DWORD s_dwAccount = 42;
 template <size_t N>
 void SetText(WCHAR (&szField)[N], const WString& str)
 {
-    ASSERT_LT(str.size(), N);
-    std::memcpy(szField, str.c_str(), (str.size() + 1) * sizeof(WCHAR));
+    WStrCopyN(szField, N, str.c_str());
 }
 
+// A text of cch units made of a repeated pattern.
+WString Repeated(const WString& strPattern, size_t cch)
+{
+    WString str;
+    while (str.size() < cch) {
+        str += strPattern;
+    }
+    return str.substr(0, cch);
+}
+
+// Zero-filled, as the store object makes them.
 std::unique_ptr<tagEventRecord> NewEvent(DWORD dwCalID, DWORD dwEvtID, DWORD dwBgnTm = 0, DWORD dwEndTm = 0)
 {
     std::unique_ptr<tagEventRecord> pRec(new tagEventRecord());
@@ -33,263 +51,211 @@ std::unique_ptr<tagEventRecord> NewEvent(DWORD dwCalID, DWORD dwEvtID, DWORD dwB
     return pRec;
 }
 
-std::unique_ptr<tagCalendarRecord> NewCalendar(DWORD dwCalID, DWORD dwUIN = s_dwAccount)
+// Every number at an edge of its width and sign (variant 0 the lowest, 1 the
+// highest), every text filled to its bound with apostrophes and surrogate pairs.
+std::unique_ptr<tagEventRecord> EdgeEvent(DWORD dwCalID, DWORD dwEvtID, int nVariant)
 {
-    std::unique_ptr<tagCalendarRecord> pRec(new tagCalendarRecord());
-    pRec->dwCalID = dwCalID;
-    pRec->dwUIN = dwUIN;
+    std::unique_ptr<tagEventRecord> pRec = NewEvent(dwCalID, dwEvtID);
+    tagEventRecord& r = *pRec;
+    const DWORD dw = nVariant == 0 ? 0x80000000u : 0xFFFFFFFFu;
+    const signed char c = static_cast<signed char>(nVariant == 0 ? -128 : 127);
+    r.dwBgnTm = r.dwEndTm = r.dwTimeStamp = r.dwSponsorID = r.dwCalOwnerUin = r.dwYear = dw;
+    r.dwLoopCalID = r.dwLoopEventID = dw;
+    r.cEvtType = r.cTipType = r.cMinute = r.cHour = r.cWeek = r.cMonth = r.cLoopType = r.cSynchronized = c;
+    r.cRevisedState = r.cEndType = r.cEventRight = r.cEventStatus = r.cValid = c;
+    r.wRemindMinute = r.wWeekNum = r.wMonthNum = r.wCalType = r.wSwitchTimes = WORD(nVariant == 0 ? 0 : 65535);
+    r.wDay = 200;
+    SetText(r.szLocation, Repeated(WTEXT("O'Hare "), EVT_LOCATION_MAX));
+    SetText(r.szSubject, Repeated(WTEXT("\U00020000"), EVT_SUBJECT_MAX - 1));  // whole pairs only
+    SetText(r.szDetail, Repeated(WTEXT("'"), EVT_DETAIL_MAX));
+    SetText(r.szContactID, Repeated(WTEXT("a"), EVT_CONTACTID_MAX));
+    SetText(r.szContactInfo, Repeated(WTEXT("é'"), EVT_CONTACTINFO_MAX));
+    SetText(r.szContactIDDisplay, Repeated(WTEXT("日本"), EVT_CONTACTIDDISPLAY_MAX));
+    SetText(r.szContactIDInvalid, Repeated(WTEXT("x' or 1=1 --"), EVT_CONTACTIDINVALID_MAX));
+    SetText(r.szExt3, nVariant == 0 ? WTEXT("ext'3") : WTEXT("other"));
     return pRec;
 }
 
-// A text of cch units made of a repeated pattern.
-WString Repeated(const WString& strPattern, size_t cch)
+std::unique_ptr<tagCalendarRecord> EdgeCalendar(DWORD dwCalID, int nVariant)
 {
-    WString str;
-    while (str.size() < cch) {
-        str += strPattern;
-    }
-    str.resize(cch);
-    return str;
+    std::unique_ptr<tagCalendarRecord> pRec(new tagCalendarRecord());
+    tagCalendarRecord& r = *pRec;
+    r.dwCalID = dwCalID;
+    r.dwUIN = r.dwShrLevel = r.dwTimeStamp = r.dwSponsorID = r.dwFromCalID = nVariant == 0 ? 0x80000000u : 0xFFFFFFFFu;
+    r.cCalType = static_cast<signed char>(nVariant == 0 ? -128 : 127);
+    SetText(r.szSubject, WTEXT("Bob's ") + Repeated(WTEXT("\U0001F600x"), CAL_SUBJECT_MAX - 6));
+    SetText(r.szDetail, Repeated(WTEXT("'"), CAL_DETAIL_MAX));
+    SetText(r.szContactID, Repeated(WTEXT("id;"), CAL_CONTACTID_MAX));
+    SetText(r.szContactInfo, Repeated(WTEXT("ü"), CAL_CONTACTINFO_MAX));
+    SetText(r.szExt1, Repeated(WTEXT("e'"), CAL_EXT1_MAX));
+    return pRec;
 }
+
+// The writes as the store formatted them, argument for argument.
+#define Q(text) EscapeQuotes(text).c_str()
+void FormattedInsertEvent(CppSQLite3DB& db, const tagEventRecord& r)
+{
+    db.execDML(WStrFormatString(s_szInsertEvent, WTEXT("Event"), int(r.dwCalID), int(r.dwEvtID), int(r.cEvtType),
+                                int(r.dwBgnTm), int(r.dwEndTm), int(r.dwTimeStamp), int(r.cTipType), int(r.cMinute),
+                                int(r.cHour), int(r.wDay), int(r.cWeek), int(r.cMonth), int(r.cLoopType),
+                                Q(r.szSubject), Q(r.szDetail), int(r.cSynchronized), int(r.cRevisedState),
+                                int(r.wRemindMinute), Q(r.szContactID), Q(r.szContactInfo), Q(r.szLocation),
+                                int(r.dwSponsorID), int(r.wWeekNum), int(r.wMonthNum), int(r.dwYear), int(r.wCalType),
+                                int(r.cEndType), int(r.wSwitchTimes), int(r.dwLoopCalID), int(r.dwLoopEventID),
+                                int(r.dwCalOwnerUin), int(r.cEventRight), Q(r.szContactIDDisplay),
+                                Q(r.szContactIDInvalid), int(r.cEventStatus), int(r.cValid), WTEXT(""), WTEXT(""),
+                                Q(r.szExt3), 0, 0, 0)
+                   .c_str());
+}
+
+void FormattedUpdateEvent(CppSQLite3DB& db, const tagEventRecord& r)
+{
+    db.execDML(WStrFormatString(s_szUpdateEvent, WTEXT("Event"), int(r.cEvtType), int(r.dwBgnTm), int(r.dwEndTm),
+                                int(r.dwTimeStamp), int(r.cTipType), int(r.cMinute), int(r.cHour), int(r.wDay),
+                                int(r.cWeek), int(r.cMonth), int(r.cLoopType), Q(r.szSubject), Q(r.szDetail),
+                                int(r.cSynchronized), int(r.cRevisedState), int(r.wRemindMinute), Q(r.szContactID),
+                                Q(r.szContactInfo), Q(r.szLocation), int(r.dwSponsorID), int(r.wWeekNum),
+                                int(r.wMonthNum), int(r.dwYear), int(r.wCalType), int(r.cEndType), int(r.wSwitchTimes),
+                                int(r.dwLoopCalID), int(r.dwLoopEventID), int(r.dwCalOwnerUin), int(r.cEventRight),
+                                Q(r.szContactIDDisplay), Q(r.szContactIDInvalid), int(r.cEventStatus), int(r.cValid),
+                                int(r.dwCalID), int(r.dwEvtID))
+                   .c_str());
+}
+
+void FormattedSaveCalendar(CppSQLite3DB& db, const tagCalendarRecord& r, bool bInsert)
+{
+    db.execDML((bInsert ? WStrFormatString(s_szInsertCalendar, WTEXT("Calendar"), int(r.dwUIN), int(r.dwCalID),
+                                           int(r.cCalType), int(r.dwShrLevel), int(r.dwTimeStamp), Q(r.szSubject),
+                                           Q(r.szDetail), Q(r.szContactID), Q(r.szContactInfo), int(r.dwSponsorID),
+                                           int(r.dwFromCalID), Q(r.szExt1), WTEXT(""), WTEXT(""), 0, 0, 0)
+                        : WStrFormatString(s_szUpdateCalendar, WTEXT("Calendar"), int(r.cCalType), int(r.dwShrLevel),
+                                           int(r.dwTimeStamp), Q(r.szSubject), Q(r.szDetail), Q(r.szContactID),
+                                           Q(r.szContactInfo), int(r.dwSponsorID), int(r.dwFromCalID), Q(r.szExt1),
+                                           int(r.dwCalID)))
+                   .c_str());
+}
+#undef Q
 
 class MediaRecordsTest : public ::testing::Test {
 protected:
-    MediaRecordsTest() : m_root(m_dir.Path()), m_strDbPath(m_dir.Join("42/CalData.db"))
+    MediaRecordsTest() { Open(m_media, s_dwAccount); }
+
+    void Open(CVxCalStoreMedia& media, DWORD dwUIN)
     {
-        MakeDirs(m_dir.Join("42"));
-        m_pMedia.reset(new CVxCalStoreMedia());
-        EXPECT_EQ(S_OK, m_pMedia->Open(s_dwAccount, WTEXT("CalData.db"), FALSE));
+        MakeDirs(m_dir.Join(std::to_string(dwUIN)));
+        ASSERT_EQ(S_OK, media.Open(dwUIN, WTEXT("CalData.db"), FALSE));
     }
-
-    std::string Sql(const std::string& strScript) { return RunSqliteShell(m_strDbPath, strScript); }
-
-    // The events of a calendar as "EvtID,..." in row order.
-    std::string EventIDs(DWORD dwCalID)
+    std::string DbPath(DWORD dwUIN = s_dwAccount) const { return m_dir.Join(std::to_string(dwUIN) + "/CalData.db"); }
+    std::string Sql(const std::string& strScript, DWORD dwUIN = s_dwAccount)
     {
-        tagEventRecord* pArray = nullptr;
-        int nCount = -1;
-        EXPECT_EQ(S_OK, m_pMedia->GetAllCalEvent(dwCalID, &pArray, &nCount));
-        return Join(pArray, nCount);
+        return RunSqliteShell(DbPath(dwUIN), strScript);
     }
-
+    void Save(std::unique_ptr<tagEventRecord> pRec) { ASSERT_EQ(S_OK, m_media.SaveCalEvent(pRec.get(), 0)); }
     // An exception row (EvtType 1) of the repeating event dwLoopCalID/dwLoopEventID.
-    void SaveException(DWORD dwCalID, DWORD dwEvtID, DWORD dwLoopCalID, DWORD dwLoopEventID)
+    void SaveException(DWORD dwCalID, DWORD dwEvtID, DWORD dwLoopCalID, DWORD dwLoopEventID, int nType = 1)
     {
-        auto pException = NewEvent(dwCalID, dwEvtID);
-        pException->cEvtType = 1;
-        pException->dwLoopCalID = dwLoopCalID;
-        pException->dwLoopEventID = dwLoopEventID;
-        ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pException.get(), 0));
+        std::unique_ptr<tagEventRecord> pRec = NewEvent(dwCalID, dwEvtID);
+        pRec->cEvtType = static_cast<signed char>(nType);
+        pRec->dwLoopCalID = dwLoopCalID;
+        pRec->dwLoopEventID = dwLoopEventID;
+        Save(std::move(pRec));
     }
-
-    static std::string Join(tagEventRecord* pArray, int nCount)
+    // What a list operation returned, as "EvtID,..." in row order; the array is freed.
+    static std::string Ids(HRESULT hr, tagEventRecord* pArray, int nCount)
     {
-        std::string str;
+        std::string str = hr == S_OK ? "" : "failed";
         for (int i = 0; i < nCount; ++i) {
             str += (i > 0 ? "," : "") + std::to_string(pArray[i].dwEvtID);
         }
         FreeRecordArray(pArray);
         return str;
     }
+    std::string EventIDs(DWORD dwCalID)
+    {
+        tagEventRecord* pArray = nullptr;
+        int nCount = 0;
+        const HRESULT hr = m_media.GetAllCalEvent(dwCalID, &pArray, &nCount);
+        return Ids(hr, pArray, nCount);
+    }
+    std::string PeriodIDs(DWORD dwCalID, DWORD dwBegin, DWORD dwEnd)
+    {
+        tagEventRecord* pArray = nullptr;
+        int nCount = 0;
+        const HRESULT hr = m_media.GetPeriodEvent(dwCalID, dwBegin, dwEnd, &pArray, &nCount);
+        return Ids(hr, pArray, nCount);
+    }
+    // The same through the chunked read, two rows at a time (bPeriod: of the period).
+    std::string ChunkIDs(DWORD dwCalID, bool bPeriod = false, DWORD dwBegin = 0, DWORD dwEnd = 0)
+    {
+        tagEventRecord rgChunk[2];
+        CEventChunkCursor cursor;
+        cursor.bPeriod = bPeriod;
+        cursor.dwCalID = dwCalID;
+        cursor.dwBeginTime = dwBegin;
+        cursor.dwEndTime = dwEnd;
+        std::string str;
+        for (int nCount = 0; !cursor.bDone;) {
+            EXPECT_EQ(S_OK, m_media.ReadEventChunk(cursor, rgChunk, 2, &nCount));
+            for (int i = 0; i < nCount; ++i) {
+                str += (str.empty() ? "" : ",") + std::to_string(rgChunk[i].dwEvtID);
+            }
+        }
+        return str;
+    }
 
     CTempDir m_dir;
-    CScopedRoot m_root;
-    std::string m_strDbPath;
-    std::unique_ptr<CVxCalStoreMedia> m_pMedia;
+    CScopedRoot m_root{m_dir.Path()};
+    CVxCalStoreMedia m_media;
 };
 
 TEST_F(MediaRecordsTest, EveryOperationRefusesToWorkBeforeOpen)
 {
     CVxCalStoreMedia media;
-    auto pCal = NewCalendar(1);
-    auto pEvt = NewEvent(1, 1);
+    std::unique_ptr<tagEventRecord> pEvt = NewEvent(1, 1);
     tagEventRecord* pArray = nullptr;
     int nCount = 0;
-    EXPECT_EQ(E_FAIL, media.SaveCalendar(pCal.get(), 0));
     EXPECT_EQ(E_FAIL, media.SaveCalEvent(pEvt.get(), 0));
     EXPECT_EQ(E_FAIL, media.GetCalEvent(1, 1, pEvt.get()));
-    EXPECT_EQ(E_FAIL, media.GetAllCalEvent(1, &pArray, &nCount));
     EXPECT_EQ(E_FAIL, media.GetPeriodEvent(1, 0, 10, &pArray, &nCount));
     EXPECT_EQ(E_FAIL, media.DelCalEvent(1, 1, 0));
-    EXPECT_EQ(E_FAIL, media.DelAllCalendar());
-    EXPECT_EQ(E_FAIL, media.DelAllEvent());
     EXPECT_EQ(E_FAIL, media.IsOutlookIDExist(WTEXT("x")));
     EXPECT_EQ(E_FAIL, media.SetBatchMode(TRUE));
     EXPECT_EQ(nullptr, pArray);
+    EXPECT_EQ(E_FAIL, m_media.GetAllCalEvent(5, nullptr, &nCount)) << "nowhere to put the array";
 }
 
-TEST_F(MediaRecordsTest, CalendarFieldsRoundTripAtTheEdgesOfTheirWidths)
+TEST_F(MediaRecordsTest, EveryFieldRoundTripsAtTheEdgesOfItsWidthAndEveryTextAtItsBound)
 {
-    const WString strSubject = WTEXT("Bob's ") + Repeated(WTEXT("\U0001F600x"), CAL_SUBJECT_MAX - 6);
-    for (const DWORD dwEdge : {0x80000000u, 0xFFFFFFFFu, 0u}) {
-        auto pRec = NewCalendar(dwEdge, dwEdge);
-        pRec->cCalType = dwEdge == 0 ? 127 : -128;
-        pRec->dwShrLevel = dwEdge;
-        pRec->dwTimeStamp = dwEdge;
-        pRec->dwSponsorID = dwEdge;
-        pRec->dwFromCalID = dwEdge;
-        SetText(pRec->szSubject, strSubject);
-        SetText(pRec->szDetail, Repeated(WTEXT("'"), CAL_DETAIL_MAX));
-        SetText(pRec->szContactID, Repeated(WTEXT("id;"), CAL_CONTACTID_MAX));
-        SetText(pRec->szContactInfo, Repeated(WTEXT("ü"), CAL_CONTACTINFO_MAX));
-        SetText(pRec->szExt1, WTEXT(""));
-        ASSERT_EQ(S_OK, m_pMedia->SaveCalendar(pRec.get(), 0));
-
-        auto pRead = NewCalendar(0, 0);
-        ASSERT_EQ(S_OK, m_pMedia->GetCalendar(dwEdge, pRead.get()));
-        EXPECT_EQ(pRec->dwUIN, pRead->dwUIN);
-        EXPECT_EQ(pRec->dwCalID, pRead->dwCalID);
-        EXPECT_EQ(pRec->cCalType, pRead->cCalType);
-        EXPECT_EQ(pRec->dwShrLevel, pRead->dwShrLevel);
-        EXPECT_EQ(pRec->dwTimeStamp, pRead->dwTimeStamp);
-        EXPECT_EQ(pRec->dwSponsorID, pRead->dwSponsorID);
-        EXPECT_EQ(pRec->dwFromCalID, pRead->dwFromCalID);
-        EXPECT_EQ(WString(pRec->szSubject), WString(pRead->szSubject));
-        EXPECT_EQ(WString(pRec->szDetail), WString(pRead->szDetail));
-        EXPECT_EQ(WString(pRec->szContactID), WString(pRead->szContactID));
-        EXPECT_EQ(WString(pRec->szContactInfo), WString(pRead->szContactInfo));
-        EXPECT_EQ(WString(), WString(pRead->szExt1));
+    for (int nVariant = 0; nVariant < 2; ++nVariant) {
+        const DWORD dwID = nVariant == 0 ? 0x80000000u : 0xFFFFFFFFu;
+        std::unique_ptr<tagCalendarRecord> pCal = EdgeCalendar(dwID, nVariant), pCalRead(new tagCalendarRecord());
+        std::unique_ptr<tagEventRecord> pEvt = EdgeEvent(dwID, dwID, nVariant), pEvtRead = NewEvent(0, 0);
+        ASSERT_EQ(S_OK, m_media.SaveCalendar(pCal.get(), 0));
+        ASSERT_EQ(S_OK, m_media.SaveCalEvent(pEvt.get(), 0));
+        SetText(pEvtRead->szExt3, WTEXT("kept"));
+        ASSERT_EQ(S_OK, m_media.GetCalendar(dwID, pCalRead.get()));
+        ASSERT_EQ(S_OK, m_media.GetCalEvent(dwID, dwID, pEvtRead.get()));
+        EXPECT_EQ(WString(WTEXT("kept")), pEvtRead->szExt3) << "reads never touch the external identifier";
+        EXPECT_EQ(65480, pEvtRead->wDay) << "Day keeps only its low byte, as a signed number";
+        SetText(pEvtRead->szExt3, pEvt->szExt3);
+        pEvtRead->wDay = pEvt->wDay;
+        // Both sides were zero-filled whole, so equal bytes mean equal fields.
+        EXPECT_EQ(0, std::memcmp(pCal.get(), pCalRead.get(), sizeof(tagCalendarRecord))) << nVariant;
+        EXPECT_EQ(0, std::memcmp(pEvt.get(), pEvtRead.get(), sizeof(tagEventRecord))) << nVariant;
     }
-    // Numbers are stored as signed integers; the columns the record does not carry get
-    // their fixed values.
-    EXPECT_EQ("-2147483648|integer|-128||0|0|0\n-1|integer|-128||0|0|0\n0|integer|127||0|0|0\n",
-              Sql("select CalID, typeof(TmStamp), CalType, ext2, ext4, ext5, nums from Calendar order by rowid;"));
-}
+    // Numbers are stored as signed integers; the columns the records do not carry
+    // get their fixed values.
+    EXPECT_EQ("-2147483648|integer|-128|||0|0|0\n-1|integer|127|||0|0|0\n",
+              Sql("select UIN, typeof(TmStamp), CalType, ext2, ext3, ext4, ext5, nums from Calendar order by rowid;"));
+    EXPECT_EQ("-2147483648|-128|0|3071|ext'3|||0|0|0\n-1|127|65535|3071|other|||0|0|0\n",
+              Sql("select BgnTm, EvtType, RemindMinute, length(detail), ext3, ext1, ext2, ext4, ext5, nums "
+                  "from Event order by rowid;"));
 
-TEST_F(MediaRecordsTest, SavingACalendarAgainUpdatesItButKeepsItsFirstUserNumber)
-{
-    auto pRec = NewCalendar(7, 100);
-    SetText(pRec->szSubject, WTEXT("first"));
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalendar(pRec.get(), 0));
-    pRec->dwUIN = 200;
-    pRec->cCalType = 2;
-    SetText(pRec->szSubject, WTEXT("second"));
-    SetText(pRec->szExt1, WTEXT("extra"));
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalendar(pRec.get(), 0));
-    EXPECT_EQ("100|7|2|second|extra\n", Sql("select UIN, CalID, CalType, subject, ext1 from Calendar;"));
-
-    pRec->dwCalID = 8;
-    EXPECT_EQ(S_OK, m_pMedia->UpdateCalendar(pRec.get()));  // no such row: nothing happens
-    EXPECT_EQ("1\n", Sql("select count(*) from Calendar;"));
-
-    auto pUntouched = NewCalendar(555, 555);
-    EXPECT_EQ(S_OK, m_pMedia->GetCalendar(8, pUntouched.get()));
-    EXPECT_EQ(555u, pUntouched->dwUIN);
-
-    EXPECT_EQ(S_OK, m_pMedia->DelCalendar(99, 0));
-    EXPECT_EQ(S_OK, m_pMedia->DelCalendar(7, 0));
-    tagCalendarRecord* pArray = reinterpret_cast<tagCalendarRecord*>(0x1);
-    int nCount = -1;
-    EXPECT_EQ(S_OK, m_pMedia->GetAllCalendar(&pArray, &nCount));
-    EXPECT_EQ(0, nCount);
-    EXPECT_EQ(reinterpret_cast<tagCalendarRecord*>(0x1), pArray) << "an empty list leaves the array pointer alone";
-}
-
-TEST_F(MediaRecordsTest, EventFieldsRoundTripAtTheEdgesOfTheirWidths)
-{
-    struct Edge {
-        DWORD dw;
-        signed char c;
-        WORD w;
-    };
-    for (const Edge& edge : {Edge{0x80000000u, -128, 0}, Edge{0xFFFFFFFFu, 127, 65535}}) {
-        auto pRec = NewEvent(edge.dw, edge.dw, edge.dw, edge.dw);
-        pRec->dwTimeStamp = pRec->dwSponsorID = pRec->dwCalOwnerUin = pRec->dwYear = edge.dw;
-        pRec->dwLoopCalID = pRec->dwLoopEventID = edge.dw;
-        pRec->cEvtType = pRec->cTipType = pRec->cMinute = pRec->cHour = pRec->cWeek = pRec->cMonth = edge.c;
-        pRec->cLoopType = pRec->cSynchronized = pRec->cRevisedState = pRec->cEndType = edge.c;
-        pRec->cEventRight = pRec->cEventStatus = pRec->cValid = edge.c;
-        pRec->wRemindMinute = pRec->wWeekNum = pRec->wMonthNum = pRec->wCalType = pRec->wSwitchTimes = edge.w;
-        pRec->wDay = 127;
-        SetText(pRec->szLocation, Repeated(WTEXT("O'Hare "), EVT_LOCATION_MAX));
-        SetText(pRec->szSubject, Repeated(WTEXT("\U00020000"), EVT_SUBJECT_MAX - 1));
-        SetText(pRec->szDetail, Repeated(WTEXT("'"), EVT_DETAIL_MAX));
-        SetText(pRec->szContactID, Repeated(WTEXT("a"), EVT_CONTACTID_MAX));
-        SetText(pRec->szContactInfo, Repeated(WTEXT("é'"), EVT_CONTACTINFO_MAX));
-        SetText(pRec->szContactIDDisplay, Repeated(WTEXT("日本"), EVT_CONTACTIDDISPLAY_MAX));
-        SetText(pRec->szContactIDInvalid, WTEXT(""));
-        SetText(pRec->szExt3, WTEXT("ext'id"));
-        ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pRec.get(), 0));
-
-        auto pRead = NewEvent(0, 0);
-        SetText(pRead->szExt3, WTEXT("kept"));
-        ASSERT_EQ(S_OK, m_pMedia->GetCalEvent(edge.dw, edge.dw, pRead.get()));
-        EXPECT_EQ(pRec->dwCalID, pRead->dwCalID);
-        EXPECT_EQ(pRec->dwEvtID, pRead->dwEvtID);
-        EXPECT_EQ(pRec->dwBgnTm, pRead->dwBgnTm);
-        EXPECT_EQ(pRec->dwEndTm, pRead->dwEndTm);
-        EXPECT_EQ(pRec->dwTimeStamp, pRead->dwTimeStamp);
-        EXPECT_EQ(pRec->dwSponsorID, pRead->dwSponsorID);
-        EXPECT_EQ(pRec->dwCalOwnerUin, pRead->dwCalOwnerUin);
-        EXPECT_EQ(pRec->dwYear, pRead->dwYear);
-        EXPECT_EQ(pRec->dwLoopCalID, pRead->dwLoopCalID);
-        EXPECT_EQ(pRec->dwLoopEventID, pRead->dwLoopEventID);
-        for (const signed char c : {pRead->cEvtType, pRead->cTipType, pRead->cMinute, pRead->cHour, pRead->cWeek,
-                                    pRead->cMonth, pRead->cLoopType, pRead->cSynchronized, pRead->cRevisedState,
-                                    pRead->cEndType, pRead->cEventRight, pRead->cEventStatus, pRead->cValid}) {
-            EXPECT_EQ(edge.c, c);
-        }
-        for (const WORD w : {pRead->wRemindMinute, pRead->wWeekNum, pRead->wMonthNum, pRead->wCalType,
-                             pRead->wSwitchTimes}) {
-            EXPECT_EQ(edge.w, w);
-        }
-        EXPECT_EQ(127, pRead->wDay);
-        EXPECT_EQ(WString(pRec->szLocation), WString(pRead->szLocation));
-        EXPECT_EQ(WString(pRec->szSubject), WString(pRead->szSubject));
-        EXPECT_EQ(WString(pRec->szDetail), WString(pRead->szDetail));
-        EXPECT_EQ(WString(pRec->szContactID), WString(pRead->szContactID));
-        EXPECT_EQ(WString(pRec->szContactInfo), WString(pRead->szContactInfo));
-        EXPECT_EQ(WString(pRec->szContactIDDisplay), WString(pRead->szContactIDDisplay));
-        EXPECT_EQ(WString(), WString(pRead->szContactIDInvalid));
-        EXPECT_EQ(WString(WTEXT("kept")), WString(pRead->szExt3)) << "reads never touch the external identifier";
-    }
-    EXPECT_EQ("-2147483648|-128|0|ext'id|||0|0|0\n-1|127|65535|ext'id|||0|0|0\n",
-              Sql("select BgnTm, EvtType, RemindMinute, ext3, ext1, ext2, ext4, ext5, nums from Event order by rowid;"));
-}
-
-TEST_F(MediaRecordsTest, DayKeepsOnlyItsLowByteAsASignedNumber)
-{
-    const WORD awDays[] = {31, 127, 128, 200, 255, 40000};
-    const WORD awExpected[] = {31, 127, 65408, 65480, 65535, 64};
-    for (size_t i = 0; i < sizeof(awDays) / sizeof(awDays[0]); ++i) {
-        auto pRec = NewEvent(1, static_cast<DWORD>(i));
-        pRec->wDay = awDays[i];
-        ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pRec.get(), 0));
-        auto pRead = NewEvent(0, 0);
-        ASSERT_EQ(S_OK, m_pMedia->GetCalEvent(1, static_cast<DWORD>(i), pRead.get()));
-        EXPECT_EQ(awExpected[i], pRead->wDay) << "Day " << awDays[i];
-    }
-}
-
-TEST_F(MediaRecordsTest, SavingAnEventAgainOverwritesAllButItsExternalIdentifier)
-{
-    auto pRec = NewEvent(3, 4, 10, 20);
-    SetText(pRec->szSubject, WTEXT("first"));
-    SetText(pRec->szExt3, WTEXT("outlook-1"));
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pRec.get(), 0));
-    pRec->dwBgnTm = 11;
-    SetText(pRec->szSubject, WTEXT("second"));
-    SetText(pRec->szExt3, WTEXT("outlook-2"));
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pRec.get(), 0));
-    EXPECT_EQ("3|4|11|second|outlook-1\n", Sql("select CalID, EvtID, BgnTm, subject, ext3 from Event;"));
-
-    pRec->dwEvtID = 5;
-    EXPECT_EQ(S_OK, m_pMedia->UpdateCalEvent(pRec.get()));
-    EXPECT_EQ("1\n", Sql("select count(*) from Event;"));
-}
-
-TEST_F(MediaRecordsTest, ADetailOfOnlyApostrophesIsStoredWhole)
-{
-    // Doubled, its statement is far longer than the statement buffer.
-    auto pRec = NewEvent(1, 1);
-    SetText(pRec->szDetail, Repeated(WTEXT("'"), EVT_DETAIL_MAX));
-    SetText(pRec->szContactID, Repeated(WTEXT("'"), EVT_CONTACTID_MAX));
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pRec.get(), 0));
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pRec.get(), 0));  // the update path too
-    auto pRead = NewEvent(0, 0);
-    ASSERT_EQ(S_OK, m_pMedia->GetCalEvent(1, 1, pRead.get()));
-    EXPECT_EQ(WString(pRec->szDetail), WString(pRead->szDetail));
-    EXPECT_EQ("3071\n", Sql("select length(detail) from Event;"));
+    // A text that fills its whole array, with no terminator, is cut at its bound.
+    std::unique_ptr<tagEventRecord> pFull = NewEvent(7, 7);
+    std::fill(std::begin(pFull->szSubject), std::end(pFull->szSubject), WCHAR('x'));
+    Save(std::move(pFull));
+    EXPECT_EQ("767\n", Sql("select length(subject) from Event where CalID = 7;"));
 }
 
 TEST_F(MediaRecordsTest, ReadsCutOverlongTextsAndTakeNullAsZeroOrEmpty)
@@ -300,44 +266,44 @@ TEST_F(MediaRecordsTest, ReadsCutOverlongTextsAndTakeNullAsZeroOrEmpty)
         "insert into Calendar(UIN, CalID, subject) values(null, 9, null);");
     tagEventRecord* pArray = nullptr;
     int nCount = 0;
-    ASSERT_EQ(S_OK, m_pMedia->GetAllCalEvent(9, &pArray, &nCount));
+    ASSERT_EQ(S_OK, m_media.GetAllCalEvent(9, &pArray, &nCount));
     ASSERT_EQ(1, nCount);
     EXPECT_EQ(766u, WStrLen(pArray[0].szSubject)) << "the pair that does not fit is left out whole";
     EXPECT_EQ(0, pArray[0].cEvtType);
     EXPECT_EQ(0u, WStrLen(pArray[0].szDetail));
     FreeRecordArray(pArray);
 
-    auto pCal = NewCalendar(1, 1);
-    SetText(pCal->szSubject, WTEXT("old"));
-    ASSERT_EQ(S_OK, m_pMedia->GetCalendar(9, pCal.get()));
+    std::unique_ptr<tagCalendarRecord> pCal = EdgeCalendar(1, 1);
+    ASSERT_EQ(S_OK, m_media.GetCalendar(9, pCal.get()));
     EXPECT_EQ(0u, pCal->dwUIN);
     EXPECT_EQ(0u, WStrLen(pCal->szSubject));
+    // A missing row leaves the record as it was, and an empty list the array pointer.
+    ASSERT_EQ(S_OK, m_media.GetCalendar(8, pCal.get()));
+    EXPECT_EQ(9u, pCal->dwCalID);
+    tagCalendarRecord* pCals = reinterpret_cast<tagCalendarRecord*>(0x1);
+    ASSERT_EQ(S_OK, m_media.DelCalendar(9, 0));
+    ASSERT_EQ(S_OK, m_media.GetAllCalendar(&pCals, &nCount));
+    EXPECT_EQ(0, nCount);
+    EXPECT_EQ(reinterpret_cast<tagCalendarRecord*>(0x1), pCals);
 }
 
 TEST_F(MediaRecordsTest, ThePeriodQueryReturnsTheEventsThatTouchThePeriod)
 {
-    struct Span {
-        DWORD dwCalID, dwEvtID, dwBgn, dwEnd;
-    };
-    const Span aSpans[] = {{1, 1, 50, 100},  {1, 2, 200, 300},          {1, 3, 201, 300}, {1, 4, 10, 99},
-                           {1, 5, 120, 130}, {1, 6, 0, 1000},           {2, 7, 150, 160}, {0, 8, 150, 160},
-                           {1, 9, 0xFFFFFFF0u /* -16 */, 150}};
-    for (const Span& span : aSpans) {
-        ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(NewEvent(span.dwCalID, span.dwEvtID, span.dwBgn, span.dwEnd).get(), 0));
+    const DWORD aSpans[][4] = {{1, 1, 50, 100},  {1, 2, 200, 300}, {1, 3, 201, 300}, {1, 4, 10, 99},
+                               {1, 5, 120, 130}, {1, 6, 0, 1000},  {2, 7, 150, 160}, {0, 8, 150, 160},
+                               {1, 9, 0xFFFFFFF0u /* -16 */, 150}};
+    for (const auto& span : aSpans) {
+        Save(NewEvent(span[0], span[1], span[2], span[3]));
     }
-    tagEventRecord* pArray = nullptr;
-    int nCount = 0;
-    ASSERT_EQ(S_OK, m_pMedia->GetPeriodEvent(1, 100, 200, &pArray, &nCount));
-    EXPECT_EQ("1,2,5,6,9", Join(pArray, nCount));
-    ASSERT_EQ(S_OK, m_pMedia->GetPeriodEvent(0, 100, 200, &pArray, &nCount));
-    EXPECT_EQ("8", Join(pArray, nCount));
-
+    // Ending at the start and beginning at the end both touch the period.
+    EXPECT_EQ("1,2,5,6,9", PeriodIDs(1, 100, 200));
+    EXPECT_EQ("1,2,5,6,9", ChunkIDs(1, true, 100, 200));
+    EXPECT_EQ("8", PeriodIDs(0, 100, 200));
     // Bounds at or above 2^31 compare as negative numbers.
-    ASSERT_EQ(S_OK, m_pMedia->GetPeriodEvent(1, 0xFFFFFF00u, 0xFFFFFFFFu, &pArray, &nCount));
-    EXPECT_EQ("9", Join(pArray, nCount));
-
-    pArray = nullptr;
-    ASSERT_EQ(S_OK, m_pMedia->GetPeriodEvent(3, 0, 1000, &pArray, &nCount));
+    EXPECT_EQ("9", PeriodIDs(1, 0xFFFFFF00u, 0xFFFFFFFFu));
+    tagEventRecord* pArray = nullptr;
+    int nCount = -1;
+    ASSERT_EQ(S_OK, m_media.GetPeriodEvent(3, 0, 1000, &pArray, &nCount));
     EXPECT_EQ(0, nCount);
     EXPECT_EQ(nullptr, pArray);
 }
@@ -345,129 +311,177 @@ TEST_F(MediaRecordsTest, ThePeriodQueryReturnsTheEventsThatTouchThePeriod)
 TEST_F(MediaRecordsTest, FieldQueriesApplyTheirConditionsAsGiven)
 {
     for (DWORD dwEvt = 1; dwEvt <= 4; ++dwEvt) {
-        auto pRec = NewEvent(1, dwEvt);
+        std::unique_ptr<tagEventRecord> pRec = NewEvent(1, dwEvt);
         pRec->cLoopType = static_cast<signed char>(dwEvt % 2);
         SetText(pRec->szSubject, dwEvt <= 2 ? WTEXT("abc") : WTEXT("xyz"));
-        ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pRec.get(), 0));
+        Save(std::move(pRec));
     }
     tagEventRecord* pArray = nullptr;
     int nCount = 0;
-    ASSERT_EQ(S_OK, m_pMedia->QueryCalEvent(1, WTEXT("subject"), WTEXT("'abc'"), &pArray, &nCount));
-    EXPECT_EQ("1,2", Join(pArray, nCount));
-    ASSERT_EQ(S_OK,
-              m_pMedia->QueryCalEventEx(1, WTEXT("subject"), WTEXT("'xyz'"), WTEXT("LoopType"), WTEXT("1"), &pArray,
-                                        &nCount));
-    EXPECT_EQ("3", Join(pArray, nCount));
-    EXPECT_EQ(E_FAIL, m_pMedia->QueryCalEvent(1, WTEXT("NoSuchColumn"), WTEXT("1"), &pArray, &nCount));
+    HRESULT hr = m_media.QueryCalEvent(1, WTEXT("subject"), WTEXT("'abc'"), &pArray, &nCount);
+    EXPECT_EQ("1,2", Ids(hr, pArray, nCount));
+    hr = m_media.QueryCalEventEx(1, WTEXT("subject"), WTEXT("'xyz'"), WTEXT("LoopType"), WTEXT("1"), &pArray, &nCount);
+    EXPECT_EQ("3", Ids(hr, pArray, nCount));
+    // A statement longer than the statement buffer is formatted whole.
+    const WString strLong = WTEXT("'") + WString(5000, u'y') + WTEXT("'");
+    EXPECT_EQ(S_OK, m_media.QueryCalEvent(1, WTEXT("subject"), strLong.c_str(), &pArray, &nCount));
+    EXPECT_EQ(0, nCount);
+    EXPECT_EQ(E_FAIL, m_media.QueryCalEvent(1, WTEXT("NoSuchColumn"), WTEXT("1"), &pArray, &nCount));
 }
 
 TEST_F(MediaRecordsTest, DeletingARepeatingEventRemovesItsExceptionsEverywhere)
 {
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(NewEvent(1, 10).get(), 0));
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(NewEvent(1, 11).get(), 0));
-    for (DWORD dwEvt : {20u, 21u}) {
-        SaveException(2, dwEvt, 1, 10);
-    }
-    // A row that points to the event but is no exception stays.
-    auto pOther = NewEvent(2, 22);
-    pOther->dwLoopCalID = 1;
-    pOther->dwLoopEventID = 10;
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pOther.get(), 0));
+    Save(NewEvent(1, 10));
+    Save(NewEvent(1, 11));
+    SaveException(2, 20, 1, 10);
+    SaveException(2, 21, 1, 10);
+    SaveException(2, 22, 1, 10, 0);  // points to the event but is no exception
+    SaveException(3, 30, 1, 11);
 
-    ASSERT_EQ(S_OK, m_pMedia->DelCalEvent(1, 10, 0));
+    ASSERT_EQ(S_OK, m_media.DelCalEvent(1, 10, 0));
     EXPECT_EQ("11", EventIDs(1));
     EXPECT_EQ("22", EventIDs(2));
-    EXPECT_EQ(S_OK, m_pMedia->DelCalEvent(1, 99, 0));
-}
+    // Clearing a calendar leaves the exceptions in other calendars; they go on their own.
+    ASSERT_EQ(S_OK, m_media.DelAllEventofCalendar(1));
+    EXPECT_EQ("30", EventIDs(3));
+    ASSERT_EQ(S_OK, m_media.DelLoopException(1, 11));
+    EXPECT_EQ("", EventIDs(3));
 
-TEST_F(MediaRecordsTest, ClearingACalendarLeavesExceptionsInOtherCalendars)
-{
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(NewEvent(1, 10).get(), 0));
-    SaveException(2, 20, 1, 10);
-
-    ASSERT_EQ(S_OK, m_pMedia->DelAllEventofCalendar(1));
-    EXPECT_EQ("", EventIDs(1));
-    EXPECT_EQ("20", EventIDs(2));
-    ASSERT_EQ(S_OK, m_pMedia->DelLoopException(1, 10));
-    EXPECT_EQ("", EventIDs(2));
-
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(NewEvent(3, 30).get(), 0));
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalendar(NewCalendar(3).get(), 0));
-    ASSERT_EQ(S_OK, m_pMedia->DelAllEvent());
-    ASSERT_EQ(S_OK, m_pMedia->DelAllCalendar());
+    ASSERT_EQ(S_OK, m_media.SaveCalendar(EdgeCalendar(3, 0).get(), 0));
+    ASSERT_EQ(S_OK, m_media.DelAllEvent());
+    ASSERT_EQ(S_OK, m_media.DelAllCalendar());
     EXPECT_EQ("0|0|1\n", Sql("select (select count(*) from Event), (select count(*) from Calendar),"
                              " (select count(*) from Version);"));
 }
 
 TEST_F(MediaRecordsTest, ADeleteThatFailsHalfWayChangesNothing)
 {
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(NewEvent(1, 10).get(), 0));
+    Save(NewEvent(1, 10));
     SaveException(2, 20, 1, 10);
     Sql("create trigger refuse before delete on Event when old.EvtType = 1 begin select raise(abort, 'kept'); end;");
 
-    EXPECT_EQ(E_FAIL, m_pMedia->DelCalEvent(1, 10, 0));
+    EXPECT_EQ(E_FAIL, m_media.DelCalEvent(1, 10, 0));
     EXPECT_EQ("10", EventIDs(1)) << "the event must not go without its exceptions";
     EXPECT_EQ("20", EventIDs(2));
-    EXPECT_FALSE(IsOpenInProcess(m_strDbPath));
+    EXPECT_FALSE(IsOpenInProcess(DbPath()));
 }
 
 TEST_F(MediaRecordsTest, TheExternalIdentifierLookupMatchesStoredIdentifiers)
 {
-    auto pRec = NewEvent(1, 1);
-    SetText(pRec->szExt3, WTEXT("AAMk'123"));
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pRec.get(), 0));
-    EXPECT_EQ(S_OK, m_pMedia->IsOutlookIDExist(WTEXT("AAMk'123")));
-    EXPECT_EQ(S_FALSE, m_pMedia->IsOutlookIDExist(WTEXT("AAMk")));
-    EXPECT_EQ(S_FALSE, m_pMedia->IsOutlookIDExist(WTEXT("' or '1'='1")));
-    EXPECT_EQ(E_FAIL, m_pMedia->IsOutlookIDExist(WTEXT("")));
-    EXPECT_EQ(E_FAIL, m_pMedia->IsOutlookIDExist(nullptr));
+    Save(EdgeEvent(1, 1, 0));
+    EXPECT_EQ(S_OK, m_media.IsOutlookIDExist(WTEXT("ext'3")));
+    EXPECT_EQ(S_FALSE, m_media.IsOutlookIDExist(WTEXT("ext")));
+    EXPECT_EQ(S_FALSE, m_media.IsOutlookIDExist(WTEXT("' or '1'='1")));
+    EXPECT_EQ(E_FAIL, m_media.IsOutlookIDExist(WTEXT("")));
+    EXPECT_EQ(E_FAIL, m_media.IsOutlookIDExist(nullptr));
 }
 
 TEST_F(MediaRecordsTest, AFileDeletedBetweenOperationsIsCreatedAgain)
 {
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(NewEvent(1, 1).get(), 0));
-    ASSERT_TRUE(std::filesystem::remove(std::filesystem::u8path(m_strDbPath)));
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(NewEvent(1, 2).get(), 0));
+    Save(NewEvent(1, 1));
+    ASSERT_TRUE(std::filesystem::remove(std::filesystem::u8path(DbPath())));
+    Save(NewEvent(1, 2));
     EXPECT_EQ("2|2|0|0\n1\n", Sql("select * from Version; select count(*) from Event;"));
 }
-
-TEST_F(MediaRecordsTest, ListsComeInOneArrayInRowOrder)
-{
-    for (DWORD dwEvt = 100; dwEvt > 0; --dwEvt) {
-        ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(NewEvent(5, dwEvt, dwEvt, dwEvt).get(), 0));
-    }
-    tagEventRecord* pArray = nullptr;
-    int nCount = 0;
-    ASSERT_EQ(S_OK, m_pMedia->GetAllCalEvent(5, &pArray, &nCount));
-    ASSERT_EQ(100, nCount);
-    for (int i = 0; i < nCount; ++i) {
-        EXPECT_EQ(static_cast<DWORD>(100 - i), pArray[i].dwEvtID);
-        EXPECT_EQ(0, pArray[i].szExt3[0]);
-    }
-    FreeRecordArray(pArray);
-    EXPECT_EQ(E_FAIL, m_pMedia->GetAllCalEvent(5, nullptr, &nCount));
-}
-
-}  // namespace
-
-namespace {
 
 TEST_F(MediaRecordsTest, ALoneSurrogateCannotCloseAQuote)
 {
     // SQLite pairs a lone high surrogate with whatever follows it, a closing
     // quote included; the texts below would otherwise rewrite every row.
     for (DWORD dwEvt = 1; dwEvt <= 3; ++dwEvt) {
-        auto pRec = NewEvent(1, dwEvt);
+        std::unique_ptr<tagEventRecord> pRec = NewEvent(1, dwEvt);
         SetText(pRec->szSubject, WTEXT("kept"));
-        ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pRec.get(), 0));
+        Save(std::move(pRec));
     }
-    auto pEvil = NewEvent(1, 2);
+    std::unique_ptr<tagEventRecord> pEvil = NewEvent(1, 2);
     const WCHAR szSubject[] = {u'e', u'v', u'i', u'l', 0xD800, 0};
     SetText(pEvil->szSubject, szSubject);
     SetText(pEvil->szDetail, WTEXT(" where 1=1 --"));
-    ASSERT_EQ(S_OK, m_pMedia->UpdateCalEvent(pEvil.get()));
-    ASSERT_EQ(S_OK, m_pMedia->SaveCalEvent(pEvil.get(), 0));
+    ASSERT_EQ(S_OK, m_media.UpdateCalEvent(pEvil.get()));
+    ASSERT_EQ(S_OK, m_media.SaveCalEvent(pEvil.get(), 0));
     EXPECT_EQ("1|kept\n2|evil\xEF\xBF\xBD\n3|kept\n", Sql("select EvtID, subject from Event order by EvtID;"));
+}
+
+// ---------------------------------------------------------------------------
+// Against the formatted statements and the table texts
+
+TEST_F(MediaRecordsTest, TheRecordDescriptionsNameTheColumnsInTableOrder)
+{
+    std::string strEvent, strCalendar;
+    for (const CEventField& field : g_rgEventFields) {
+        strEvent += Narrow(field.pszColumn) + "\n";
+    }
+    for (const CCalendarField& field : g_rgCalendarFields) {
+        strCalendar += Narrow(field.pszColumn) + "\n";
+    }
+    EXPECT_EQ(Sql("select name from pragma_table_info('Event');"), strEvent);
+    EXPECT_EQ(Sql("select name from pragma_table_info('Calendar');"), strCalendar);
+}
+
+TEST_F(MediaRecordsTest, BoundValuesStoreWhatTheFormattedStatementsStored)
+{
+    // This account through the media, account 2 through the formatted statements;
+    // the same rows saved again update them (keeping UIN and ext3), and an update
+    // of a missing row does nothing.
+    CVxCalStoreMedia other;
+    Open(other, 2);
+    CppSQLite3DB db;
+    db.open(Wide(DbPath(2)).c_str());
+    for (int nVariant = 0; nVariant < 2; ++nVariant) {
+        for (DWORD dwEvt = 1; dwEvt <= 3; ++dwEvt) {
+            std::unique_ptr<tagEventRecord> pEvent = EdgeEvent(7, dwEvt, nVariant);
+            pEvent->wDay = WORD(nVariant == 0 ? 200 : 40000);  // stored whole
+            pEvent->szLocation[0] = 0xD800;  // lone surrogates
+            pEvent->szContactID[3] = 0xDC00;
+            ASSERT_EQ(S_OK, m_media.SaveCalEvent(pEvent.get(), 0));
+            nVariant == 0 ? FormattedInsertEvent(db, *pEvent) : FormattedUpdateEvent(db, *pEvent);
+        }
+        std::unique_ptr<tagCalendarRecord> pCalendar = EdgeCalendar(7, nVariant);
+        ASSERT_EQ(S_OK, m_media.SaveCalendar(pCalendar.get(), 0));
+        FormattedSaveCalendar(db, *pCalendar, nVariant == 0);
+    }
+    std::unique_ptr<tagEventRecord> pUpdate = EdgeEvent(7, 2, 0);
+    ASSERT_EQ(S_OK, m_media.UpdateCalEvent(pUpdate.get()));
+    FormattedUpdateEvent(db, *pUpdate);
+    pUpdate->dwEvtID = 9;
+    ASSERT_EQ(S_OK, m_media.UpdateCalEvent(pUpdate.get()));
+    std::unique_ptr<tagCalendarRecord> pMissing = EdgeCalendar(8, 0);
+    ASSERT_EQ(S_OK, m_media.UpdateCalendar(pMissing.get()));
+    db.close();
+
+    // .dump quotes each value by its storage class, and prints texts as stored.
+    const std::string strDump = Sql(".dump Event Calendar", 2);
+    EXPECT_NE(std::string::npos, strDump.find("'ext''3'"));
+    EXPECT_EQ(strDump, Sql(".dump Event Calendar"));
+}
+
+TEST_F(MediaRecordsTest, ListsKeepTheOrderOfTheRowsWithAndWithoutTheIndexes)
+{
+    // Rows whose order is neither the order of their ids nor of their times.
+    for (DWORD dwEvt : {50, 3, 77, 12, 1, 99, 40, 8}) {
+        std::unique_ptr<tagEventRecord> pEvent = EdgeEvent(4, dwEvt, 0);
+        pEvent->dwBgnTm = 1000 - dwEvt;
+        pEvent->dwEndTm = 1000 + dwEvt;
+        pEvent->dwLoopEventID = 5;
+        Save(std::move(pEvent));
+        Save(EdgeEvent(5, dwEvt, 1));
+    }
+    const auto listAll = [&]() {
+        tagEventRecord* pArray = nullptr;
+        int nCount = 0;
+        std::string str = EventIDs(4) + "|" + PeriodIDs(4, 950, 960) + "|";
+        HRESULT hr = m_media.QueryCalEvent(4, WTEXT("EvtID > 2 and LoopEventID"), WTEXT("5"), &pArray, &nCount);
+        return str + Ids(hr, pArray, nCount) + "|" + ChunkIDs(4) + "|" + ChunkIDs(4, true, 950, 960);
+    };
+    const std::string strInRowOrder =
+        "50,3,77,12,1,99,40,8|50,77,99,40|50,3,77,12,99,40,8|50,3,77,12,1,99,40,8|50,77,99,40";
+    EXPECT_EQ(strInRowOrder, listAll());
+    // With statistics the planner takes the indexes wherever it can; without them it
+    // scans the table.
+    Sql("analyze;");
+    EXPECT_EQ(strInRowOrder, listAll());
+    Sql("drop index EventEvtIDCalID; drop index EventExt3; drop index EventLoopEventID; drop table sqlite_stat1;");
+    EXPECT_EQ(strInRowOrder, listAll());
 }
 
 }  // namespace

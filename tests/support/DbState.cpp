@@ -41,19 +41,15 @@ bool CDbState::Current() const
 
 std::string CDbState::Describe() const
 {
-    if (!bExists) {
-        return "no file";
-    }
-    if (!bReadable) {
-        return "unreadable (" + strIntegrity + ")";
+    if (!bExists || !bReadable) {
+        return bExists ? "unreadable (" + strIntegrity + ")" : "no file";
     }
     std::string str = "tables:";
     for (const std::string& strTable : tables) {
         str += " " + strTable;
     }
-    str += bHasVersionRow ? ", version " + std::to_string(nVersion) : ", no version row";
-    str += ", " + std::to_string(keys.size()) + " rows, integrity " + strIntegrity;
-    return str;
+    return str + (bHasVersionRow ? ", version " + std::to_string(nVersion) : ", no version row") + ", " +
+           std::to_string(keys.size()) + " rows, integrity " + strIntegrity;
 }
 
 CDbState ReadDbState(const std::string& strPath)
@@ -65,16 +61,12 @@ CDbState ReadDbState(const std::string& strPath)
         return state;
     }
     sqlite3* pDb = nullptr;
-    if (sqlite3_open_v2(strPath.c_str(), &pDb, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        state.strIntegrity = pDb != nullptr ? sqlite3_errmsg(pDb) : "cannot open";
-        sqlite3_close(pDb);
-        return state;
-    }
-    sqlite3_busy_timeout(pDb, 10000);
-    state.bReadable = ForEachRow(pDb, "select name from sqlite_master where type = 'table'",
+    state.bReadable = sqlite3_open_v2(strPath.c_str(), &pDb, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+                      sqlite3_busy_timeout(pDb, 10000) == SQLITE_OK &&
+                      ForEachRow(pDb, "select name from sqlite_master where type = 'table'",
                                  [&](sqlite3_stmt* p) { state.tables.insert(Text(p, 0)); });
     if (!state.bReadable) {
-        state.strIntegrity = sqlite3_errmsg(pDb);
+        state.strIntegrity = pDb != nullptr ? sqlite3_errmsg(pDb) : "cannot open";
         sqlite3_close(pDb);
         return state;
     }
@@ -116,20 +108,6 @@ std::string FileBytes(const std::string& strPath)
 {
     std::ifstream in(strPath, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool ExecSql(const std::string& strPath, const std::string& strSql, std::string* pstrError)
-{
-    sqlite3* pDb = nullptr;
-    bool bOk = sqlite3_open(strPath.c_str(), &pDb) == SQLITE_OK;
-    char* pszError = nullptr;
-    bOk = bOk && sqlite3_exec(pDb, strSql.c_str(), nullptr, nullptr, &pszError) == SQLITE_OK;
-    if (!bOk && pstrError != nullptr) {
-        *pstrError = pszError != nullptr ? pszError : pDb != nullptr ? sqlite3_errmsg(pDb) : "cannot open";
-    }
-    sqlite3_free(pszError);
-    sqlite3_close(pDb);
-    return bOk;
 }
 
 }  // namespace dbstate

@@ -38,8 +38,4 @@ std::vector<std::string> BackupNames(const std::string& strDir);
 // The file's bytes; empty when it cannot be read.
 std::string FileBytes(const std::string& strPath);
 
-// Runs SQL on the file through a plain connection; false (with the message in
-// *pstrError) when it fails.
-bool ExecSql(const std::string& strPath, const std::string& strSql, std::string* pstrError = nullptr);
-
 }  // namespace dbstate

@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <cstdlib>
-#include <cstring>
 
 namespace faultvfs {
 
@@ -17,85 +16,57 @@ struct CFaultFile {
 };
 
 CFaultVfs* OwnerOf(sqlite3_vfs* pVfs) { return static_cast<CFaultVfs*>(pVfs->pAppData); }
+sqlite3_vfs* RealVfs(sqlite3_vfs* pVfs) { return OwnerOf(pVfs)->Real(); }
 CFaultFile* FileOf(sqlite3_file* pFile) { return reinterpret_cast<CFaultFile*>(pFile); }
 sqlite3_file* RealOf(sqlite3_file* pFile) { return FileOf(pFile)->pReal; }
 const sqlite3_io_methods* RealIo(sqlite3_file* pFile) { return RealOf(pFile)->pMethods; }
 
-int Fail(sqlite3_file* pFile, EOp eOp) { return FileOf(pFile)->pOwner->Intercept(eOp); }
+// A counted file call: it may fail before it reaches the disk.
+template <typename TCall>
+int Counted(sqlite3_file* pFile, EOp eOp, TCall call)
+{
+    const int rc = FileOf(pFile)->pOwner->Intercept(eOp);
+    return rc != 0 ? rc : call(RealIo(pFile), RealOf(pFile));
+}
 
-// The file calls. Counted ones may fail before they reach the disk; the rest
-// (unlock, file controls, geometry) always go through.
-int FileClose(sqlite3_file* pFile)
-{
-    return RealIo(pFile) != nullptr ? RealIo(pFile)->xClose(RealOf(pFile)) : SQLITE_OK;
-}
-int FileRead(sqlite3_file* pFile, void* pBuf, int cb, sqlite3_int64 nOffset)
-{
-    const int rc = Fail(pFile, EOp::Read);
-    return rc != 0 ? rc : RealIo(pFile)->xRead(RealOf(pFile), pBuf, cb, nOffset);
-}
-int FileWrite(sqlite3_file* pFile, const void* pBuf, int cb, sqlite3_int64 nOffset)
-{
-    const int rc = Fail(pFile, EOp::Write);
-    return rc != 0 ? rc : RealIo(pFile)->xWrite(RealOf(pFile), pBuf, cb, nOffset);
-}
-int FileTruncate(sqlite3_file* pFile, sqlite3_int64 cbSize)
-{
-    const int rc = Fail(pFile, EOp::Truncate);
-    return rc != 0 ? rc : RealIo(pFile)->xTruncate(RealOf(pFile), cbSize);
-}
-int FileSync(sqlite3_file* pFile, int nFlags)
-{
-    const int rc = Fail(pFile, EOp::Sync);
-    CFaultVfs* pOwner = FileOf(pFile)->pOwner;
-    if (rc == 0 && pOwner->SyncDelay() > 0) {
-        pOwner->Real()->xSleep(pOwner->Real(), pOwner->SyncDelay());
-    }
-    if (rc != 0 || !FileOf(pFile)->pOwner->RealSync()) {
-        return rc;
-    }
-    return RealIo(pFile)->xSync(RealOf(pFile), nFlags);
-}
-int FileSize(sqlite3_file* pFile, sqlite3_int64* pcbSize)
-{
-    const int rc = Fail(pFile, EOp::FileSize);
-    return rc != 0 ? rc : RealIo(pFile)->xFileSize(RealOf(pFile), pcbSize);
-}
-int FileLock(sqlite3_file* pFile, int nLevel)
-{
-    const int rc = Fail(pFile, EOp::Lock);
-    return rc != 0 ? rc : RealIo(pFile)->xLock(RealOf(pFile), nLevel);
-}
-int FileUnlock(sqlite3_file* pFile, int nLevel) { return RealIo(pFile)->xUnlock(RealOf(pFile), nLevel); }
-int FileCheckReservedLock(sqlite3_file* pFile, int* pbOut)
-{
-    return RealIo(pFile)->xCheckReservedLock(RealOf(pFile), pbOut);
-}
-int FileControl(sqlite3_file* pFile, int nOp, void* pArg)
-{
-    return RealIo(pFile)->xFileControl(RealOf(pFile), nOp, pArg);
-}
-int FileSectorSize(sqlite3_file* pFile) { return RealIo(pFile)->xSectorSize(RealOf(pFile)); }
-int FileDeviceCharacteristics(sqlite3_file* pFile) { return RealIo(pFile)->xDeviceCharacteristics(RealOf(pFile)); }
-
-// Version 1: no shared memory (rollback journal only) and no memory mapping,
-// so that every read of the file is a call we see.
+// The file calls. Unlock, file controls and geometry always go through.
 const sqlite3_io_methods s_ioMethods = [] {
-    sqlite3_io_methods methods{};
-    methods.iVersion = 1;
-    methods.xClose = FileClose;
-    methods.xRead = FileRead;
-    methods.xWrite = FileWrite;
-    methods.xTruncate = FileTruncate;
-    methods.xSync = FileSync;
-    methods.xFileSize = FileSize;
-    methods.xLock = FileLock;
-    methods.xUnlock = FileUnlock;
-    methods.xCheckReservedLock = FileCheckReservedLock;
-    methods.xFileControl = FileControl;
-    methods.xSectorSize = FileSectorSize;
-    methods.xDeviceCharacteristics = FileDeviceCharacteristics;
-    return methods;
+    using Io = const sqlite3_io_methods*;
+    // Version 1: no shared memory (rollback journal only) and no memory mapping,
+    // so that every read of the file is a call we see.
+    sqlite3_io_methods m{};
+    m.iVersion = 1;
+    m.xClose = [](sqlite3_file* p) { return RealIo(p) != nullptr ? RealIo(p)->xClose(RealOf(p)) : SQLITE_OK; };
+    m.xRead = [](sqlite3_file* p, void* pBuf, int cb, sqlite3_int64 n) {
+        return Counted(p, EOp::Read, [&](Io io, sqlite3_file* f) { return io->xRead(f, pBuf, cb, n); });
+    };
+    m.xWrite = [](sqlite3_file* p, const void* pBuf, int cb, sqlite3_int64 n) {
+        return Counted(p, EOp::Write, [&](Io io, sqlite3_file* f) { return io->xWrite(f, pBuf, cb, n); });
+    };
+    m.xTruncate = [](sqlite3_file* p, sqlite3_int64 cb) {
+        return Counted(p, EOp::Truncate, [&](Io io, sqlite3_file* f) { return io->xTruncate(f, cb); });
+    };
+    m.xSync = [](sqlite3_file* p, int nFlags) {
+        CFaultVfs* pOwner = FileOf(p)->pOwner;
+        return Counted(p, EOp::Sync, [&](Io io, sqlite3_file* f) {
+            if (pOwner->SyncDelay() > 0) {
+                pOwner->Real()->xSleep(pOwner->Real(), pOwner->SyncDelay());
+            }
+            return pOwner->RealSync() ? io->xSync(f, nFlags) : SQLITE_OK;
+        });
+    };
+    m.xFileSize = [](sqlite3_file* p, sqlite3_int64* pcb) {
+        return Counted(p, EOp::FileSize, [&](Io io, sqlite3_file* f) { return io->xFileSize(f, pcb); });
+    };
+    m.xLock = [](sqlite3_file* p, int n) {
+        return Counted(p, EOp::Lock, [&](Io io, sqlite3_file* f) { return io->xLock(f, n); });
+    };
+    m.xUnlock = [](sqlite3_file* p, int n) { return RealIo(p)->xUnlock(RealOf(p), n); };
+    m.xCheckReservedLock = [](sqlite3_file* p, int* pb) { return RealIo(p)->xCheckReservedLock(RealOf(p), pb); };
+    m.xFileControl = [](sqlite3_file* p, int n, void* pArg) { return RealIo(p)->xFileControl(RealOf(p), n, pArg); };
+    m.xSectorSize = [](sqlite3_file* p) { return RealIo(p)->xSectorSize(RealOf(p)); };
+    m.xDeviceCharacteristics = [](sqlite3_file* p) { return RealIo(p)->xDeviceCharacteristics(RealOf(p)); };
+    return m;
 }();
 
 int VfsOpen(sqlite3_vfs* pVfs, const char* pszName, sqlite3_file* pFile, int nFlags, int* pnOutFlags)
@@ -108,103 +79,19 @@ int VfsOpen(sqlite3_vfs* pVfs, const char* pszName, sqlite3_file* pFile, int nFl
     if (const int rc = pOurs->pOwner->Intercept(EOp::Open)) {
         return rc;
     }
-    sqlite3_vfs* pReal = pOurs->pOwner->Real();
-    const int rc = pReal->xOpen(pReal, pszName, pOurs->pReal, nFlags, pnOutFlags);
+    const int rc = RealVfs(pVfs)->xOpen(RealVfs(pVfs), pszName, pOurs->pReal, nFlags, pnOutFlags);
     if (pOurs->pReal->pMethods != nullptr) {
         pOurs->base.pMethods = &s_ioMethods;
     }
     return rc;
 }
-int VfsDelete(sqlite3_vfs* pVfs, const char* pszName, int bSyncDir)
-{
-    if (const int rc = OwnerOf(pVfs)->Intercept(EOp::Delete)) {
-        return rc;
-    }
-    sqlite3_vfs* pReal = OwnerOf(pVfs)->Real();
-    return pReal->xDelete(pReal, pszName, OwnerOf(pVfs)->RealSync() ? bSyncDir : 0);
-}
-int VfsAccess(sqlite3_vfs* pVfs, const char* pszName, int nFlags, int* pbOut)
-{
-    if (const int rc = OwnerOf(pVfs)->Intercept(EOp::Access)) {
-        return rc;
-    }
-    sqlite3_vfs* pReal = OwnerOf(pVfs)->Real();
-    return pReal->xAccess(pReal, pszName, nFlags, pbOut);
-}
-
-// The rest only passes through to the real VFS.
-int VfsFullPathname(sqlite3_vfs* pVfs, const char* pszName, int cbOut, char* pszOut)
-{
-    sqlite3_vfs* pReal = OwnerOf(pVfs)->Real();
-    return pReal->xFullPathname(pReal, pszName, cbOut, pszOut);
-}
-void* VfsDlOpen(sqlite3_vfs* pVfs, const char* pszName)
-{
-    sqlite3_vfs* pReal = OwnerOf(pVfs)->Real();
-    return pReal->xDlOpen(pReal, pszName);
-}
-void VfsDlError(sqlite3_vfs* pVfs, int cb, char* pszOut)
-{
-    sqlite3_vfs* pReal = OwnerOf(pVfs)->Real();
-    pReal->xDlError(pReal, cb, pszOut);
-}
-void (*VfsDlSym(sqlite3_vfs* pVfs, void* pHandle, const char* pszSymbol))(void)
-{
-    sqlite3_vfs* pReal = OwnerOf(pVfs)->Real();
-    return pReal->xDlSym(pReal, pHandle, pszSymbol);
-}
-void VfsDlClose(sqlite3_vfs* pVfs, void* pHandle)
-{
-    sqlite3_vfs* pReal = OwnerOf(pVfs)->Real();
-    pReal->xDlClose(pReal, pHandle);
-}
-int VfsRandomness(sqlite3_vfs* pVfs, int cb, char* pOut)
-{
-    sqlite3_vfs* pReal = OwnerOf(pVfs)->Real();
-    return pReal->xRandomness(pReal, cb, pOut);
-}
-int VfsSleep(sqlite3_vfs* pVfs, int nMicroseconds)
-{
-    sqlite3_vfs* pReal = OwnerOf(pVfs)->Real();
-    return pReal->xSleep(pReal, nMicroseconds);
-}
-int VfsCurrentTime(sqlite3_vfs* pVfs, double* pdNow)
-{
-    sqlite3_vfs* pReal = OwnerOf(pVfs)->Real();
-    return pReal->xCurrentTime(pReal, pdNow);
-}
-int VfsGetLastError(sqlite3_vfs* pVfs, int cb, char* pszOut)
-{
-    sqlite3_vfs* pReal = OwnerOf(pVfs)->Real();
-    return pReal->xGetLastError != nullptr ? pReal->xGetLastError(pReal, cb, pszOut) : 0;
-}
-int VfsCurrentTimeInt64(sqlite3_vfs* pVfs, sqlite3_int64* pnNow)
-{
-    sqlite3_vfs* pReal = OwnerOf(pVfs)->Real();
-    if (pReal->iVersion >= 2 && pReal->xCurrentTimeInt64 != nullptr) {
-        return pReal->xCurrentTimeInt64(pReal, pnNow);
-    }
-    double dNow = 0;
-    const int rc = pReal->xCurrentTime(pReal, &dNow);
-    *pnNow = static_cast<sqlite3_int64>(dNow * 86400000.0);
-    return rc;
-}
 
 int IoErrorCode(EOp eOp)
 {
-    switch (eOp) {
-    case EOp::Open: return SQLITE_CANTOPEN;
-    case EOp::Delete: return SQLITE_IOERR_DELETE;
-    case EOp::Access: return SQLITE_IOERR_ACCESS;
-    case EOp::Read: return SQLITE_IOERR_READ;
-    case EOp::Write: return SQLITE_IOERR_WRITE;
-    case EOp::Sync: return SQLITE_IOERR_FSYNC;
-    case EOp::Truncate: return SQLITE_IOERR_TRUNCATE;
-    case EOp::FileSize: return SQLITE_IOERR_FSTAT;
-    case EOp::Lock: return SQLITE_IOERR_LOCK;
-    case EOp::Count: break;
-    }
-    return SQLITE_IOERR;
+    static const int s_codes[] = {SQLITE_CANTOPEN,    SQLITE_IOERR_DELETE, SQLITE_IOERR_ACCESS,
+                                  SQLITE_IOERR_READ,  SQLITE_IOERR_WRITE,  SQLITE_IOERR_FSYNC,
+                                  SQLITE_IOERR_TRUNCATE, SQLITE_IOERR_FSTAT, SQLITE_IOERR_LOCK, SQLITE_IOERR};
+    return s_codes[static_cast<int>(eOp)];
 }
 
 }  // namespace
@@ -221,30 +108,39 @@ const char* FaultName(EFault eFault)
     return eFault == EFault::IoError ? "I/O error" : eFault == EFault::DiskFull ? "disk full" : "busy";
 }
 
-CFaultVfs::CFaultVfs(bool bRealSync) : m_pVfs(new sqlite3_vfs()), m_pReal(sqlite3_vfs_find(nullptr)), m_bRealSync(bRealSync)
+CFaultVfs::CFaultVfs(bool bRealSync)
+    : m_bRealSync(bRealSync), m_pVfs(new sqlite3_vfs()), m_pReal(sqlite3_vfs_find(nullptr))
 {
     if (m_pReal == nullptr) {
         std::abort();
     }
-    *m_pVfs = sqlite3_vfs{};
-    m_pVfs->iVersion = 2;
-    m_pVfs->szOsFile = static_cast<int>(sizeof(CFaultFile)) + m_pReal->szOsFile;
-    m_pVfs->mxPathname = m_pReal->mxPathname;
-    m_pVfs->zName = "brellin-fault";
-    m_pVfs->pAppData = this;
-    m_pVfs->xOpen = VfsOpen;
-    m_pVfs->xDelete = VfsDelete;
-    m_pVfs->xAccess = VfsAccess;
-    m_pVfs->xFullPathname = VfsFullPathname;
-    m_pVfs->xDlOpen = VfsDlOpen;
-    m_pVfs->xDlError = VfsDlError;
-    m_pVfs->xDlSym = VfsDlSym;
-    m_pVfs->xDlClose = VfsDlClose;
-    m_pVfs->xRandomness = VfsRandomness;
-    m_pVfs->xSleep = VfsSleep;
-    m_pVfs->xCurrentTime = VfsCurrentTime;
-    m_pVfs->xGetLastError = VfsGetLastError;
-    m_pVfs->xCurrentTimeInt64 = VfsCurrentTimeInt64;
+    sqlite3_vfs& v = *m_pVfs;
+    v.iVersion = 1;  // SQLite falls back to xCurrentTime
+    v.szOsFile = static_cast<int>(sizeof(CFaultFile)) + m_pReal->szOsFile;
+    v.mxPathname = m_pReal->mxPathname;
+    v.zName = "brellin-fault";
+    v.pAppData = this;
+    v.xOpen = VfsOpen;
+    v.xDelete = [](sqlite3_vfs* p, const char* pszName, int bSyncDir) {
+        const int rc = OwnerOf(p)->Intercept(EOp::Delete);
+        return rc != 0 ? rc : RealVfs(p)->xDelete(RealVfs(p), pszName, OwnerOf(p)->RealSync() ? bSyncDir : 0);
+    };
+    v.xAccess = [](sqlite3_vfs* p, const char* pszName, int nFlags, int* pbOut) {
+        const int rc = OwnerOf(p)->Intercept(EOp::Access);
+        return rc != 0 ? rc : RealVfs(p)->xAccess(RealVfs(p), pszName, nFlags, pbOut);
+    };
+    // The rest only passes through to the real VFS.
+    v.xFullPathname = [](sqlite3_vfs* p, const char* z, int cb, char* pOut) {
+        return RealVfs(p)->xFullPathname(RealVfs(p), z, cb, pOut);
+    };
+    v.xDlOpen = [](sqlite3_vfs* p, const char* z) { return RealVfs(p)->xDlOpen(RealVfs(p), z); };
+    v.xDlError = [](sqlite3_vfs* p, int cb, char* pOut) { RealVfs(p)->xDlError(RealVfs(p), cb, pOut); };
+    v.xDlSym = [](sqlite3_vfs* p, void* pHandle, const char* z) { return RealVfs(p)->xDlSym(RealVfs(p), pHandle, z); };
+    v.xDlClose = [](sqlite3_vfs* p, void* pHandle) { RealVfs(p)->xDlClose(RealVfs(p), pHandle); };
+    v.xRandomness = [](sqlite3_vfs* p, int cb, char* pOut) { return RealVfs(p)->xRandomness(RealVfs(p), cb, pOut); };
+    v.xSleep = [](sqlite3_vfs* p, int nUs) { return RealVfs(p)->xSleep(RealVfs(p), nUs); };
+    v.xCurrentTime = [](sqlite3_vfs* p, double* pd) { return RealVfs(p)->xCurrentTime(RealVfs(p), pd); };
+    v.xGetLastError = [](sqlite3_vfs* p, int cb, char* z) { return RealVfs(p)->xGetLastError(RealVfs(p), cb, z); };
     sqlite3_vfs_register(m_pVfs, 1);
 }
 
@@ -265,11 +161,6 @@ void CFaultVfs::Arm(EFault eFault, long long nFailAt, bool bPersistent)
     m_eFirstFailed = EOp::Count;
 }
 
-void CFaultVfs::Disarm()
-{
-    m_nFailAt = 0;
-}
-
 int CFaultVfs::Intercept(EOp eOp)
 {
     const bool bEligible = m_eFault == EFault::IoError || (m_eFault == EFault::DiskFull && eOp == EOp::Write) ||
@@ -284,12 +175,7 @@ int CFaultVfs::Intercept(EOp eOp)
     if (m_nInjected++ == 0) {
         m_eFirstFailed = eOp;
     }
-    switch (m_eFault) {
-    case EFault::DiskFull: return SQLITE_FULL;
-    case EFault::Busy: return SQLITE_BUSY;
-    case EFault::IoError: break;
-    }
-    return IoErrorCode(eOp);
+    return m_eFault == EFault::DiskFull ? SQLITE_FULL : m_eFault == EFault::Busy ? SQLITE_BUSY : IoErrorCode(eOp);
 }
 
 }  // namespace faultvfs

@@ -5,8 +5,6 @@
 // goes through it.
 #pragma once
 
-#include <cstddef>
-
 struct sqlite3_vfs;
 
 namespace faultvfs {
@@ -38,29 +36,27 @@ public:
     // fails, and with bPersistent every later one too. nFailAt 0 only counts.
     void Arm(EFault eFault, long long nFailAt, bool bPersistent);
     // Stops failing (counting goes on).
-    void Disarm();
+    void Disarm() { m_nFailAt = 0; }
     // Makes every sync take this much longer: a slow disk widens the windows
     // that other processes can fall into.
     void SetSyncDelay(int nMicroseconds) { m_nSyncDelayUs = nMicroseconds; }
     int SyncDelay() const { return m_nSyncDelayUs; }
 
-    // Calls eFault could hit since Arm, and how many of them were failed.
+    // Calls eFault could hit since Arm, and what the first injected fault hit.
     long long Calls() const { return m_nCalls; }
-    long long Injected() const { return m_nInjected; }
-    // What the first injected fault hit.
     EOp FirstFailedOp() const { return m_eFirstFailed; }
 
-    // The call being made: counted, and its result code when it is to fail
-    // (0 when it goes through). Used by the wrapper's functions.
+    // For the wrapper's functions: counts the call being made, and gives its
+    // result code when it is to fail (0 when it goes through).
     int Intercept(EOp eOp);
-    bool RealSync() const { return m_bRealSync; }
     sqlite3_vfs* Real() const { return m_pReal; }
+    bool RealSync() const { return m_bRealSync; }
 
 private:
-    sqlite3_vfs* m_pVfs;   // ours
-    sqlite3_vfs* m_pReal;  // the default one we wrap
     bool m_bRealSync;
     int m_nSyncDelayUs = 0;
+    sqlite3_vfs* m_pVfs;   // ours
+    sqlite3_vfs* m_pReal;  // the default one we wrap
     EFault m_eFault = EFault::IoError;
     long long m_nFailAt = 0;
     bool m_bPersistent = false;

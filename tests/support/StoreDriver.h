@@ -21,14 +21,20 @@ public:
 
     bool Created() const { return m_pData != nullptr; }
 
-    HRESULT Start();  // StartSequence: opens the file, the start-up batch begins
-    HRESULT EndStartupBatch();
-    HRESULT SetBatchMode(bool bOn);
-    HRESULT Stop();  // StopSequence
-    HRESULT AddCalendar(LONG lCalID);
-    HRESULT AddEvent(LONG lCalID, LONG lEvtID);
-    HRESULT DelAllEventofCalendar(LONG lCalID);
-    HRESULT DelCalendar(LONG lCalID);
+    HRESULT Start() { return m_pSeq->StartSequence(m_host.Kernel()); }  // opens the file, the start-up batch begins
+    HRESULT EndStartupBatch() { return m_pSeq->EndStartupBatch(); }
+    HRESULT SetBatchMode(bool bOn) { return m_pData->SetBatchMode(bOn ? TRUE : FALSE); }
+    HRESULT Stop() { return m_pSeq->StopSequence(); }
+    HRESULT AddCalendar(LONG lCalID)
+    {
+        return m_pData->AddCalendar(Item(fakehost::EFakeKind::CalendarItem, {{fakehost::CAL_GET_CALID, lCalID}}));
+    }
+    HRESULT AddEvent(LONG lCalID, LONG lEvtID)
+    {
+        return m_pData->AddCalEvent(Item(fakehost::EFakeKind::EventItem, {{fakehost::EVT_GET_CALID, lCalID}, {fakehost::EVT_GET_EVTID, lEvtID}}));
+    }
+    HRESULT DelAllEventofCalendar(LONG lCalID) { return m_pData->DelAllEventofCalendar(ULONG(lCalID)); }
+    HRESULT DelCalendar(LONG lCalID) { return m_pData->DelCalendar(ULONG(lCalID)); }
 
 private:
     IUnknown* Item(fakehost::EFakeKind eKind, std::initializer_list<std::pair<int, LONG>> longs);
