@@ -17,17 +17,14 @@ class CScopedEnv {
 public:
     CScopedEnv(const char* pszName, const char* pszValue) : m_strName(pszName), m_bHad(std::getenv(pszName) != nullptr)
     {
-        m_strValue = m_bHad ? std::getenv(pszName) : "";
+        m_strOld = m_bHad ? std::getenv(pszName) : "";
         Set(pszValue);
     }
-    ~CScopedEnv() { Set(m_bHad ? m_strValue.c_str() : nullptr); }
-    void Set(const char* pszValue)
-    {
-        pszValue != nullptr ? ::setenv(m_strName.c_str(), pszValue, 1) : ::unsetenv(m_strName.c_str());
-    }
+    ~CScopedEnv() { Set(m_bHad ? m_strOld.c_str() : nullptr); }
+    void Set(const char* pszValue) { pszValue != nullptr ? SetEnvVar(m_strName, pszValue) : UnsetEnvVar(m_strName); }
 
 private:
-    std::string m_strName, m_strValue;
+    std::string m_strName, m_strOld;
     bool m_bHad;
 };
 
