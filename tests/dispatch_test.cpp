@@ -4,6 +4,7 @@
 // their vtables; here, what Invoke adds: its checks, its coercions and out-values.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -139,13 +140,22 @@ TEST_F(DispatchTest, NamesResolveToTheirDispidsWithoutRegardToCase)
         DISPID id = 0x1234;
         EXPECT_EQ(DISP_E_UNKNOWNNAME, p->GetIDsOfNames(IID_NULL, &pszOther, 1, LOCALE_USER_DEFAULT, &id));
         EXPECT_EQ(DISPID_UNKNOWN, id);
-        // No type information off Windows: scripts go by name.
         UINT cInfo = 99;
         ITypeInfo* pInfo = reinterpret_cast<ITypeInfo*>(uintptr_t(0xDEADBEEF));
         EXPECT_EQ(S_OK, p->GetTypeInfoCount(&cInfo));
+#ifdef _WIN32  // by design: Windows has the interface's type information from the DLL's type library
+        EXPECT_EQ(1u, cInfo);
+        ASSERT_EQ(S_OK, p->GetTypeInfo(0, LOCALE_USER_DEFAULT, &pInfo));
+        TYPEATTR* pAttr = nullptr;
+        ASSERT_EQ(S_OK, pInfo->GetTypeAttr(&pAttr));
+        EXPECT_TRUE(pAttr->guid == (p == Data() ? IID_IVxCalStoreData : IID_IVxCalStoreConfig));
+        pInfo->ReleaseTypeAttr(pAttr);
+        pInfo->Release();
+#else  // no type information off Windows: scripts go by name
         EXPECT_EQ(0u, cInfo);
         EXPECT_EQ(TYPE_E_CANTLOADLIBRARY, p->GetTypeInfo(0, LOCALE_USER_DEFAULT, &pInfo));
         EXPECT_EQ(nullptr, pInfo);
+#endif
     }
 }
 
