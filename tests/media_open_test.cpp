@@ -157,14 +157,8 @@ TEST_F(MediaOpenTest, ABackupNeverReplacesAnEarlierOne)
     std::vector<std::string> earlier;
     for (int nOffset = -1; nOffset <= 4; ++nOffset) {
         const time_t t = tNow + nOffset;
-        struct tm tmLocal {};
-#ifdef _WIN32
-        localtime_s(&tmLocal, &t);
-#else
-        localtime_r(&t, &tmLocal);
-#endif
         char szName[32];
-        std::strftime(szName, sizeof(szName), "%Y%m%d%H%M%SCalData.db", &tmLocal);
+        std::strftime(szName, sizeof(szName), "%Y%m%d%H%M%SCalData.db", std::localtime(&t));
         earlier.push_back(m_strAccountDir + "/" + szName);
         ASSERT_TRUE(WriteFile(earlier.back(), "earlier backup " + std::to_string(nOffset)));
     }
