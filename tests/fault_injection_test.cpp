@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 #include <utility>
@@ -150,6 +151,9 @@ struct CScenario {
     std::function<void(const std::string& strDbPath)> prepare;  // adjusts the healthy file (Healthy, Precious)
     std::function<void(CRecordedStore& store)> inStartup, afterStartup;
 };
+
+// Named in test listings by its name, not its bytes.
+void PrintTo(const CScenario& scenario, std::ostream* pOut) { *pOut << scenario.pszName; }
 
 void Sql(const std::string& strDbPath, const std::string& strSql) { EXPECT_EQ("", RunSqliteShell(strDbPath, strSql)); }
 
