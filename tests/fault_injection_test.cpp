@@ -18,6 +18,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DbState.h"
@@ -33,11 +34,9 @@ namespace fs = std::filesystem;
 namespace {
 
 const ULONG s_dwAccount = 123;
-
-std::string CalKey(LONG lCalID) { return "C" + std::to_string(lCalID); }
-std::string EvtKey(LONG lCalID, LONG lEvtID) { return "E" + std::to_string(lCalID) + "." + std::to_string(lEvtID); }
-
 const HRESULT s_hrBatchOpen = HRESULT(0x8000000A);  // a batch not ended yet (E_PENDING)
+
+std::string EvtKey(LONG lCalID, LONG lEvtID) { return "E" + std::to_string(lCalID) + "." + std::to_string(lEvtID); }
 
 // The store driven as a host drives it, with what it answered to each write (and
 // the keys the write stores or deletes) and to each end of a batch.
@@ -59,78 +58,65 @@ public:
     void Stop() { CloseBatch(m_pStore->Stop()); }
     // Releases the store; its destruction commits a batch still open.
     void Destroy() { m_pStore.reset(); }
-    void AddCalendar(LONG lCalID) { Write(m_pStore->AddCalendar(lCalID), {{CalKey(lCalID), true}}); }
+    void AddCalendar(LONG lCalID) { Write(m_pStore->AddCalendar(lCalID), {{"C" + std::to_string(lCalID), true}}); }
     void AddEvent(LONG lCalID, LONG lEvtID)
     {
         Write(m_pStore->AddEvent(lCalID, lEvtID), {{EvtKey(lCalID, lEvtID), true}});
     }
     void DelAllEventofCalendar(LONG lCalID, int nEvents)
     {
-        std::map<std::string, bool> effects;
+        Effects effects;
         for (LONG lEvtID = 1; lEvtID <= nEvents; ++lEvtID) {
-            effects[EvtKey(lCalID, lEvtID)] = false;
+            effects.emplace_back(EvtKey(lCalID, lEvtID), false);
         }
         Write(m_pStore->DelAllEventofCalendar(lCalID), effects);
     }
-    void DelCalendar(LONG lCalID) { Write(m_pStore->DelCalendar(lCalID), {{CalKey(lCalID), false}}); }
+    void DelCalendar(LONG lCalID) { Write(m_pStore->DelCalendar(lCalID), {{"C" + std::to_string(lCalID), false}}); }
 
-    // Compares what is stored with what was acknowledged, starting from the
-    // baseline: a line per problem; returns how many acknowledged rows (written now
-    // or stored before) are missing or back.
-    int Check(const std::set<std::string>& baseline, const std::set<std::string>& stored,
-              std::vector<std::string>& problems) const
+    // What is stored against what was acknowledged on top of the baseline: a line
+    // per problem.
+    void Check(const std::set<std::string>& baseline, const std::set<std::string>& stored,
+               std::vector<std::string>& problems) const
     {
         // 1: must be stored, 0: must not be, -1: either (its last write was not
         // acknowledged, so it may have landed or not).
         std::map<std::string, int> want;
+        for (const std::string& strKey : stored) {
+            want[strKey] = 0;
+        }
         for (const std::string& strKey : baseline) {
             want[strKey] = 1;
         }
+        std::map<int, std::set<bool>> landed;  // per batch that did not end well: whether each change landed
         for (const CWrite& w : m_writes) {
+            const bool bBatchFailed = w.nBatch >= 0 && m_batches[size_t(w.nBatch)] != S_OK;
             for (const auto& [strKey, bPresent] : w.effects) {
-                want[strKey] = Acknowledged(w) ? int(bPresent) : -1;
+                want[strKey] = w.hr == S_OK && !bBatchFailed ? int(bPresent) : -1;
+                if (bBatchFailed && w.hr == S_OK && bPresent != (baseline.count(strKey) != 0)) {
+                    landed[w.nBatch].insert((stored.count(strKey) != 0) == bPresent);
+                }
             }
         }
-        for (const std::string& strKey : stored) {
-            want.emplace(strKey, 0);
-        }
-        int nLost = 0;
         for (const auto& [strKey, nWant] : want) {
             if (nWant >= 0 && (stored.count(strKey) != 0) != (nWant == 1)) {
-                ++nLost;
                 problems.push_back(strKey + (nWant == 1 ? " acknowledged but missing" : " deleted but back"));
             }
         }
-        // A batch that did not end well: its writes all landed, or none did.
-        for (size_t nBatch = 0; nBatch < m_batches.size(); ++nBatch) {
-            if (m_batches[nBatch] == S_OK) {
-                continue;
-            }
-            std::set<bool> landed;
-            for (const CWrite& w : m_writes) {
-                for (const auto& [strKey, bPresent] : w.effects) {
-                    if (w.nBatch == int(nBatch) && w.hr == S_OK && bPresent != (baseline.count(strKey) != 0)) {
-                        landed.insert((stored.count(strKey) != 0) == bPresent);
-                    }
-                }
-            }
-            if (landed.size() > 1) {
+        for (const auto& [nBatch, bothWays] : landed) {
+            if (bothWays.size() > 1) {
                 problems.push_back("a failed batch landed in part");
             }
         }
-        return nLost;
     }
 
 private:
+    using Effects = std::vector<std::pair<std::string, bool>>;  // key, whether the write leaves it stored
     struct CWrite {
-        std::map<std::string, bool> effects;  // key -> whether the write leaves it stored
+        Effects effects;
         HRESULT hr;
         int nBatch;  // -1: outside batch mode
     };
-    void Write(HRESULT hr, std::map<std::string, bool> effects)
-    {
-        m_writes.push_back({std::move(effects), hr, m_nOpenBatch});
-    }
+    void Write(HRESULT hr, Effects effects) { m_writes.push_back({std::move(effects), hr, m_nOpenBatch}); }
     void OpenBatch()
     {
         m_batches.push_back(s_hrBatchOpen);
@@ -142,10 +128,6 @@ private:
             m_batches[size_t(m_nOpenBatch)] = hr;
             m_nOpenBatch = -1;
         }
-    }
-    bool Acknowledged(const CWrite& w) const
-    {
-        return w.hr == S_OK && (w.nBatch < 0 || m_batches[size_t(w.nBatch)] == S_OK);
     }
 
     std::unique_ptr<CStoreDriver> m_pStore{new CStoreDriver(s_dwAccount)};
@@ -173,10 +155,7 @@ struct CScenario {
 // Named in test listings by its name, not its bytes.
 void PrintTo(const CScenario& scenario, std::ostream* pOut) { *pOut << scenario.pszName; }
 
-void Sql(const std::string& strDbPath, const std::string& strSql)
-{
-    EXPECT_EQ("", RunSqliteShell(strDbPath, strSql));
-}
+void Sql(const std::string& strDbPath, const std::string& strSql) { EXPECT_EQ("", RunSqliteShell(strDbPath, strSql)); }
 
 void AddOne(CRecordedStore& store) { store.AddCalendar(5); }
 
@@ -206,14 +185,7 @@ const CScenario s_scenarios[] = {
     {"DamagedFileRebuild", EFile::Precious, [](const std::string& strDb) { Sql(strDb, "drop table Event;"); }, AddOne,
      nullptr},
     {"NotADatabase", EFile::Precious,
-     [](const std::string& strDb) {
-         std::string strJunk;
-         for (int n = 0; n < 200; ++n) {
-             strJunk += "this is not an SQLite database file\n";
-         }
-         ASSERT_TRUE(WriteFile(strDb, strJunk));
-     },
-     AddOne, nullptr},
+     [](const std::string& strDb) { ASSERT_TRUE(WriteFile(strDb, std::string(7200, 'x'))); }, AddOne, nullptr},
     {"VersionUpgrade", EFile::Precious,
      [](const std::string& strDb) {
          fs::remove(strDb);
@@ -241,7 +213,7 @@ const CFaultMode s_modes[] = {
 
 std::string Where(const CFaultMode& mode, long long nFailAt)
 {
-    return std::string(faultvfs::FaultName(mode.eFault)) + (mode.bPersistent ? " from " : " at ") + "call " +
+    return std::string(faultvfs::FaultName(mode.eFault)) + (mode.bPersistent ? " from call " : " at call ") +
            std::to_string(nFailAt);
 }
 
@@ -298,17 +270,9 @@ protected:
         store.Stop();
         store.Destroy();
         const long long nCalls = m_vfs.Calls();
-        const std::string strWhere = Where(mode, nFailAt) + " (" + faultvfs::OpName(m_vfs.FirstFailedOp()) + ")";
         m_vfs.Disarm();
-        Examine(store, strWhere);
+        Examine(store, Where(mode, nFailAt) + " (" + faultvfs::OpName(m_vfs.FirstFailedOp()) + ")");
         return nCalls;
-    }
-
-    void Problem(const std::string& strWhere, const std::string& strWhat)
-    {
-        if (m_nProblems++ < 10) {
-            m_strProblems += "\n  " + strWhat + " (" + strWhere + ")";
-        }
     }
 
     // The file as the next start finds it, then as it is after that start.
@@ -317,41 +281,38 @@ protected:
         const EFile eFile = GetParam().eFile;
         const dbstate::CDbState before = dbstate::ReadDbState(m_strDbPath);
         const std::vector<std::string> backups = dbstate::BackupNames(m_strAccountDir);
+        std::vector<std::string> problems;
         if (eFile == EFile::New && !before.Blank() && !(before.Current() && before.bHasVersionRow)) {
-            Problem(strWhere, "the first start left a partial file: " + before.Describe());
+            problems.push_back("the first start left a partial file: " + before.Describe());
         }
         if (eFile != EFile::Precious && !backups.empty()) {
-            Problem(strWhere, "a healthy file was moved to a backup");
+            problems.push_back("a healthy file was moved to a backup");
         }
-        if (eFile == EFile::Precious && dbstate::FileBytes(m_strDbPath) != m_strOriginal) {
-            bool bKept = false;
-            for (const std::string& strName : backups) {
-                bKept = bKept || dbstate::FileBytes(m_strAccountDir + "/" + strName) == m_strOriginal;
-            }
-            if (!bKept) {
-                Problem(strWhere, "the damaged or old file was replaced without a complete backup");
-            }
+        bool bKept = eFile != EFile::Precious || dbstate::FileBytes(m_strDbPath) == m_strOriginal;
+        for (const std::string& strName : backups) {
+            bKept = bKept || dbstate::FileBytes(m_strAccountDir + "/" + strName) == m_strOriginal;
+        }
+        if (!bKept) {
+            problems.push_back("the damaged or old file was replaced without a complete backup");
         }
         if (before.bReadable && before.strIntegrity != "ok") {
-            Problem(strWhere, "integrity_check: " + before.strIntegrity);
+            problems.push_back("integrity_check: " + before.strIntegrity);
         }
-        {
-            CVxCalStoreMedia media;
-            if (media.Open(s_dwAccount, WTEXT("CalData.db"), FALSE) != S_OK) {
-                Problem(strWhere, "the next start cannot open the file: " + before.Describe());
-            }
+        if (CVxCalStoreMedia().Open(s_dwAccount, WTEXT("CalData.db"), FALSE) != S_OK) {
+            problems.push_back("the next start cannot open the file: " + before.Describe());
         }
         const dbstate::CDbState after = dbstate::ReadDbState(m_strDbPath);
         if (before.Current() && dbstate::BackupNames(m_strAccountDir).size() != backups.size()) {
-            Problem(strWhere, "the next start took a healthy file for damaged");
+            problems.push_back("the next start took a healthy file for damaged");
         }
         if (!after.Current() || after.strIntegrity != "ok" || after.nVersion != 2 || after.nDuplicateKeys != 0) {
-            Problem(strWhere, "after the next start: " + after.Describe());
+            problems.push_back("after the next start: " + after.Describe());
         }
-        std::vector<std::string> problems;
-        m_nLost += store.Check(m_baseline, after.keys, problems);
+        store.Check(m_baseline, after.keys, problems);
         for (const std::string& str : problems) {
-            Problem(strWhere, str);
+            if (m_nProblems++ < 10) {
+                m_strProblems += "\n  " + str + " (" + strWhere + ")";
+            }
         }
     }
 
@@ -365,7 +326,6 @@ protected:
     faultvfs::CFaultVfs m_vfs;
     long long m_nProblems = 0;
     std::string m_strProblems;  // the first few
-    int m_nLost = 0;
 };
 
 TEST_P(FaultInjectionTest, EveryFailedCallKeepsWhatWasAcknowledged)
@@ -380,8 +340,7 @@ TEST_P(FaultInjectionTest, EveryFailedCallKeepsWhatWasAcknowledged)
         }
         nPoints += nCalls;
     }
-    std::printf("fault injection: %s: %lld points, %d lost\n", GetParam().pszName, nPoints, m_nLost);
-    EXPECT_EQ(0, m_nLost) << "acknowledged rows missing";
+    std::printf("fault injection: %s: %lld points\n", GetParam().pszName, nPoints);
     EXPECT_EQ(0, m_nProblems) << "problems:" << m_strProblems;
 }
 

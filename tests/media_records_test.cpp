@@ -208,22 +208,6 @@ protected:
     CVxCalStoreMedia m_media;
 };
 
-TEST_F(MediaRecordsTest, EveryOperationRefusesToWorkBeforeOpen)
-{
-    CVxCalStoreMedia media;
-    std::unique_ptr<tagEventRecord> pEvt = NewEvent(1, 1);
-    tagEventRecord* pArray = nullptr;
-    int nCount = 0;
-    EXPECT_EQ(E_FAIL, media.SaveCalEvent(pEvt.get(), 0));
-    EXPECT_EQ(E_FAIL, media.GetCalEvent(1, 1, pEvt.get()));
-    EXPECT_EQ(E_FAIL, media.GetPeriodEvent(1, 0, 10, &pArray, &nCount));
-    EXPECT_EQ(E_FAIL, media.DelCalEvent(1, 1, 0));
-    EXPECT_EQ(E_FAIL, media.IsOutlookIDExist(WTEXT("x")));
-    EXPECT_EQ(E_FAIL, media.SetBatchMode(TRUE));
-    EXPECT_EQ(nullptr, pArray);
-    EXPECT_EQ(E_FAIL, m_media.GetAllCalEvent(5, nullptr, &nCount)) << "nowhere to put the array";
-}
-
 TEST_F(MediaRecordsTest, EveryFieldRoundTripsAtTheEdgesOfItsWidthAndEveryTextAtItsBound)
 {
     for (int nVariant = 0; nVariant < 2; ++nVariant) {
@@ -256,14 +240,19 @@ TEST_F(MediaRecordsTest, EveryFieldRoundTripsAtTheEdgesOfItsWidthAndEveryTextAtI
     std::fill(std::begin(pFull->szSubject), std::end(pFull->szSubject), WCHAR('x'));
     Save(std::move(pFull));
     EXPECT_EQ("767\n", Sql("select length(subject) from Event where CalID = 7;"));
+    // The lookup of the external identifier matches stored identifiers only.
+    EXPECT_EQ(S_OK, m_media.IsOutlookIDExist(WTEXT("ext'3")));
+    EXPECT_EQ(S_FALSE, m_media.IsOutlookIDExist(WTEXT("ext")));
+    EXPECT_EQ(S_FALSE, m_media.IsOutlookIDExist(WTEXT("' or '1'='1")));
+    EXPECT_EQ(E_FAIL, m_media.IsOutlookIDExist(WTEXT("")));
+    EXPECT_EQ(E_FAIL, m_media.IsOutlookIDExist(nullptr));
 }
 
 TEST_F(MediaRecordsTest, ReadsCutOverlongTextsAndTakeNullAsZeroOrEmpty)
 {
     // Rows written by other software: a subject longer than its field that ends in
     // a character outside the Basic Multilingual Plane, and NULLs everywhere else.
-    Sql("insert into Event(CalID, EvtID, subject) values(9, 1, printf('%.766c', 'a') || char(128512) || 'tail');"
-        "insert into Calendar(UIN, CalID, subject) values(null, 9, null);");
+    Sql("insert into Event(CalID, EvtID, subject) values(9, 1, printf('%.766c', 'a') || char(128512) || 'tail');");
     tagEventRecord* pArray = nullptr;
     int nCount = 0;
     ASSERT_EQ(S_OK, m_media.GetAllCalEvent(9, &pArray, &nCount));
@@ -272,19 +261,6 @@ TEST_F(MediaRecordsTest, ReadsCutOverlongTextsAndTakeNullAsZeroOrEmpty)
     EXPECT_EQ(0, pArray[0].cEvtType);
     EXPECT_EQ(0u, WStrLen(pArray[0].szDetail));
     FreeRecordArray(pArray);
-
-    std::unique_ptr<tagCalendarRecord> pCal = EdgeCalendar(1, 1);
-    ASSERT_EQ(S_OK, m_media.GetCalendar(9, pCal.get()));
-    EXPECT_EQ(0u, pCal->dwUIN);
-    EXPECT_EQ(0u, WStrLen(pCal->szSubject));
-    // A missing row leaves the record as it was, and an empty list the array pointer.
-    ASSERT_EQ(S_OK, m_media.GetCalendar(8, pCal.get()));
-    EXPECT_EQ(9u, pCal->dwCalID);
-    tagCalendarRecord* pCals = reinterpret_cast<tagCalendarRecord*>(0x1);
-    ASSERT_EQ(S_OK, m_media.DelCalendar(9, 0));
-    ASSERT_EQ(S_OK, m_media.GetAllCalendar(&pCals, &nCount));
-    EXPECT_EQ(0, nCount);
-    EXPECT_EQ(reinterpret_cast<tagCalendarRecord*>(0x1), pCals);
 }
 
 TEST_F(MediaRecordsTest, ThePeriodQueryReturnsTheEventsThatTouchThePeriod)
@@ -352,28 +328,15 @@ TEST_F(MediaRecordsTest, DeletingARepeatingEventRemovesItsExceptionsEverywhere)
     ASSERT_EQ(S_OK, m_media.DelAllCalendar());
     EXPECT_EQ("0|0|1\n", Sql("select (select count(*) from Event), (select count(*) from Calendar),"
                              " (select count(*) from Version);"));
-}
 
-TEST_F(MediaRecordsTest, ADeleteThatFailsHalfWayChangesNothing)
-{
+    // A delete that fails half-way changes nothing.
     Save(NewEvent(1, 10));
     SaveException(2, 20, 1, 10);
     Sql("create trigger refuse before delete on Event when old.EvtType = 1 begin select raise(abort, 'kept'); end;");
-
     EXPECT_EQ(E_FAIL, m_media.DelCalEvent(1, 10, 0));
     EXPECT_EQ("10", EventIDs(1)) << "the event must not go without its exceptions";
     EXPECT_EQ("20", EventIDs(2));
     EXPECT_FALSE(IsOpenInProcess(DbPath()));
-}
-
-TEST_F(MediaRecordsTest, TheExternalIdentifierLookupMatchesStoredIdentifiers)
-{
-    Save(EdgeEvent(1, 1, 0));
-    EXPECT_EQ(S_OK, m_media.IsOutlookIDExist(WTEXT("ext'3")));
-    EXPECT_EQ(S_FALSE, m_media.IsOutlookIDExist(WTEXT("ext")));
-    EXPECT_EQ(S_FALSE, m_media.IsOutlookIDExist(WTEXT("' or '1'='1")));
-    EXPECT_EQ(E_FAIL, m_media.IsOutlookIDExist(WTEXT("")));
-    EXPECT_EQ(E_FAIL, m_media.IsOutlookIDExist(nullptr));
 }
 
 TEST_F(MediaRecordsTest, AFileDeletedBetweenOperationsIsCreatedAgain)
@@ -384,39 +347,8 @@ TEST_F(MediaRecordsTest, AFileDeletedBetweenOperationsIsCreatedAgain)
     EXPECT_EQ("2|2|0|0\n1\n", Sql("select * from Version; select count(*) from Event;"));
 }
 
-TEST_F(MediaRecordsTest, ALoneSurrogateCannotCloseAQuote)
-{
-    // SQLite pairs a lone high surrogate with whatever follows it, a closing
-    // quote included; the texts below would otherwise rewrite every row.
-    for (DWORD dwEvt = 1; dwEvt <= 3; ++dwEvt) {
-        std::unique_ptr<tagEventRecord> pRec = NewEvent(1, dwEvt);
-        SetText(pRec->szSubject, WTEXT("kept"));
-        Save(std::move(pRec));
-    }
-    std::unique_ptr<tagEventRecord> pEvil = NewEvent(1, 2);
-    const WCHAR szSubject[] = {u'e', u'v', u'i', u'l', 0xD800, 0};
-    SetText(pEvil->szSubject, szSubject);
-    SetText(pEvil->szDetail, WTEXT(" where 1=1 --"));
-    ASSERT_EQ(S_OK, m_media.UpdateCalEvent(pEvil.get()));
-    ASSERT_EQ(S_OK, m_media.SaveCalEvent(pEvil.get(), 0));
-    EXPECT_EQ("1|kept\n2|evil\xEF\xBF\xBD\n3|kept\n", Sql("select EvtID, subject from Event order by EvtID;"));
-}
-
 // ---------------------------------------------------------------------------
 // Against the formatted statements and the table texts
-
-TEST_F(MediaRecordsTest, TheRecordDescriptionsNameTheColumnsInTableOrder)
-{
-    std::string strEvent, strCalendar;
-    for (const CEventField& field : g_rgEventFields) {
-        strEvent += Narrow(field.pszColumn) + "\n";
-    }
-    for (const CCalendarField& field : g_rgCalendarFields) {
-        strCalendar += Narrow(field.pszColumn) + "\n";
-    }
-    EXPECT_EQ(Sql("select name from pragma_table_info('Event');"), strEvent);
-    EXPECT_EQ(Sql("select name from pragma_table_info('Calendar');"), strCalendar);
-}
 
 TEST_F(MediaRecordsTest, BoundValuesStoreWhatTheFormattedStatementsStored)
 {
@@ -431,7 +363,9 @@ TEST_F(MediaRecordsTest, BoundValuesStoreWhatTheFormattedStatementsStored)
         for (DWORD dwEvt = 1; dwEvt <= 3; ++dwEvt) {
             std::unique_ptr<tagEventRecord> pEvent = EdgeEvent(7, dwEvt, nVariant);
             pEvent->wDay = WORD(nVariant == 0 ? 200 : 40000);  // stored whole
-            pEvent->szLocation[0] = 0xD800;  // lone surrogates
+            // Lone surrogates: SQLite would pair one with whatever follows it, a closing
+            // quote included, so they are stored as U+FFFD.
+            pEvent->szLocation[0] = 0xD800;
             pEvent->szContactID[3] = 0xDC00;
             ASSERT_EQ(S_OK, m_media.SaveCalEvent(pEvent.get(), 0));
             nVariant == 0 ? FormattedInsertEvent(db, *pEvent) : FormattedUpdateEvent(db, *pEvent);
@@ -452,6 +386,7 @@ TEST_F(MediaRecordsTest, BoundValuesStoreWhatTheFormattedStatementsStored)
     // .dump quotes each value by its storage class, and prints texts as stored.
     const std::string strDump = Sql(".dump Event Calendar", 2);
     EXPECT_NE(std::string::npos, strDump.find("'ext''3'"));
+    EXPECT_NE(std::string::npos, strDump.find("'\xEF\xBF\xBD''Hare O''Hare"));
     EXPECT_EQ(strDump, Sql(".dump Event Calendar"));
 }
 

@@ -86,22 +86,18 @@ int VfsOpen(sqlite3_vfs* pVfs, const char* pszName, sqlite3_file* pFile, int nFl
     return rc;
 }
 
-int IoErrorCode(EOp eOp)
-{
-    static const int s_codes[] = {SQLITE_CANTOPEN,    SQLITE_IOERR_DELETE, SQLITE_IOERR_ACCESS,
-                                  SQLITE_IOERR_READ,  SQLITE_IOERR_WRITE,  SQLITE_IOERR_FSYNC,
-                                  SQLITE_IOERR_TRUNCATE, SQLITE_IOERR_FSTAT, SQLITE_IOERR_LOCK, SQLITE_IOERR};
-    return s_codes[static_cast<int>(eOp)];
-}
+// Per counted call: its name, and the code an I/O error on it gives.
+const struct {
+    const char* pszName;
+    int nIoError;
+} s_ops[] = {{"open", SQLITE_CANTOPEN},   {"delete", SQLITE_IOERR_DELETE},     {"access", SQLITE_IOERR_ACCESS},
+             {"read", SQLITE_IOERR_READ}, {"write", SQLITE_IOERR_WRITE},       {"sync", SQLITE_IOERR_FSYNC},
+             {"truncate", SQLITE_IOERR_TRUNCATE}, {"size", SQLITE_IOERR_FSTAT}, {"lock", SQLITE_IOERR_LOCK},
+             {"-", SQLITE_IOERR}};
 
 }  // namespace
 
-const char* OpName(EOp eOp)
-{
-    static const char* const s_names[] = {"open", "delete", "access", "read", "write",
-                                          "sync", "truncate", "size", "lock", "-"};
-    return s_names[static_cast<int>(eOp)];
-}
+const char* OpName(EOp eOp) { return s_ops[static_cast<int>(eOp)].pszName; }
 
 const char* FaultName(EFault eFault)
 {
@@ -157,7 +153,6 @@ void CFaultVfs::Arm(EFault eFault, long long nFailAt, bool bPersistent)
     m_nFailAt = nFailAt;
     m_bPersistent = bPersistent && eFault != EFault::Busy;
     m_nCalls = 0;
-    m_nInjected = 0;
     m_eFirstFailed = EOp::Count;
 }
 
@@ -172,10 +167,12 @@ int CFaultVfs::Intercept(EOp eOp)
     if (m_nFailAt <= 0 || m_nCalls < m_nFailAt || (m_nCalls > m_nFailAt && !m_bPersistent)) {
         return 0;
     }
-    if (m_nInjected++ == 0) {
+    if (m_eFirstFailed == EOp::Count) {
         m_eFirstFailed = eOp;
     }
-    return m_eFault == EFault::DiskFull ? SQLITE_FULL : m_eFault == EFault::Busy ? SQLITE_BUSY : IoErrorCode(eOp);
+    return m_eFault == EFault::DiskFull ? SQLITE_FULL
+           : m_eFault == EFault::Busy   ? SQLITE_BUSY
+                                        : s_ops[static_cast<int>(eOp)].nIoError;
 }
 
 }  // namespace faultvfs

@@ -61,7 +61,6 @@ private:
     long long m_nFailAt = 0;
     bool m_bPersistent = false;
     long long m_nCalls = 0;
-    long long m_nInjected = 0;
     EOp m_eFirstFailed = EOp::Count;
 };
 
