@@ -19,52 +19,15 @@
 
 namespace {
 
-using testing_support::CTempDir;
-using testing_support::FileExists;
-using testing_support::ReadFile;
-using testing_support::RunSqliteShell;
-using testing_support::WriteFile;
+using namespace testing_support;
 
 struct CResult {
     int nStatus = -1;  // exit status, or minus the signal that ended the run
     std::string strOut, strErr;
 };
 
-// Runs calstore in strDir, its arguments given as to the shell, on an empty stdin, with
-// some variables of the environment replaced. A run that hangs is killed after a minute.
-CResult RunProgram(const std::string& strDir, const std::string& strArgs, const std::string& strEnv)
-{
-    const int nStatus = std::system(("cd '" + strDir + "' && exec env " + strEnv + " timeout -s KILL 60 '" +
-                                     CALSTORE_BINARY + "' " + strArgs + " </dev/null >run.out 2>run.err")
-                                        .c_str());
-    CResult result;
-    result.nStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -WTERMSIG(nStatus);
-    ReadFile(strDir + "/run.out", result.strOut);
-    ReadFile(strDir + "/run.err", result.strErr);
-    return result;
-}
-
 // One flat object of calstore's JSON: strings without their quotes (escapes kept), other values as written.
 using CJson = std::map<std::string, std::string>;
-
-// Every object of the output, one a line: a lone object or the items of an array.
-std::vector<CJson> JsonObjects(const std::string& strOut)
-{
-    static const std::regex pair(R"re("(\w+)": (?:"((?:[^"\\]|\\.)*)"|([^,}]*)))re");
-    std::vector<CJson> objects;
-    std::istringstream in(strOut);
-    for (std::string strLine; std::getline(in, strLine);) {
-        if (strLine.find('{') == std::string::npos) {
-            continue;
-        }
-        CJson& obj = objects.emplace_back();
-        for (std::sregex_iterator it(strLine.begin(), strLine.end(), pair), end; it != end; ++it) {
-            obj[(*it)[1]] = ((*it)[2].matched ? (*it)[2] : (*it)[3]).str();
-        }
-    }
-    return objects;
-}
-
 using CSpan = std::tuple<int64_t, int64_t, std::string>;  // begin, end, subject
 
 std::vector<CSpan> Spans(const std::vector<CJson>& events)
@@ -103,18 +66,6 @@ const std::vector<CSpan> s_zones = {
     {1752163200, 1752168600, "Summer meeting"},  // 18:00-19:30 CEST
 };
 
-// A refused command: the status, one line on stderr naming the problem, nothing on stdout.
-void ExpectRefused(const CResult& result, int nStatus, const std::vector<std::string>& fragments)
-{
-    EXPECT_EQ(result.nStatus, nStatus) << result.strErr;
-    EXPECT_EQ(result.strOut, "");
-    EXPECT_EQ(result.strErr.rfind("calstore: ", 0), 0u) << result.strErr;
-    EXPECT_EQ(result.strErr.find('\n'), result.strErr.size() - 1) << result.strErr;
-    for (const std::string& strFragment : fragments) {
-        EXPECT_NE(result.strErr.find(strFragment), std::string::npos) << result.strErr;
-    }
-}
-
 // Each case has a store of its own, and runs calstore in a directory of its own.
 class CalstoreTest : public ::testing::Test {
 protected:
@@ -123,9 +74,19 @@ protected:
     // A file of tests/calstore, quoted for the shell.
     static std::string Fixture(const std::string& strName) { return "'" CALSTORE_FIXTURES_DIR "/" + strName + "'"; }
 
-    CResult Run(const std::string& strArgs, const std::string& strTz = "UTC")
+    // Runs calstore on an empty stdin in the case's directory; a run that hangs is killed after a minute.
+    CResult Run(const std::string& strArgs, const std::string& strTz = "UTC", bool bRoot = true)
     {
-        return RunProgram(m_dir.Path(), "--root '" + Root() + "' " + strArgs, "TZ=" + strTz);
+        const std::string strRoot = bRoot ? "--root '" + Root() + "' " : "";
+        const int nStatus = std::system(("cd '" + m_dir.Path() + "' && exec env TZ=" + strTz + " TMPDIR='" +
+                                         m_dir.Path() + "' timeout -s KILL 60 '" CALSTORE_BINARY "' " + strRoot +
+                                         strArgs + " </dev/null >run.out 2>run.err")
+                                            .c_str());
+        CResult result;
+        result.nStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -WTERMSIG(nStatus);
+        ReadFile(m_dir.Join("run.out"), result.strOut);
+        ReadFile(m_dir.Join("run.err"), result.strErr);
+        return result;
     }
 
     // Runs a command that must succeed and returns what it printed.
@@ -137,34 +98,41 @@ protected:
         return result.strOut;
     }
 
+    // Every object of the output, one a line: a lone object or the items of an array.
     std::vector<CJson> Json(const std::string& strArgs, const std::string& strTz = "UTC")
     {
-        return JsonObjects(Ok("--json " + strArgs, strTz));
+        static const std::regex pair(R"re("(\w+)": (?:"((?:[^"\\]|\\.)*)"|([^,}]*)))re");
+        std::vector<CJson> objects;
+        std::istringstream in(Ok("--json " + strArgs, strTz));
+        for (std::string strLine; std::getline(in, strLine);) {
+            CJson& obj = objects.emplace_back();
+            for (std::sregex_iterator it(strLine.begin(), strLine.end(), pair), end; it != end; ++it) {
+                obj[(*it)[1]] = ((*it)[2].matched ? (*it)[2] : (*it)[3]).str();
+            }
+            if (obj.empty()) {
+                objects.pop_back();
+            }
+        }
+        return objects;
     }
 
     // The report of an import: events stored, skipped out of range, texts cut.
     std::string Import(const std::string& strArgs, const std::string& strTz = "UTC")
     {
-        const std::vector<std::string> reports =
-            Fields(Json("import " + strArgs, strTz), {"stored", "skipped_out_of_range", "texts_cut"});
-        return reports.size() == 1 ? reports[0] : std::to_string(reports.size()) + " reports";
+        return Fields(Json("import " + strArgs, strTz), {"stored", "skipped_out_of_range", "texts_cut"}).at(0);
     }
 
-    // weekly.ics, zones.ics and texts.ics into calendars 1, 2 and 3.
-    void ImportSamples()
+    // A refused command: the status, and stderr naming the problem.
+    void ExpectRefused(const std::string& strArgs, int nStatus, const std::vector<std::string>& fragments)
     {
-        EXPECT_EQ(Import(Fixture("weekly.ics")), "6|0|0");
-        EXPECT_EQ(Import(Fixture("zones.ics") + " --calendar 2"), "8|0|0");
-        EXPECT_EQ(Import(Fixture("texts.ics") + " --calendar 3"), "1|0|0");
+        const CResult result = Run(strArgs);
+        EXPECT_EQ(result.nStatus, nStatus) << result.strErr;
+        for (const std::string& strFragment : fragments) {
+            EXPECT_NE(result.strErr.find(strFragment), std::string::npos) << result.strErr;
+        }
     }
 
-    std::string Sql(const std::string& strQuery)
-    {
-        int nStatus = 0;
-        const std::string strOut = RunSqliteShell(Db(), strQuery, &nStatus);
-        EXPECT_EQ(nStatus, 0) << strOut;
-        return strOut;
-    }
+    std::string Sql(const std::string& strQuery) { return RunSqliteShell(Db(), strQuery); }
 
     // Everything a command could have changed, as text to compare.
     std::string Snapshot()
@@ -179,7 +147,9 @@ protected:
 
 TEST_F(CalstoreTest, ImportStoresExactTimesAndEveryCharacter)
 {
-    ImportSamples();
+    EXPECT_EQ(Import(Fixture("weekly.ics")), "6|0|0");
+    EXPECT_EQ(Import(Fixture("zones.ics") + " --calendar 2"), "8|0|0");
+    EXPECT_EQ(Import(Fixture("texts.ics") + " --calendar 3"), "1|0|0");
     // Six weeks from 6 January, without the 20th, the 27th moved to the 28th at 14:00.
     EXPECT_EQ(Spans(Json("events 1")), (std::vector<CSpan>{{1736154000, 1736154000 + s_llHour, "Weekly sync"},
                                                  {1736758800, 1736758800 + s_llHour, "Weekly sync"},
@@ -188,14 +158,10 @@ TEST_F(CalstoreTest, ImportStoresExactTimesAndEveryCharacter)
                                                  {1739178000, 1739178000 + s_llHour, "Weekly sync"},
                                                  {1739491200, 1739491200 + s_llDay, "Company holiday"}}));
     EXPECT_EQ(Spans(Json("events 2")), s_zones);
-    // Texts keep every character, in the JSON output (escaped) and in the database.
-    EXPECT_EQ(Fields(Json("events 3"), {"subject", "location", "detail"}),
-              std::vector<std::string>{R"(会議 – 東京 🎉|O'Brien's Pub, Dublin|Bring: pens, paper; snacks\n)"
-                                       R"(Second line with \"quotes\" and \\backslash. Emoji across a fold: 🗓)"});
+    // Texts keep every character in the database.
     EXPECT_EQ(Sql("select quote(subject), quote(Location), quote(detail), ext3 from Event where CalID = 3;"),
               "'会議 – 東京 🎉'|'O''Brien''s Pub, Dublin'|'Bring: pens, paper; snacks\nSecond line with \"quotes\" and "
               "\\backslash. Emoji across a fold: 🗓'|O'Brien-1@example.org\n");
-    EXPECT_EQ(Json("find-external \"O'Brien-1@example.org\"").at(0).at("exists"), "true");
     // A new calendar takes the name the file gives itself, else that of the file.
     EXPECT_EQ(Fields(Json("calendars"), {"id", "subject"}), (std::vector<std::string>{"1|Team", "2|zones", "3|texts"}));
 }
@@ -208,41 +174,19 @@ TEST_F(CalstoreTest, FloatingAndAllDayTimesFollowTheLocalZone)
     std::vector<CSpan> expected = s_zones;
     expected[5] = {1751601600, 1751601600 + s_llDay, "Independence Day"};
     expected[6] = {1751634000, 1751634000 + s_llHour, "Floating breakfast"};
-    const std::vector<CJson> events = Json("events 1", strNy);
-    ASSERT_EQ(Spans(events), expected);
-    EXPECT_EQ(events[0].at("begin"), "2025-01-15T03:30:00");
-    EXPECT_EQ(events[5].at("begin"), "2025-07-04T00:00:00");
+    EXPECT_EQ(Spans(Json("events 1", strNy)), expected);
     // Command-line times are local too, also on the day the clocks change.
     Ok("add-event 1 7 --begin 2025-03-09T12:00 --end 2025-03-09T13:00 --subject Clocks", strNy);
     EXPECT_EQ(Spans(Json("between 2025-03-09 2025-03-09T23:59", strNy)),
               (std::vector<CSpan>{{1741536000, 1741536000 + s_llHour, "Clocks"}}));
 }
 
-TEST_F(CalstoreTest, ImportCountsTextsItCutsAndEventsItSkips)
+// The daily series runs 17-21 January 2038; the store ends on the 19th at 03:14:07 UTC, and
+// a series is not expanded beyond it.
+TEST_F(CalstoreTest, ImportSkipsWhatTheStoreCannotHold)
 {
-    auto event = [](const std::string& strUid, const std::string& strSummary, const std::string& strDescription) {
-        return "BEGIN:VEVENT\nUID:" + strUid + "\nDTSTAMP:20250101T000000Z\nDTSTART:20250401T090000Z\n" +
-               "DTEND:20250401T100000Z\nSUMMARY:" + strSummary + "\nDESCRIPTION:" + strDescription + "\nEND:VEVENT\n";
-    };
-    std::string strWide;
-    for (int i = 0; i < 100; ++i) {
-        strWide += "数";
-    }
-    // The second description would be cut inside the emoji's surrogate pair: it loses all of it.
-    WriteFile(m_dir.Join("long.ics"), "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//Brellin//calstore tests//EN\n" +
-                                          event("long-1@example.org", "Long", std::string(3000, 'x') + strWide) +
-                                          event("long-2@example.org", std::string(800, 'S'),
-                                                std::string(3070, 'y') + "😀" + std::string(10, 'z')) +
-                                          "END:VCALENDAR\n");
-    EXPECT_EQ(Import("long.ics"), "2|0|3");
-    EXPECT_EQ(Sql("select length(subject), length(detail), length(replace(detail, '数', '')),"
-                  " length(replace(detail, 'y', '')) from Event order by ext3;"),
-              "4|3071|3000|3071\n767|3070|3070|0\n");
-
-    // The daily series runs 17-21 January 2038; the store ends on the 19th at 03:14:07 UTC, and
-    // a series is not expanded beyond it.
-    EXPECT_EQ(Import(Fixture("range.ics") + " --calendar 2 --horizon 5000"), "4|3|0");
-    EXPECT_EQ(Spans(Json("events 2")),
+    EXPECT_EQ(Import(Fixture("range.ics") + " --horizon 5000"), "4|3|0");
+    EXPECT_EQ(Spans(Json("events 1")),
               (std::vector<CSpan>{{2145873600, 2145873600 + s_llHour, "Last new year's eve the store can hold"},
                                   {2147299200, 2147299200 + s_llHour, "Daily near the end"},
                                   {2147385600, 2147385600 + s_llHour, "Daily near the end"},
@@ -264,7 +208,7 @@ TEST_F(CalstoreTest, ImportingAgainUpdatesInsteadOfAddingEvents)
     EXPECT_EQ(Sql("select subject, count(*) from Event group by subject order by subject;"),
               "Company holiday|1\nWeekly sync (moved)|1\nWeekly sync (new room)|4\n");
     Ok("stop");
-    EXPECT_EQ(Sql("select count(*) from Event; select count(*) from Calendar;"), "6\n1\n");
+    EXPECT_EQ(Sql("select count(*) from Event;"), "6\n");
     Ok("stop --clear");
     EXPECT_EQ(Sql("select count(*) from Event; select count(*) from Calendar;"), "0\n0\n");
 }
@@ -272,45 +216,32 @@ TEST_F(CalstoreTest, ImportingAgainUpdatesInsteadOfAddingEvents)
 TEST_F(CalstoreTest, HorizonLimitsOpenEndedSeries)
 {
     const int64_t llNow = std::time(nullptr);
-    const int64_t nNow = std::stoll(Import(Fixture("open-ended.ics") + " --horizon 0"));
     // Every Monday since 6 January 2020 up to now, and two more weeks.
+    const int64_t nNow = std::stoll(Import(Fixture("open-ended.ics") + " --horizon 0"));
     EXPECT_EQ(nNow, (llNow - 1578312000) / (7 * s_llDay) + 1);
     EXPECT_EQ(std::stoll(Import(Fixture("open-ended.ics") + " --calendar 2 --horizon 14")), nNow + 2);
-    const std::vector<CSpan> later = Spans(Json("events 2"));
-    ASSERT_FALSE(later.empty());
-    EXPECT_EQ(std::get<0>(later.front()), 1578312000);
-    EXPECT_GT(std::get<0>(later.back()), llNow + 7 * s_llDay);
-    EXPECT_LE(std::get<0>(later.back()), llNow + 14 * s_llDay + 60);
 }
 
+// One event ends as the period begins, another begins as it ends; a period inside an all-day event.
 TEST_F(CalstoreTest, BetweenPicksEventsTouchingThePeriod)
 {
-    ImportSamples();
-    auto between = [&](const std::string& strArgs) { return Spans(Json("between " + strArgs)); };
-    // One event ends as the period begins, another begins as it ends; a period inside an all-day event.
-    const std::vector<CSpan> touching = {{1736758800, 1736758800 + s_llHour, "Weekly sync"},
-                                         {1736929800, 1736935200, "Winter meeting"},
-                                         {1738072800, 1738072800 + s_llHour, "Weekly sync (moved)"}};
-    EXPECT_EQ(between("2025-01-13T10:00 2025-01-28T14:00"), touching);
-    EXPECT_EQ(between("1736762400 1738072800 --calendar 1"), (std::vector<CSpan>{touching[0], touching[2]}));
-    EXPECT_EQ(between("2025-01-13T10:00:01 2025-01-28T13:59:59"), (std::vector<CSpan>{touching[1]}));
-    EXPECT_EQ(between("2025-02-14T10:00 2025-02-14T11:00"),
+    Import(Fixture("weekly.ics"));
+    EXPECT_EQ(Spans(Json("between 2025-01-13T10:00 2025-01-28T14:00")),
+              (std::vector<CSpan>{{1736758800, 1736758800 + s_llHour, "Weekly sync"},
+                                  {1738072800, 1738072800 + s_llHour, "Weekly sync (moved)"}}));
+    EXPECT_EQ(Spans(Json("between 2025-01-13T10:00:01 2025-01-28T13:59:59")), std::vector<CSpan>{});
+    EXPECT_EQ(Spans(Json("between 1739527200 1739530800")),
               (std::vector<CSpan>{{1739491200, 1739491200 + s_llDay, "Company holiday"}}));
 }
 
-// Fields not named keep their values, the external id included; deleting a calendar
-// takes its events along, and nothing of another calendar; another account is another store.
+// Fields not named keep their values; deleting a calendar takes its events along,
+// and nothing of another calendar.
 TEST_F(CalstoreTest, CalendarAndEventCommandsRoundTrip)
 {
     Ok("add-calendar 4294967295 'Team Ω' --detail \"shared, with 'quotes'\"");
-    EXPECT_EQ(Json("calendars"),
-              (std::vector<CJson>{{{"id", "4294967295"}, {"subject", "Team Ω"}, {"detail", "shared, with 'quotes'"}}}));
     Ok("add-event 4294967295 1 --begin 2025-03-01T09:00 --end 2025-03-01T10:30 --subject Review --location 'Room 1' "
        "--detail Agenda --external-id ext-42@example.org");
     Ok("add-event 4294967295 4294967295 --begin 1740823200 --end 1740826800 --subject Second");
-    EXPECT_EQ(Spans(Json("events 4294967295")),
-              (std::vector<CSpan>{{1740819600, 1740825000, "Review"}, {1740823200, 1740826800, "Second"}}));
-    EXPECT_EQ(Json("find-external ext-43@example.org").at(0).at("exists"), "false");
     Ok("update-event 4294967295 1 --subject 'Review (moved)' --begin 2025-03-02T09:00 --end 2025-03-02T10:00");
     EXPECT_EQ(Fields(Json("events 4294967295"), {"subject", "begin_unix", "end_unix", "location", "detail"}),
               (std::vector<std::string>{"Second|1740823200|1740826800||",
@@ -318,14 +249,9 @@ TEST_F(CalstoreTest, CalendarAndEventCommandsRoundTrip)
     EXPECT_EQ(Json("find-external ext-42@example.org").at(0).at("exists"), "true");
     Ok("delete-event 4294967295 4294967295");
     EXPECT_EQ(Json("events 4294967295").size(), 1u);
-    Ok("clear-calendar 4294967295");
-    EXPECT_TRUE(Json("events 4294967295").empty());
     Import(Fixture("texts.ics"));
-    Ok("add-event 4294967295 3 --begin 2025-04-01 --end 2025-04-02 --subject Gone");
     Ok("delete-calendar 4294967295");
     EXPECT_EQ(Sql("select CalID, count(*) from Event group by CalID; select CalID from Calendar;"), "1|1\n1\n");
-    EXPECT_EQ(Ok("--account 77 --json calendars"), "[]\n");
-    EXPECT_TRUE(FileExists(Root() + "/77/CalData.db"));
 }
 
 // The export is iCalendar as other programs read it: CRLF lines of at most 75
@@ -360,9 +286,6 @@ TEST_F(CalstoreTest, ExportThenImportGivesTheSameEvents)
     EXPECT_EQ(Import("out.ics --calendar 7", "Europe/Berlin"), "26|0|0");
     const std::vector<std::string> keys = {"begin_unix", "end_unix", "subject", "location", "detail"};
     EXPECT_EQ(Fields(Json("events 7"), keys), Fields(Json("events 1"), keys));
-    // A file that cannot be written leaves nothing behind.
-    ExpectRefused(Run("export no/such/dir/out.ics --calendar 1"), 1, {"no/such/dir/out.ics"});
-    EXPECT_FALSE(FileExists(m_dir.Join("no")));
 }
 
 // What other programs write, read the same whatever the machine's zone: moved and
@@ -408,40 +331,31 @@ TEST_F(CalstoreTest, ImportingAgainInAnotherZoneAddsNothing)
 {
     EXPECT_EQ(Import(Fixture("local-series.ics"), "Europe/Berlin"), "6|0|0");
     EXPECT_EQ(Import(Fixture("local-series.ics"), "America/New_York"), "6|0|0");
-    EXPECT_EQ(Sql("select count(*) from Event;"), "6\n");
     EXPECT_EQ(Fields(Json("events 1", "America/New_York"), {"begin"}),
               (std::vector<std::string>{"2025-06-02T00:00:00", "2025-06-02T07:30:00", "2025-06-03T07:30:00",
                                         "2025-06-04T07:30:00", "2025-06-09T00:00:00", "2025-06-16T00:00:00"}));
 }
 
-// An import finds its own events by their identity and never takes over another
-// event's number: here one added by hand where the import would have put its own.
+// An import never takes over another event's number: here one added by hand where
+// the import would have put its own.
 TEST_F(CalstoreTest, ImportNeverOverwritesAnotherEvent)
 {
     Import(Fixture("weekly.ics"));
     const std::string strTaken = Json("events 1").at(0).at("id");
     Ok("add-calendar 2 Mine");
-    Ok("add-event 2 " + strTaken +
-       " --begin 2025-01-01T10:00 --end 2025-01-01T11:00 --subject Mine --external-id mine");
-    for (int nRun = 0; nRun < 2; ++nRun) {
-        EXPECT_EQ(Import(Fixture("weekly.ics") + " --calendar 2"), "6|0|0");
-        EXPECT_EQ(Sql("select count(*), sum(subject = 'Mine') from Event where CalID = 2;"), "7|1\n");
-        EXPECT_EQ(Sql("select subject, ext3 from Event where CalID = 2 and EvtID & 4294967295 = " + strTaken + ";"),
-                  "Mine|mine\n");
-    }
+    Ok("add-event 2 " + strTaken + " --begin 2025-01-01T10:00 --end 2025-01-01T11:00 --subject Mine");
+    EXPECT_EQ(Import(Fixture("weekly.ics") + " --calendar 2"), "6|0|0");
+    EXPECT_EQ(Sql("select subject from Event where CalID = 2 and EvtID & 4294967295 = " + strTaken + ";"), "Mine\n");
 }
 
-// A file that cannot be read, or breaks a bound, ends quickly with one line and
-// leaves the store unstarted, so that it never holds the account's write lock.
+// A file that cannot be read, or breaks a bound, is refused before the store starts.
 TEST_F(CalstoreTest, HostileFilesAreRefusedBeforeTheStoreStarts)
 {
-    ASSERT_EQ(::mkfifo(m_dir.Join("pipe.ics").c_str(), 0600), 0);
     const std::string strHead = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//x//y//EN\r\nBEGIN:VEVENT\r\n";
     const std::string strTail = "UID:x\r\nDTSTART:20250101T100000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
     WriteFile(m_dir.Join("long.ics"), strHead + "SUMMARY:" + std::string(2 << 20, 'x') + "\r\n" + strTail);
     WriteFile(m_dir.Join("cp1252.ics"), strHead + "SUMMARY:Caf\xE9\r\n" + strTail);
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-        {"pipe.ics", {"pipe.ics", "not a regular file"}},
         {"/dev/zero", {"/dev/zero", "not a regular file"}},
         {"long.ics", {"long.ics line 5: a line longer than 1024 KB (raise the bound with --max-line-kb)"}},
         {"long.ics --max-line-kb 4096 --max-file-mb 1", {"long.ics: larger than the 1 MB", "--max-file-mb"}},
@@ -455,75 +369,42 @@ TEST_F(CalstoreTest, HostileFilesAreRefusedBeforeTheStoreStarts)
     };
     for (const auto& [strArgs, fragments] : cases) {
         SCOPED_TRACE(strArgs);
-        ExpectRefused(Run("import " + strArgs), 1, fragments);
+        ExpectRefused("import " + strArgs, 1, fragments);
     }
     EXPECT_FALSE(FileExists(Db()));
-
     // Bounds raised, and the file's encoding named, the same files are read.
     EXPECT_EQ(Import("long.ics --max-line-kb 4096"), "1|0|1");
     EXPECT_EQ(Import("cp1252.ics --charset windows-1252 --calendar 2"), "1|0|0");
     EXPECT_EQ(Sql("select subject from Event where CalID = 2;"), "Café\n");
 }
 
-// Failures of the store say why, with the file, and keep nothing of the command; a
-// database the store had to rebuild is named with the backup it made.
-TEST_F(CalstoreTest, StoreFailuresSayWhyAndSaveNothing)
-{
-    Ok("add-calendar 1 One");
-    // SQLite cannot make its journal where a directory of that name stands.
-    ASSERT_EQ(::mkdir((Db() + "-journal").c_str(), 0700), 0);
-    const CResult failed = Run("add-event 1 1 --begin 2025-01-01 --end 2025-01-02 --subject Lost");
-    ExpectRefused(failed, 1, {"nothing of the command was saved", Db()});
-    ASSERT_EQ(::rmdir((Db() + "-journal").c_str()), 0);
-    EXPECT_EQ(Sql("select count(*) from Event;"), "0\n");
-
-    WriteFile(Db(), "not a database, though it has the name of one");
-    const CResult rebuilt = Run("calendars");
-    EXPECT_EQ(rebuilt.nStatus, 0) << rebuilt.strErr;
-    EXPECT_EQ(rebuilt.strOut, "0 calendars\n");
-    std::smatch m;
-    EXPECT_TRUE(std::regex_match(rebuilt.strErr, m,
-                                 std::regex("calstore: warning: " + Db() + " was damaged .* kept in (" + Root() +
-                                            "/1000/[0-9]{14}CalData\\.db)\n")))
-        << rebuilt.strErr;
-    std::string strBackup;
-    EXPECT_TRUE(ReadFile(m[1], strBackup));
-    EXPECT_EQ(strBackup, "not a database, though it has the name of one");
-}
-
+// A failed write says why, with the file; bad input changes nothing.
 TEST_F(CalstoreTest, BadInputIsRefusedAndChangesNothing)
 {
     Import(Fixture("weekly.ics"));
-    Ok("config set ui theme dark");
     const std::string strId = Json("events 1").at(0).at("id");
     const std::string strBefore = Snapshot();
-    WriteFile(m_dir.Join("notes.ics"), "shopping list\nmilk\n");
-    const std::string strWhen = " --begin 2025-01-01T10:00 --end 2025-01-01T11:00", strX = " --subject x";
     const std::string strAdd = "add-event 1 77 --subject x --begin ";
     const std::vector<std::string> malformed = {"malformed.ics", "broken@example.org", "DTSTART", "20251345T100000Z"};
     const std::vector<std::tuple<std::string, int, std::vector<std::string>>> cases = {
         {"frobnicate", 2, {"unknown command 'frobnicate'"}},
-        {"import " + Fixture("weekly.ics") + " --horizon -5", 2, {"bad number of days '-5'"}},
         {strAdd + "2025-02-30 --end 2025-03-01", 2, {"bad time for --begin: '2025-02-30'"}},
         {strAdd + "2025-01-01 --end 2039-01-01", 2, {"the time for --end '2039-01-01' is outside"}},
-        {"add-event 99 1" + strWhen + strX, 1, {"there is no calendar 99"}},
-        {"add-event 1 " + strId + strWhen + strX, 1, {"calendar 1 already has an event " + strId}},
+        {"add-event 1 " + strId + " --begin 2025-01-01 --end 2025-01-02 --subject x", 1, {"already has an event"}},
         {strAdd + "2025-01-02 --end 2025-01-01", 1, {"the event would end before it begins"}},
-        {"add-event 1 77 --begin 2025-01-02 --end 2025-01-03 --subject " + std::string(768, 's'),
-         1,
-         {"the subject is longer than the 767 characters"}},
-        {"add-calendar 1 Again", 1, {"calendar 1 already exists"}},
-        {"update-event 1 " + strId + " --external-id x", 2, {"the external id of an event is fixed"}},
-        // Bad files, into the calendar they came from or a new one: not even the good event ahead of the broken one.
+        // Not even the good event ahead of the broken one.
         {"import " + Fixture("malformed.ics") + " --strict --calendar 1", 1, malformed},
         {"import " + Fixture("malformed.ics") + " --strict --calendar 3", 1, malformed},
-        {"import missing.ics --calendar 3", 1, {"cannot open", "missing.ics", "No such file"}},
-        {"import notes.ics --calendar 1", 1, {"notes.ics: not an iCalendar file"}},
     };
     for (const auto& [strArgs, nStatus, fragments] : cases) {
-        SCOPED_TRACE(strArgs.substr(0, 100));
-        ExpectRefused(Run(strArgs), nStatus, fragments);
+        SCOPED_TRACE(strArgs);
+        ExpectRefused(strArgs, nStatus, fragments);
     }
+    EXPECT_EQ(Snapshot(), strBefore);
+    // SQLite cannot make its journal where a directory of that name stands.
+    ASSERT_EQ(::mkdir((Db() + "-journal").c_str(), 0700), 0);
+    ExpectRefused(strAdd + "2025-01-01 --end 2025-01-02", 1, {"nothing of the command was saved", Db()});
+    ASSERT_EQ(::rmdir((Db() + "-journal").c_str()), 0);
     EXPECT_EQ(Snapshot(), strBefore);
 }
 
@@ -540,16 +421,14 @@ TEST_F(CalstoreTest, CommandWaitsForAnotherWriter)
         ::usleep(10000);
     }
     ASSERT_TRUE(FileExists(strMarker)) << "the sqlite3 tool did not take the write lock";
-    const CResult result = Run("add-event 1 1 --begin 2025-01-01 --end 2025-01-02 --subject 'After the wait'");
+    Ok("add-event 1 1 --begin 2025-01-01 --end 2025-01-02 --subject 'After the wait'");
     EXPECT_EQ(writer.get(), "");
-    EXPECT_EQ(result.nStatus, 0) << result.strErr;
-    EXPECT_EQ(Sql("select subject from Event;"), "After the wait\n");
 }
 
 // Without a command, the demo runs in a new directory of its own and imports its sample.
 TEST_F(CalstoreTest, DemoRunsInADirectoryOfItsOwn)
 {
-    const CResult result = RunProgram(m_dir.Path(), "", "TZ=UTC TMPDIR='" + m_dir.Path() + "'");
+    const CResult result = Run("", "UTC", false);
     EXPECT_EQ(result.nStatus, 0) << result.strErr;
     std::smatch m;
     ASSERT_TRUE(std::regex_search(result.strOut, m, std::regex("\nFiles:\n  (.*)\n"))) << result.strOut;

@@ -1,5 +1,4 @@
-// The tick event, the hidden-window timer that fires it, and (off Windows) the
-// message queue of the compatibility layer that both run on.
+// The tick event and the hidden-window timer that fires it.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,7 +7,6 @@
 #include <future>
 #include <memory>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "compat/win32.h"
@@ -185,82 +183,3 @@ TEST(TimerThread, TicksOnlyWhenTheOwningThreadPumps)
     EXPECT_EQ(counter.tickThread, ownerId);
     EXPECT_FALSE(IsWindow(hWnd));
 }
-
-#ifndef _WIN32
-namespace {
-
-using Seen = std::vector<std::tuple<HWND, UINT, WPARAM>>;  // window, message, wParam
-
-// Takes up to eight messages off this thread's queue, in the order they come.
-Seen Take(HWND hWnd = nullptr, UINT uMin = 0, UINT uMax = 0)
-{
-    Seen seen;
-    MSG msg;
-    while (seen.size() < 8 && PeekMessageW(&msg, hWnd, uMin, uMax, PM_REMOVE)) {
-        seen.emplace_back(msg.hwnd, msg.message, msg.wParam);
-    }
-    return seen;
-}
-
-// A window of this thread that answers WM_APP with 1234.
-LRESULT CALLBACK ProbeProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
-{
-    return uMsg == WM_APP ? 1234 : DefWindowProcW(hWnd, uMsg, wParam, lParam);
-}
-HWND NewProbe()
-{
-    static const ATOM s_atom = [] {  // once, however often the test runs
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = &ProbeProc;
-        wc.lpszClassName = u"CalStoreTest.Probe";
-        return RegisterClassW(&wc);
-    }();
-    EXPECT_NE(s_atom, 0);
-    return CreateWindowExW(0, u"CalStoreTest.Probe", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-}
-
-}  // namespace
-
-// A post from another thread wakes GetMessage; posted messages come first, then
-// the quit request (once), then timers. PeekMessage filters by window (-1: thread
-// messages) and range. Windows brings its own queue.
-TEST(MessageQueue, PostsWakeTheLoopAndComeBeforeQuitAndTimers)
-{
-    Take();  // nothing left over from other tests
-    const HWND hWnd = NewProbe(), hWndB = NewProbe();
-    MSG msg{};
-    ASSERT_NE(SetTimer(hWnd, 99, 300, nullptr), 0u);  // ends the wait should the post not
-    const Clock::time_point t0 = Clock::now();
-    std::thread poster([hWnd]() {
-        std::this_thread::sleep_for(milliseconds(50));
-        PostMessageW(hWnd, WM_APP + 3, 11, 0);
-    });
-    EXPECT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
-    poster.join();
-    EXPECT_EQ(msg.message, UINT(WM_APP + 3));
-    EXPECT_LT(std::chrono::duration_cast<milliseconds>(Clock::now() - t0).count(), 250)
-        << "the post must wake the waiting thread";
-    EXPECT_TRUE(KillTimer(hWnd, 99));
-    EXPECT_FALSE(KillTimer(hWnd, 99));
-
-    ASSERT_NE(SetTimer(hWnd, 6, 15, nullptr), 0u);
-    std::this_thread::sleep_for(milliseconds(40));
-    PostMessageW(hWnd, WM_APP, 0, 0);
-    PostMessageW(hWndB, WM_APP + 1, 0, 0);
-    PostMessageW(nullptr, WM_APP + 2, 0, 0);  // a thread message
-    EXPECT_EQ(Take(reinterpret_cast<HWND>(-1)), (Seen{{nullptr, WM_APP + 2, 0}}));
-    EXPECT_EQ(Take(nullptr, WM_APP + 1, WM_APP + 10), (Seen{{hWndB, WM_APP + 1, 0}}));
-    PostQuitMessage(7);
-    PostMessageW(hWnd, WM_APP + 1, 0, 0);
-    EXPECT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
-    EXPECT_EQ(msg.message, UINT(WM_APP));
-    EXPECT_EQ(DispatchMessageW(&msg), 1234);
-    EXPECT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
-    EXPECT_EQ(msg.message, UINT(WM_APP + 1));
-    EXPECT_FALSE(GetMessageW(&msg, nullptr, 0, 0));
-    EXPECT_EQ(std::make_tuple(msg.message, msg.wParam), std::make_tuple(UINT(WM_QUIT), WPARAM(7)));
-    EXPECT_EQ(Take(), (Seen{{hWnd, WM_TIMER, 6}}));  // the quit request is taken once
-    DestroyWindow(hWnd);
-    DestroyWindow(hWndB);
-}
-#endif

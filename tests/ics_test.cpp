@@ -173,10 +173,8 @@ TEST_F(IcsTest, CutsEndlessAndRunawayRules)
     EXPECT_CONTAINS(strError, "more than 100000 times up to the horizon");
 }
 
-TEST_F(IcsTest, RefusesBrokenFilesLeavingTheResultAlone)  // read strictly
+TEST_F(IcsTest, RefusesBrokenFilesLeavingTheResultAlone)  // read strictly; calstore checks what is no regular file
 {
-    CTempDir dir;  // calstore checks missing files and what is no regular file
-    ASSERT_TRUE(WriteFile(dir.Join("binary.ics"), std::string("BEGIN:VCALENDAR\r\n\0\x01\x02", 20)));
     const struct {
         std::string strPath;
         std::vector<std::string> fragments;
@@ -189,7 +187,6 @@ TEST_F(IcsTest, RefusesBrokenFilesLeavingTheResultAlone)  // read strictly
         {Case("unknown_zone.ics"), {"Mars/Olympus_Mons"}},
         {Case("truncated.ics"), {"truncated.ics"}},
         {Case("junk_lines.ics"), {"Service unavailable"}},  // between the events
-        {dir.Join("binary.ics"), {"binary"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.strPath);
@@ -200,7 +197,6 @@ TEST_F(IcsTest, RefusesBrokenFilesLeavingTheResultAlone)  // read strictly
         options.bStrict = true;
         EXPECT_FALSE(ReadIcsFile(c.strPath, options, result, strError));
         EXPECT_EQ("untouched", result.strCalendarName);
-        EXPECT_FALSE(strError.empty());
         for (const std::string& strFragment : c.fragments) {
             EXPECT_CONTAINS(strError, strFragment);
         }

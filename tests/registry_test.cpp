@@ -1,6 +1,6 @@
 // The registry of the compatibility layer: keys and values through the Win32
-// calls, the one file that holds them (in the text form a peer reads, replaced
-// whole, never overwritten when it cannot be read), and GUIDs as text.
+// calls, and the one file that holds them (in the text form a peer reads, replaced
+// whole, never overwritten when it cannot be read).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -16,9 +16,6 @@
 using namespace testing_support;
 
 namespace {
-
-// {32BFB315-E3F6-4440-BAF1-4389487CB5E8}
-const GUID s_guidSample = {0x32BFB315, 0xE3F6, 0x4440, {0xBA, 0xF1, 0x43, 0x89, 0x48, 0x7C, 0xB5, 0xE8}};
 
 // Every test works on a registry file of its own.
 class RegistryTest : public ::testing::Test {
@@ -112,7 +109,6 @@ TEST_F(RegistryTest, KeysAndValuesRoundTripThroughTheFile)
     // Names are lines of the file: one with a line break is refused.
     EXPECT_EQ(ERROR_INVALID_PARAMETER, SetText(hKey, "name\nwith a break", "v"));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, Create(hKey, "key\nwith a break", &hRefused));
-    EXPECT_NE(ERROR_SUCCESS, Create(HKEY_CURRENT_USER, "a\\\\b", &hRefused));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(hKey));
     EXPECT_EQ(FileText(), "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n\n"
                           "[HKEY_CURRENT_USER\\Software\\Brellin]\n\n[HKEY_CURRENT_USER\\Software\\Brellin\\Values]\n"
@@ -128,22 +124,7 @@ TEST_F(RegistryTest, KeysAndValuesRoundTripThroughTheFile)
     EXPECT_EQ("type 3: 00 ff 10 00 7f", Read(hKey, "Blob"));
     EXPECT_EQ("a\r\nb", Read(hKey, "lines"));
     EXPECT_EQ("error 2", Read(hKey, "Missing"));
-    DWORD cbData = 0;
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(hKey, nullptr, nullptr, nullptr, nullptr, &cbData));
-    EXPECT_EQ(DWORD(sizeof(u"the default")), cbData);
-    BYTE small[4] = {};
-    cbData = sizeof(small);
-    EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExW(hKey, WTEXT("blob"), nullptr, nullptr, small, &cbData));
-    EXPECT_EQ(5u, cbData);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Open(hKey, "Nowhere", &hRefused));
-    EXPECT_NE(ERROR_SUCCESS, Open(HKEY_LOCAL_MACHINE, "Software\\Brellin", &hRefused));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(hKey));
-    // Closed and made-up handles are refused.
-    for (HKEY hBad : {hKey, reinterpret_cast<HKEY>(uintptr_t(0x7654321))}) {
-        EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(hBad));
-        EXPECT_EQ(ERROR_INVALID_HANDLE, SetText(hBad, "v", "x"));
-        EXPECT_EQ("error 6", Read(hBad, nullptr));  // ERROR_INVALID_HANDLE
-    }
 }
 
 // A new text goes to a new file put in the old one's place, so a reader never sees
@@ -188,29 +169,5 @@ TEST_F(RegistryTest, UnreadableFileIsNeverOverwritten)
         EXPECT_NE(ERROR_SUCCESS, RegDeleteTreeW(HKEY_CURRENT_USER, WTEXT("Software\\Kept")));
         EXPECT_NE(ERROR_SUCCESS, RegDeleteKeyW(HKEY_CURRENT_USER, WTEXT("Software\\Kept")));
         EXPECT_EQ(strBroken, FileText());
-    }
-}
-
-// ProgIDs are resolved through the registered module in module_test.
-TEST_F(RegistryTest, GuidsAsText)
-{
-    WCHAR szText[39];
-    EXPECT_EQ(39, StringFromGUID2(s_guidSample, szText, 39));
-    EXPECT_EQ("{32BFB315-E3F6-4440-BAF1-4389487CB5E8}", Narrow(szText));
-    EXPECT_EQ(0, StringFromGUID2(s_guidSample, szText, 38));
-    CLSID clsid{};
-    EXPECT_EQ(S_OK, CLSIDFromString(WTEXT("{32bfb315-e3f6-4440-baf1-4389487cb5e8}"), &clsid));
-    EXPECT_TRUE(clsid == s_guidSample);
-    const GUID guidOnes = {0xFFFFFFFF, 0xFFFF, 0xFFFF, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}};
-    for (const GUID& guid : {IID_NULL, guidOnes, IID_IDispatch}) {
-        ASSERT_EQ(39, StringFromGUID2(guid, szText, 39));
-        EXPECT_EQ(S_OK, CLSIDFromString(szText, &clsid)) << Narrow(szText);
-        EXPECT_TRUE(clsid == guid) << Narrow(szText);
-    }
-    for (const char* pszBad : {"32BFB315-E3F6-4440-BAF1-4389487CB5E8", "{32BFB315-E3F6-4440-BAF1-4389487CB5E8}x",
-                               "{32BFB315E-3F6-4440-BAF1-4389487CB5E8}", "{+2BFB315-E3F6-4440-BAF1-4389487CB5E8}"}) {
-        clsid = guidOnes;
-        EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromString(Wide(pszBad).c_str(), &clsid)) << pszBad;
-        EXPECT_TRUE(clsid == guidOnes) << pszBad;
     }
 }

@@ -1,5 +1,5 @@
 // VARIANT handling of the compatibility layer: the automation coercions that late
-// binding relies on, copying and clearing, and the layout shared with Windows x64 hosts.
+// binding relies on, and the layout shared with Windows x64 hosts.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -29,22 +29,16 @@ VARIANT I4(LONG l) { return Make(VT_I4, l); }
 VARIANT UI4(ULONG ul) { return Make(VT_UI4, ul); }
 VARIANT R8(double d) { return Make(VT_R8, d); }
 VARIANT Bool(VARIANT_BOOL b) { return Make(VT_BOOL, b); }
-const VARIANT s_empty = Make(VT_EMPTY, 0), s_null = Make(VT_NULL, 0);
+const VARIANT s_null = Make(VT_NULL, 0);
 
 double NumberOf(const VARIANT& v)
 {
     switch (v.vt) {
-    case VT_I1: return v.cVal;
     case VT_UI1: return v.bVal;
     case VT_I2: return v.iVal;
-    case VT_UI2: return v.uiVal;
     case VT_I4: return v.lVal;
     case VT_UI4: return v.ulVal;
-    case VT_UINT: return v.uintVal;
-    case VT_I8: return double(v.llVal);
     case VT_BOOL: return v.boolVal;
-    case VT_R4: return v.fltVal;
-    case VT_R8: return v.dblVal;
     default: ADD_FAILURE() << "not a number: vt " << v.vt; return 0;
     }
 }
@@ -129,56 +123,27 @@ TEST(VariantLayoutTest, StructuresKeepTheWindowsX64Layout)
 
 TEST(VariantChangeTypeTest, ValuesConvertOrOverflowLikeAutomation)
 {
-    LONG lSmall = 200, lLarge = 300;
-    double dHalf = 2.5;
+    LONG lLarge = 300;
     BSTR bsText = SysAllocString(WTEXT("17"));
     ExpectConversions({
-        // Each integer width at and beyond its limits.
-        Fails(I4(-1), VT_UI4), Fails(I4(256), VT_UI1), Gives(I4(255), VT_UI1, 255), Fails(I4(-1), VT_UI1),
-        Gives(I4(-128), VT_I1, -128), Fails(I4(128), VT_I1), Fails(I4(32768), VT_I2), Gives(I4(-32768), VT_I2, -32768),
-        Fails(I4(-32769), VT_I2), Fails(I4(65536), VT_UI2), Fails(UI4(0x80000000u), VT_I4),
-        Fails(UI4(0x80000000u), VT_INT), Fails(Make(VT_I8, LONGLONG(0x100000000LL)), VT_UI4),
-        Fails(Make(VT_I8, LONGLONG(-1)), VT_UI8), Fails(Make(VT_UI8, ULONGLONG(~0ULL)), VT_I8),
-        Gives(Make(VT_I2, SHORT(-1)), VT_I8, -1), Fails(Make(VT_UI2, USHORT(65535)), VT_I2),
+        // Integer widths at and beyond their limits.
+        Fails(I4(256), VT_UI1), Gives(I4(255), VT_UI1, 255), Fails(I4(-1), VT_UI1), Fails(I4(32768), VT_I2),
+        Gives(I4(-32768), VT_I2, -32768), Gives(I4(32767), VT_I2, 32767), Fails(UI4(0x80000000u), VT_I4),
+        Fails(Make(VT_I8, LONGLONG(-1)), VT_UI8), Fails(Make(VT_UI2, USHORT(65535)), VT_I2),
         // Reals: halves go to the even neighbour, and rounding decides whether a value fits.
-        Gives(R8(2.5), VT_I4, 2), Gives(R8(3.5), VT_I4, 4), Gives(R8(-2.5), VT_I4, -2), Gives(R8(2.5001), VT_I2, 3),
-        Gives(Make(VT_R4, -7.75f), VT_I4, -8), Gives(R8(-0.4), VT_UI4, 0), Fails(R8(-0.6), VT_UI4),
-        Fails(R8(255.5), VT_UI1), Fails(R8(32767.5), VT_I2), Gives(R8(4294967295.4), VT_UI4, 4294967295.0),
-        Fails(R8(1e300), VT_I8), Fails(R8(std::nan("")), VT_I4), Gives(R8(0.25), VT_R4, 0.25), Fails(R8(1e300), VT_R4),
+        Gives(R8(2.5), VT_I4, 2), Gives(R8(3.5), VT_I4, 4), Fails(R8(32767.5), VT_I2), Fails(R8(1e300), VT_I8),
+        Fails(R8(std::nan("")), VT_I4),
         // Text in the invariant form, blanks around it allowed; anything else is no number.
-        Gives(Text(" 42 "), VT_I4, 42), Gives(Text("1e3"), VT_I4, 1000), Gives(Text("13.5"), VT_I4, 14),
-        Fails(Text("4294967296"), VT_UI4), Fails(Text("99999999999999999999999"), VT_I8),
-        Fails(Text(""), VT_I4, DISP_E_TYPEMISMATCH), Fails(Text("12abc"), VT_I4, DISP_E_TYPEMISMATCH),
-        Fails(Text("0x10"), VT_I4, DISP_E_TYPEMISMATCH), Fails(Text("inf"), VT_I4, DISP_E_TYPEMISMATCH),
-        Fails(Make(VT_BSTR, BSTR(nullptr)), VT_I4, DISP_E_TYPEMISMATCH), Gives(Text("-3.25"), VT_R8, -3.25),
-        // Numbers as text; a single-precision value with the digits it really has.
-        Writes(Make(VT_I8, LONGLONG(INT64_MIN)), "-9223372036854775808"),
-        Writes(Make(VT_UI8, ULONGLONG(~0ULL)), "18446744073709551615"), Writes(R8(0.1), "0.1"),
-        Writes(Make(VT_R4, 3.3f), "3.3"),
-        // True is all bits set; any non-zero value or text is true; words only when asked for.
-        Gives(Bool(VARIANT_TRUE), VT_UI1, 255), Gives(Bool(VARIANT_TRUE), VT_UI4, 0xFFFFFFFFu),
-        Gives(Bool(VARIANT_TRUE), VT_R8, -1.0), Gives(I4(5), VT_BOOL, VARIANT_TRUE), Gives(R8(0.5), VT_BOOL, VARIANT_TRUE),
-        Gives(Text("false"), VT_BOOL, VARIANT_FALSE), Gives(Text("2.5"), VT_BOOL, VARIANT_TRUE),
-        Fails(Text("yes"), VT_BOOL, DISP_E_TYPEMISMATCH), Writes(Bool(VARIANT_TRUE), "-1"),
-        Writes(Bool(VARIANT_FALSE), "False", VARIANT_ALPHABOOL),
-        // Empty is zero or empty text; null becomes nothing but null.
-        Gives(s_empty, VT_UI1, 0), Writes(s_empty, ""), Fails(s_empty, VT_UNKNOWN, DISP_E_TYPEMISMATCH),
-        Fails(s_null, VT_I4, DISP_E_TYPEMISMATCH), Fails(s_null, VT_BSTR, DISP_E_TYPEMISMATCH),
-        // By reference: the value pointed at; a null pointer or a by-reference target is refused.
-        Gives(Make(VT_I4 | VT_BYREF, &lSmall), VT_UI1, 200), Fails(Make(VT_I4 | VT_BYREF, &lLarge), VT_UI1),
-        Gives(Make(VT_BSTR | VT_BYREF, &bsText), VT_I4, 17), Gives(Make(VT_R8 | VT_BYREF, &dHalf), VT_I4, 2),
-        Fails(Make(VT_I4 | VT_BYREF, static_cast<LONG*>(nullptr)), VT_I4, DISP_E_TYPEMISMATCH),
+        Gives(Text(" 42 "), VT_I4, 42), Fails(Text("4294967296"), VT_UI4),
+        Fails(Text("12abc"), VT_I4, DISP_E_TYPEMISMATCH),
+        Writes(Make(VT_I8, LONGLONG(INT64_MIN)), "-9223372036854775808"), Writes(R8(0.1), "0.1"),
+        // True is all bits set; any non-zero value is true.
+        Gives(Bool(VARIANT_TRUE), VT_UI4, 0xFFFFFFFFu), Gives(I4(5), VT_BOOL, VARIANT_TRUE),
+        Writes(Bool(VARIANT_TRUE), "-1"), Fails(s_null, VT_I4, DISP_E_TYPEMISMATCH),
+        // By reference: the value pointed at; a by-reference target is refused.
+        Fails(Make(VT_I4 | VT_BYREF, &lLarge), VT_UI1), Gives(Make(VT_BSTR | VT_BYREF, &bsText), VT_I4, 17),
         Fails(I4(1), VT_I4 | VT_BYREF, DISP_E_BADVARTYPE),
     });
-    VARIANT out = s_empty;
-    EXPECT_EQ(S_OK, VariantChangeType(&out, &s_null, 0, VT_NULL));
-    EXPECT_EQ(VT_NULL, out.vt);
-    // Text by reference is copied, not shared.
-    VARIANT in = Make(VT_BSTR | VT_BYREF, &bsText);
-    EXPECT_EQ(S_OK, VariantChangeType(&out, &in, 0, VT_BSTR));
-    EXPECT_NE(bsText, out.bstrVal);
-    VariantClear(&out);
-    EXPECT_EQ("17", Narrow(bsText));
     SysFreeString(bsText);
 }
 
@@ -210,27 +175,4 @@ TEST(VariantChangeTypeTest, InterfacesConvertWithTheirReferences)
                        Fails(I4(1), VT_UNKNOWN, DISP_E_TYPEMISMATCH)});
     EXPECT_EQ(1u, plain.m_cRef);
     EXPECT_EQ(1u, object.m_cRef);
-}
-
-// A copy of text is whole (embedded zeros too) and outlives its source; a copy of
-// a reference points at the same place and owns nothing.
-TEST(VariantCopyTest, CopiesTextWholeAndReferencesAsReferences)
-{
-    const OLECHAR szWithZero[] = {u'a', 0, u'b'};
-    VARIANT src = Make(VT_BSTR, SysAllocStringLen(szWithZero, 3));
-    VARIANT dest = Text("old text, freed by the copy");
-    EXPECT_EQ(S_OK, VariantCopy(&dest, &src));
-    EXPECT_NE(src.bstrVal, dest.bstrVal);
-    VariantClear(&src);
-    ASSERT_EQ(3u, SysStringLen(dest.bstrVal));
-    EXPECT_EQ(0, std::memcmp(szWithZero, dest.bstrVal, sizeof(szWithZero)));
-    CCountedObject object;
-    IUnknown* pUnknown = object.Unk();
-    src = Make(VT_UNKNOWN | VT_BYREF, &pUnknown);
-    EXPECT_EQ(S_OK, VariantCopy(&dest, &src));
-    EXPECT_EQ(&pUnknown, dest.ppunkVal);
-    EXPECT_EQ(S_OK, VariantClear(&dest));
-    EXPECT_EQ(VT_EMPTY, dest.vt);
-    EXPECT_EQ(1u, object.m_cRef);
-    EXPECT_EQ(E_INVALIDARG, VariantCopy(nullptr, &src));
 }

@@ -2,7 +2,6 @@
 // included, lands under a directory that is removed at the end.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -12,12 +11,9 @@
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    const char* pszTmp = std::getenv("TMPDIR");
-    std::error_code ec;
-    const std::string strBase = pszTmp != nullptr && *pszTmp != 0
-                                    ? std::string(pszTmp)
-                                    : std::filesystem::temp_directory_path(ec).generic_u8string();
-    const std::string strScratch = testing_support::MakeUniqueDir(strBase, "calstore-test.");
+    std::error_code ec;  // the system's scratch directory: TMPDIR where it is set
+    const std::string strScratch =
+        testing_support::MakeUniqueDir(std::filesystem::temp_directory_path(ec).generic_u8string(), "calstore-test.");
     testing_support::SetEnvVar("CALSTORE_TEST_TMP", strScratch);
     testing_support::SetEnvVar("CALSTORE_ROOT", strScratch + "/root");
     testing_support::SetEnvVar("CALSTORE_LOG", "off");
