@@ -1,6 +1,5 @@
-// The configuration media on its own: where its file is, and what it refuses
-// before anything is written. The round trips of strings and numbers are tested
-// through the store object (store_config_test).
+// The configuration media on its own: where its file is, and what it refuses before
+// anything is written (round trips: store_config_test).
 #include <gtest/gtest.h>
 
 #include <filesystem>
