@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -50,7 +51,10 @@ public:
     void Stop() { CloseBatch(m_pStore->Stop()); }
     void Destroy() { m_pStore.reset(); }  // commits a batch still open
     void AddCalendar(LONG lCalID) { Write(m_pStore->AddCalendar(lCalID), {{"C" + std::to_string(lCalID), true}}); }
-    void AddEvent(LONG lCalID, LONG lEvtID) { Write(m_pStore->AddEvent(lCalID, lEvtID), {{EvtKey(lCalID, lEvtID), true}}); }
+    void AddEvent(LONG lCalID, LONG lEvtID)
+    {
+        Write(m_pStore->AddEvent(lCalID, lEvtID), {{EvtKey(lCalID, lEvtID), true}});
+    }
     void DelAllEventofCalendar(LONG lCalID, int nEvents)
     {
         Effects effects;
@@ -325,9 +329,8 @@ TEST_P(FaultInjectionTest, EveryFailedCallKeepsWhatWasAcknowledged)
 INSTANTIATE_TEST_SUITE_P(Scenarios, FaultInjectionTest, ::testing::ValuesIn(s_scenarios),
                          [](const ::testing::TestParamInfo<CScenario>& p) { return std::string(p.param.pszName); });
 
-// The media alone, every call of a batch's commit failed in turn: a commit that
-// fails either keeps the batch whole for another try or ends it, all or nothing;
-// either way the media is out of batch mode once the batch ended, and writes at once.
+// The media alone, every call of a batch's commit failed in turn: a failed commit keeps
+// the batch whole or ends it all or nothing, and once it ended the media writes at once.
 TEST(FaultInjectionMediaTest, ACommitThatFailsNeverLeavesTheBatchOpen)
 {
     CTempDir dir;

@@ -32,7 +32,6 @@ CDbState ReadDbState(const std::string& strPath);
 // The names in strDir that a backup of the store file has: 14 digits and "CalData.db".
 std::vector<std::string> BackupNames(const std::string& strDir);
 
-// The file's bytes; empty when it cannot be read.
-std::string FileBytes(const std::string& strPath);
+std::string FileBytes(const std::string& strPath);  // empty when it cannot be read
 
 }  // namespace dbstate

@@ -84,9 +84,9 @@ int VfsOpen(sqlite3_vfs* pVfs, const char* pszName, sqlite3_file* pFile, int nFl
 }
 
 // Per counted call, in the order of EOp: the code an I/O error on it gives.
-const int s_ioErrors[] = {SQLITE_CANTOPEN,   SQLITE_IOERR_DELETE,   SQLITE_IOERR_ACCESS,
-                          SQLITE_IOERR_READ, SQLITE_IOERR_WRITE,    SQLITE_IOERR_FSYNC,
-                          SQLITE_IOERR_TRUNCATE, SQLITE_IOERR_FSTAT, SQLITE_IOERR_LOCK};
+const int s_ioErrors[] = {SQLITE_CANTOPEN,       SQLITE_IOERR_DELETE, SQLITE_IOERR_ACCESS,
+                          SQLITE_IOERR_READ,     SQLITE_IOERR_WRITE,  SQLITE_IOERR_FSYNC,
+                          SQLITE_IOERR_TRUNCATE, SQLITE_IOERR_FSTAT,  SQLITE_IOERR_LOCK};
 
 }  // namespace
 
