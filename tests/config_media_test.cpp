@@ -1,6 +1,5 @@
-// The configuration media on its own: where its file is, and what it refuses
-// before anything is written. The round trips of strings and numbers are tested
-// through the store object (store_config_test).
+// The configuration media on its own: where its file is, and what it refuses before
+// anything is written (round trips: store_config_test).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -65,8 +64,8 @@ TEST_F(ConfigMediaTest, InitializeNamesTheAccountSignedAndCreatesOnlyAMissingFil
     EXPECT_TRUE(ListDir(m_strAccountDir).empty());
 }
 
-// Empty, missing or undecodable values, null out pointers and missing items to
-// delete fail, and write nothing.
+// Empty, missing or undecodable values fail, and write nothing (null out pointers
+// and missing items to delete: store_config_test).
 TEST_F(ConfigMediaTest, FailedReadsAndDeletesWriteNothing)
 {
     const std::string strOld = "[N]\na=1\nempty=\nk=caf\xE9\ncut=\xE6\x97\n";  // LF line ends: any rewrite would show
@@ -78,9 +77,6 @@ TEST_F(ConfigMediaTest, FailedReadsAndDeletesWriteNothing)
     ExpectNoValue(WTEXT("N"), WTEXT("k"));
     ExpectNoValue(WTEXT("N"), WTEXT("cut"));
 #endif
-    EXPECT_EQ(m_media.GetString(WTEXT("N"), WTEXT("a"), nullptr), E_FAIL);
-    EXPECT_EQ(m_media.GetDWord(WTEXT("N"), WTEXT("a"), nullptr), E_FAIL);
-    EXPECT_EQ(m_media.DeleteConfigItem(WTEXT("N"), WTEXT("missing")), E_FAIL);
     EXPECT_EQ(m_media.DeleteConfigItem(WTEXT("Other"), WTEXT("a")), E_FAIL);
     EXPECT_EQ(Bytes(), strOld);
 }
@@ -92,34 +88,23 @@ TEST_F(ConfigMediaTest, TextTheFileCannotGiveBackIsRefused)
     ASSERT_EQ(m_media.Initialize(4294967295u), S_OK);
     ASSERT_EQ(m_media.AddString(WTEXT("N"), WTEXT("a"), WTEXT("1"), 0), S_OK);
     const std::string strBefore = Bytes();
-    // A lone surrogate at either end of either half's range, or a reversed pair, has
-    // no narrow form.
-    const WCHAR szReversed[] = {WCHAR('x'), WCHAR(0xDE00), WCHAR(0xD83D), 0};
-    EXPECT_EQ(m_media.AddString(WTEXT("N"), WTEXT("a"), szReversed, 0), E_FAIL);
+    // A lone surrogate at either end of either half's range has no narrow form.
     for (const WCHAR chUnit : {WCHAR(0xD800), WCHAR(0xDBFF), WCHAR(0xDC00), WCHAR(0xDFFF)}) {
         const WString strBad = WTEXT("a") + WString(1, chUnit) + WTEXT("b");
-        ExpectNoValue(strBad, WTEXT("a"));
         ExpectNoValue(WTEXT("N"), strBad);
         EXPECT_EQ(m_media.AddString(strBad, WTEXT("a"), WTEXT("2"), 0), E_FAIL);
         EXPECT_EQ(m_media.AddString(WTEXT("N"), strBad, WTEXT("2"), 0), E_FAIL);
         EXPECT_EQ(m_media.AddString(WTEXT("N"), WTEXT("a"), strBad, 0), E_FAIL);
-        EXPECT_EQ(m_media.AddDWord(strBad, WTEXT("a"), 2, 0), E_FAIL);
-        EXPECT_EQ(m_media.DeleteConfigItem(WTEXT("N"), strBad), E_FAIL);
     }
     // The section line itself is no item: the namespace keeps its items.
     for (const WString& strItem :
          {WString(WTEXT("")), WString(WTEXT("a=b")), WString(WTEXT("a[b")), WString(WTEXT("#a")),
           WString(WTEXT(";a")), WString(WTEXT(" a")), WString(WTEXT("a\nb")), WString(WTEXT("a\0x"), 3)}) {
-        SCOPED_TRACE(Narrow(strItem));
-        EXPECT_EQ(m_media.AddString(WTEXT("N"), strItem, WTEXT("2"), 0), E_FAIL);
-        EXPECT_EQ(m_media.AddDWord(WTEXT("N"), strItem, 2, 0), E_FAIL);
-        EXPECT_EQ(m_media.DeleteConfigItem(WTEXT("N"), strItem), E_FAIL);
+        EXPECT_EQ(m_media.AddString(WTEXT("N"), strItem, WTEXT("2"), 0), E_FAIL) << Narrow(strItem);
+        EXPECT_EQ(m_media.DeleteConfigItem(WTEXT("N"), strItem), E_FAIL) << Narrow(strItem);
     }
     for (const WString& strNameSpace : {WString(WTEXT("N]")), WString(WTEXT("N=1")), WString(WTEXT("N\r"))}) {
-        SCOPED_TRACE(Narrow(strNameSpace));
-        EXPECT_EQ(m_media.AddString(strNameSpace, WTEXT("a"), WTEXT("2"), 0), E_FAIL);
-        EXPECT_EQ(m_media.AddDWord(strNameSpace, WTEXT("a"), 2, 0), E_FAIL);
-        EXPECT_EQ(m_media.DeleteConfigItem(strNameSpace, WTEXT("a")), E_FAIL);
+        EXPECT_EQ(m_media.AddString(strNameSpace, WTEXT("a"), WTEXT("2"), 0), E_FAIL) << Narrow(strNameSpace);
     }
     for (const WString& strValue : {WString(WTEXT("2 ")), WString(WTEXT("2\t")), WString(WTEXT("2\n3"))}) {
         EXPECT_EQ(m_media.AddString(WTEXT("N"), WTEXT("a"), strValue, 0), E_FAIL) << Narrow(strValue);

@@ -1,13 +1,8 @@
-// Every file call a scenario makes, failed in turn: for each scenario a clean run
-// counts the calls that a fault kind can hit, then the scenario runs once per call
-// with that call failing (once, or from then on), and the file is examined as the
-// next start finds it. Nothing acknowledged may be missing, the file must pass
-// integrity_check, a damaged or old file must survive as itself or as a complete
-// backup, and a healthy file must never be moved to a backup.
-//
-// Acknowledged: outside batch mode, the write returned S_OK; inside a batch, the
-// write and the call that ended the batch both returned S_OK. A batch whose end
-// failed is all or nothing once the store is gone.
+// Every file call a scenario makes, failed in turn (once, or from then on), and the
+// file examined as the next start finds it: nothing acknowledged (S_OK for the write
+// and, in a batch, for its end) is missing, a batch whose end failed is all or
+// nothing, the file passes integrity_check, a damaged or old file survives as itself
+// or as a complete backup, and a healthy file is never moved to a backup.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -18,7 +13,6 @@
 #include <ostream>
 #include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "DbState.h"
@@ -38,14 +32,13 @@ const HRESULT s_hrBatchOpen = HRESULT(0x8000000A);  // a batch not ended yet (E_
 
 std::string EvtKey(LONG lCalID, LONG lEvtID) { return "E" + std::to_string(lCalID) + "." + std::to_string(lEvtID); }
 
-// The store driven as a host drives it, with what it answered to each write (and
-// the keys the write stores or deletes) and to each end of a batch.
+// The store as a host drives it, with its answers to each write and batch end.
 class CRecordedStore {
 public:
     void Start()
     {
         m_pStore->Start();
-        OpenBatch();  // the start-up batch, in force or not
+        OpenBatch();  // the start-up batch
     }
     void EndStartupBatch() { CloseBatch(m_pStore->EndStartupBatch()); }
     void BeginBatch()
@@ -56,8 +49,7 @@ public:
     }
     void EndBatch() { CloseBatch(m_pStore->SetBatchMode(false)); }
     void Stop() { CloseBatch(m_pStore->Stop()); }
-    // Releases the store; its destruction commits a batch still open.
-    void Destroy() { m_pStore.reset(); }
+    void Destroy() { m_pStore.reset(); }  // commits a batch still open
     void AddCalendar(LONG lCalID) { Write(m_pStore->AddCalendar(lCalID), {{"C" + std::to_string(lCalID), true}}); }
     void AddEvent(LONG lCalID, LONG lEvtID)
     {
@@ -73,13 +65,11 @@ public:
     }
     void DelCalendar(LONG lCalID) { Write(m_pStore->DelCalendar(lCalID), {{"C" + std::to_string(lCalID), false}}); }
 
-    // What is stored against what was acknowledged on top of the baseline: a line
-    // per problem.
+    // What is stored against what was acknowledged on top of the baseline.
     void Check(const std::set<std::string>& baseline, const std::set<std::string>& stored,
                std::vector<std::string>& problems) const
     {
-        // 1: must be stored, 0: must not be, -1: either (its last write was not
-        // acknowledged, so it may have landed or not).
+        // 1: must be stored, 0: must not be, -1: either (last write not acknowledged).
         std::map<std::string, int> want;
         for (const std::string& strKey : stored) {
             want[strKey] = 0;
@@ -102,8 +92,8 @@ public:
                 problems.push_back(strKey + (nWant == 1 ? " acknowledged but missing" : " deleted but back"));
             }
         }
-        for (const auto& [nBatch, bothWays] : landed) {
-            if (bothWays.size() > 1) {
+        for (const auto& batch : landed) {
+            if (batch.second.size() > 1) {
                 problems.push_back("a failed batch landed in part");
             }
         }
@@ -136,24 +126,20 @@ private:
     int m_nOpenBatch = -1;
 };
 
-// What a scenario starts from.
-enum class EFile {
+enum class EFile {  // what a scenario starts from
     New,       // no file: the first start
     Healthy,   // current tables with calendars 1 (5 events) and 2 (10 events); it must stay where it is
     Precious,  // damaged or old: it may be replaced, but only with a complete backup beside it
 };
 
-// Every scenario starts the store, does its part in the start-up batch and after
-// it, and stops the store.
-struct CScenario {
+struct CScenario {  // started, acted on in and after the start-up batch, stopped
     const char* pszName;
     EFile eFile;
     std::function<void(const std::string& strDbPath)> prepare;  // adjusts the healthy file (Healthy, Precious)
     std::function<void(CRecordedStore& store)> inStartup, afterStartup;
 };
 
-// Named in test listings by its name, not its bytes.
-void PrintTo(const CScenario& scenario, std::ostream* pOut) { *pOut << scenario.pszName; }
+void PrintTo(const CScenario& scenario, std::ostream* pOut) { *pOut << scenario.pszName; }  // not its bytes
 
 void Sql(const std::string& strDbPath, const std::string& strSql) { EXPECT_EQ("", RunSqliteShell(strDbPath, strSql)); }
 
@@ -206,23 +192,19 @@ struct CFaultMode {
     EFault eFault;
     bool bPersistent;
 };
-const CFaultMode s_modes[] = {
-    {EFault::IoError, false}, {EFault::IoError, true}, {EFault::DiskFull, false},
-    {EFault::DiskFull, true}, {EFault::Busy, false},
-};
+const CFaultMode s_modes[] = {{EFault::IoError, false}, {EFault::IoError, true}, {EFault::DiskFull, false},
+                               {EFault::DiskFull, true}, {EFault::Busy, false}};
 
-std::string Where(const CFaultMode& mode, long long nFailAt)
+std::string Where(const CFaultMode& mode, long long n)
 {
-    return std::string(faultvfs::FaultName(mode.eFault)) + (mode.bPersistent ? " from call " : " at call ") +
-           std::to_string(nFailAt);
+    return std::string(faultvfs::FaultName(mode.eFault)) + (mode.bPersistent ? " from " : " at ") + std::to_string(n);
 }
 
 class FaultInjectionTest : public ::testing::TestWithParam<CScenario> {
 protected:
     FaultInjectionTest() { CVxCalStoreMedia::SetTraceHook(nullptr, nullptr); }
 
-    // The healthy file every scenario but the first start begins from, made once
-    // by the store itself.
+    // The healthy file the scenarios begin from, made by the store itself.
     void MakeTemplate()
     {
         fs::create_directories(m_strAccountDir);
@@ -249,7 +231,8 @@ protected:
         }
     }
 
-    // One run with the nth call failing (0: none); returns the calls counted.
+    // One run with the nth call failing (0: none), examined as the next start finds
+    // the file and as that start leaves it; returns the calls counted.
     long long RunOnce(const CFaultMode& mode, long long nFailAt)
     {
         fs::remove_all(m_strAccountDir);
@@ -271,11 +254,10 @@ protected:
         store.Destroy();
         const long long nCalls = m_vfs.Calls();
         m_vfs.Disarm();
-        Examine(store, Where(mode, nFailAt) + " (" + faultvfs::OpName(m_vfs.FirstFailedOp()) + ")");
+        Examine(store, Where(mode, nFailAt));
         return nCalls;
     }
 
-    // The file as the next start finds it, then as it is after that start.
     void Examine(const CRecordedStore& store, const std::string& strWhere)
     {
         const EFile eFile = GetParam().eFile;
@@ -347,9 +329,8 @@ TEST_P(FaultInjectionTest, EveryFailedCallKeepsWhatWasAcknowledged)
 INSTANTIATE_TEST_SUITE_P(Scenarios, FaultInjectionTest, ::testing::ValuesIn(s_scenarios),
                          [](const ::testing::TestParamInfo<CScenario>& p) { return std::string(p.param.pszName); });
 
-// The media alone, every call of a batch's commit failed in turn: a commit that
-// fails either keeps the batch whole for another try or ends it, all or nothing;
-// either way the media is out of batch mode once the batch ended, and writes at once.
+// The media alone, every call of a batch's commit failed in turn: a failed commit keeps
+// the batch whole or ends it all or nothing, and once it ended the media writes at once.
 TEST(FaultInjectionMediaTest, ACommitThatFailsNeverLeavesTheBatchOpen)
 {
     CTempDir dir;

@@ -1,7 +1,6 @@
-// The settings file under failing writes: each step of replacing it (creating the
-// temporary file, writing it, flushing it, renaming it over the old one) fails in
-// turn, for every setter. The setter must answer E_FAIL and leave the old file as
-// it was, with no temporary file behind.
+// Each step of replacing the settings file (create, write, flush, rename the
+// temporary file) fails in turn, for every setter: E_FAIL, the old file as it was,
+// and no temporary file behind.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -38,7 +37,7 @@ protected:
     IniFaultTest() { MakeDirs(m_strAccountDir); }
     ~IniFaultTest() override { IniFile::SetWriteStepHook(nullptr, nullptr); }
 
-    // Fails step nFailStep (-1: none).
+    // Fails step *pContext (-1: none).
     static bool Allow(void* pContext, EWriteStep eStep) { return int(eStep) != *static_cast<int*>(pContext); }
 
     // One setter with one step failing; returns the setter's result.

@@ -1,7 +1,6 @@
-// The INI reader and writer: the golden cases in tests/ini and the changes that
-// SetValue and DeleteRecord make. The UTF-16 adapters are tested through the
-// configuration media, failed rewrites in ini_fault_test. Every case works on a
-// copy in its own scratch directory.
+// The INI reader and writer: the golden cases in tests/ini, the changes that
+// SetValue and DeleteRecord make, and writers killed or racing. Failed rewrites and
+// missing files: ini_fault_test and config_media_test.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -13,9 +12,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "TestSupport.h"
@@ -26,7 +25,7 @@ using namespace testing_support;
 namespace {
 
 using Names = std::vector<std::string>;
-const std::string kCasesDir = CALSTORE_INI_CASES_DIR;
+const std::string kCasesDir = CALSTORE_INI_CASES_DIR, kChangesDir = kCasesDir + "/changes";
 
 std::string FileBytes(const std::string& strPath)
 {
@@ -35,14 +34,14 @@ std::string FileBytes(const std::string& strPath)
     return strContent;
 }
 
-// The golden cases: every "<name>.ini" in the cases directory. Names are letters,
-// digits and "_", as test names must be.
-Names CaseNames()
+// Every "<name><ext>" in strDir (names fit test names).
+Names CaseNames(const std::string& strDir = kCasesDir, const std::string& strExt = ".ini")
 {
     Names names;
-    for (const std::string& strFile : ListDir(kCasesDir)) {
-        if (strFile.size() > 4 && strFile.compare(strFile.size() - 4, 4, ".ini") == 0) {
-            names.push_back(strFile.substr(0, strFile.size() - 4));
+    for (const std::string& strFile : ListDir(strDir)) {
+        const size_t cch = strFile.size() - std::min(strFile.size(), strExt.size());
+        if (strFile.size() > strExt.size() && strFile.compare(cch, std::string::npos, strExt) == 0) {
+            names.push_back(strFile.substr(0, cch));
         }
     }
     std::sort(names.begin(), names.end());
@@ -73,9 +72,6 @@ std::string Dump(const std::vector<IniRecord>& content)
     return strOut;
 }
 
-// ---------------------------------------------------------------------------
-// Golden cases
-
 class IniGoldenTest : public ::testing::TestWithParam<std::string> {};
 
 // Load gives the records and Save the bytes (reading a missing .records or .written
@@ -100,19 +96,14 @@ TEST_P(IniGoldenTest, LoadsToTheRecordsAndWritesTheBytes)
 INSTANTIATE_TEST_SUITE_P(Cases, IniGoldenTest, ::testing::ValuesIn(CaseNames()),
                          [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
 
-// Guards against a wrong directory quietly running no case at all.
-TEST(IniGoldenCases, AreFound)
+TEST(IniGoldenCases, AreFound)  // a wrong directory would quietly run no case at all
 {
     EXPECT_GE(CaseNames().size(), 20u) << kCasesDir;
+    EXPECT_GE(CaseNames(kChangesDir, ".before").size(), 10u) << kChangesDir;
 }
-
-// ---------------------------------------------------------------------------
-// Operations on one file
 
 class IniFileTest : public ::testing::Test {
 protected:
-    ~IniFileTest() override { IniFile::SetWriteFailureForTesting(-1); }
-
     std::string Bytes() { return FileBytes(m_strPath); }
     void Write(const std::string& strContent) { ASSERT_TRUE(WriteFile(m_strPath, strContent)); }
 
@@ -120,87 +111,34 @@ protected:
     const std::string m_strPath = m_dir.Join("settings.ini");
 };
 
-// SetValue(key, value, section), or DeleteRecord(key, section) when value is null,
-// then the whole file (null: not checked after this change).
-struct Change {
-    const char *pszKey, *pszValue, *pszSection, *pszAfter;
-};
+// The changes in tests/ini/changes: "<name>.before" is the file, each line of
+// "<name>.steps" a SetValue ("section|key|value") or a DeleteRecord ("section|key"),
+// which fails only when the record is missing, and "<name>.after" the file at the end.
+class IniChangesTest : public ::testing::TestWithParam<std::string> {};
 
-TEST_F(IniFileTest, ChangesPutEachRecordInItsPlace)
+TEST_P(IniChangesTest, PutEachRecordInItsPlace)
 {
-    // LF line ends, a trailing comment and junk: any rewrite would change them.
-    const char* const pszUntouched = "[S]\nk=v\n[T]\n# trailing\njunk\n";
-    const std::vector<std::pair<const char*, std::vector<Change>>> cases = {
-        // New keys go directly under their section's header...
-        {"[A]\na=1\n[S]\nold=1\n[T]\nt=1\n",
-         {{"new", "2", "S", " [A]\r\n a=1\r\n [S]\r\n new=2\r\n old=1\r\n [T]\r\n t=1\r\n"},
-          {"newer", "3", "S", " [A]\r\n a=1\r\n [S]\r\n newer=3\r\n new=2\r\n old=1\r\n [T]\r\n t=1\r\n"}}},
-        // ...a new section to the end...
-        {"[A]\na=1\n", {{"z", "9", "Z", " [A]\r\n a=1\r\n [Z]\r\n z=9\r\n"}}},
-        // ...and without a header, right after the section's first record.
-        {"a=1\nc=3\n[S]\n", {{"b", "2", "", " a=1\r\n b=2\r\n c=3\r\n [S]\r\n"}}},
-        // A commented-out key changes in place and stays commented out.
-        {"[S]\n# about k\n;k=old\nm=1\n", {{"k", "new", "S", " [S]\r\n# about k\r\n;k=new\r\n m=1\r\n"}}},
-        // The first of two equal keys changes.
-        {"[S]\nk=1\nk=2\n", {{"k", "9", "S", " [S]\r\n k=9\r\n k=2\r\n"}}},
-        // Two lines on an empty file; a value with brackets survives later rewrites.
-        {"",
-         {{"list", "[1,2] and [x]", "S", " [S]\r\n list=[1,2] and [x]\r\n"},
-          {"other", "1", "S", nullptr},
-          {"later", "2", "S", " [S]\r\n later=2\r\n other=1\r\n list=[1,2] and [x]\r\n"}}},
-        // A last line without line feed is kept.
-        {"[S]\nfirst=1\nlast=kept", {{"first", "2", "S", " [S]\r\n first=2\r\n last=kept\r\n"}}},
-        // A junk line does not move the keys below it.
-        {"[A]\na=1\n[S]\nnot a setting\ns=1\n",
-         {{"a", "2", "A", nullptr}, {"a", "3", "A", " [A]\r\n a=3\r\n [S]\r\n s=1\r\n"}}},
-        // A deleted record takes its comments with it.
-        {"[S]\n# about a\na=1\n;c=3\nb=2\n",
-         {{"a", nullptr, "S", " [S]\r\n;c=3\r\n b=2\r\n"}, {"c", nullptr, "S", " [S]\r\n b=2\r\n"}}},
-        // Deleting a missing record fails and leaves the file byte for byte.
-        {pszUntouched,
-         {{"missing", nullptr, "S", nullptr}, {"k", nullptr, "T", nullptr}, {"K", nullptr, "S", pszUntouched}}},
-    };
-    for (const auto& [pszBefore, changes] : cases) {
-        SCOPED_TRACE(pszBefore);
-        Write(pszBefore);
-        for (const Change& ch : changes) {
-            const bool bExisted = IniFile::RecordExists(ch.pszKey, ch.pszSection, m_strPath);
-            EXPECT_EQ(ch.pszValue ? IniFile::SetValue(ch.pszKey, ch.pszValue, ch.pszSection, m_strPath)
-                                  : IniFile::DeleteRecord(ch.pszKey, ch.pszSection, m_strPath),
-                      ch.pszValue != nullptr || bExisted)
-                << ch.pszKey;
-            EXPECT_EQ(IniFile::GetValue(ch.pszKey, ch.pszSection, m_strPath), ch.pszValue ? ch.pszValue : "");
-            EXPECT_EQ(ListDir(m_dir.Path()), Names{"settings.ini"});  // no temporary file left
-            if (ch.pszAfter != nullptr) {
-                EXPECT_EQ(Bytes(), ch.pszAfter);
-            }
-        }
+    CTempDir dir;
+    const std::string strCase = kChangesDir + "/" + GetParam(), strPath = dir.Join("settings.ini");
+    ASSERT_TRUE(WriteFile(strPath, FileBytes(strCase + ".before")));
+    std::istringstream steps(FileBytes(strCase + ".steps"));
+    for (std::string strLine; std::getline(steps, strLine);) {
+        SCOPED_TRACE(strLine);
+        const size_t nKey = strLine.find('|'), nValue = strLine.find('|', nKey + 1);
+        const std::string strSection = strLine.substr(0, nKey), strKey = strLine.substr(nKey + 1, nValue - nKey - 1);
+        const std::string strValue = nValue == std::string::npos ? "" : strLine.substr(nValue + 1);
+        const bool bExisted = IniFile::RecordExists(strKey, strSection, strPath);
+        EXPECT_EQ(nValue != std::string::npos ? IniFile::SetValue(strKey, strValue, strSection, strPath)
+                                              : IniFile::DeleteRecord(strKey, strSection, strPath),
+                  nValue != std::string::npos || bExisted);
+        EXPECT_EQ(IniFile::GetValue(strKey, strSection, strPath), strValue);
+        EXPECT_EQ(ListDir(dir.Path()), Names{"settings.ini"});  // no temporary file left
     }
+    EXPECT_EQ(FileBytes(strPath), FileBytes(strCase + ".after"));
 }
 
-// A file that cannot be read (missing, or a directory where the file should be)
-// is neither created nor changed; a save that cannot replace it, finds no
-// directory, or is interrupted leaves no file, not even a temporary one.
-TEST_F(IniFileTest, UnreadableOrUnwritableFileIsLeftAlone)
-{
-    const std::string strDirPath = m_dir.Join("dir.ini");
-    MakeDirs(strDirPath);
-    const std::vector<IniRecord> newFile{IniRecord{"", ' ', "S", "k", "v"}};
-    for (const std::string& strPath : {m_strPath, strDirPath}) {
-        EXPECT_EQ(IniFile::GetValue("k", "S", strPath), "");
-        EXPECT_FALSE(IniFile::SetValue("k", "v", "S", strPath));
-        EXPECT_FALSE(IniFile::DeleteRecord("k", "S", strPath));
-        std::vector<IniRecord> content = newFile;
-        EXPECT_FALSE(IniFile::Load(strPath, content));
-        EXPECT_EQ(Dump(content), Dump(newFile));
-    }
-    EXPECT_FALSE(IniFile::Save(strDirPath, newFile));
-    IniFile::SetWriteFailureForTesting(2);
-    EXPECT_FALSE(IniFile::Save(m_strPath, newFile));
-    EXPECT_FALSE(IniFile::Save(m_dir.Join("no/such/dir.ini"), newFile));
-    EXPECT_EQ(ListDir(m_dir.Path()), Names{"dir.ini"});
-    EXPECT_TRUE(ListDir(strDirPath).empty());
-}
+INSTANTIATE_TEST_SUITE_P(Cases, IniChangesTest, ::testing::ValuesIn(CaseNames(kChangesDir, ".before")),
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
 
 #ifndef _WIN32
 // Lines enough that one write takes a moment.

@@ -1,6 +1,5 @@
-// Opening the account database: creation, version check and upgrade, recovery of
-// damaged files, the size cap and path limits. Every case runs on a real file in
-// its own scratch root and reads the result back with the sqlite3 tool.
+// Opening the account database: creation, upgrade, recovery of damaged files, the
+// size cap and path limits, on a real file read back with the sqlite3 tool.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -16,9 +15,7 @@ using namespace testing_support;
 
 namespace {
 
-// The schema as the sqlite3 tool prints it: SQLite keeps each create statement's
-// text and only capitalises its leading keywords. Beside the three tables the file
-// holds only plain indexes.
+// The schema as the sqlite3 tool prints it (SQLite keeps each create statement's text).
 const char s_szExpectedSchema[] =
     "CREATE TABLE Version (CalTblVer int, EventTblVer int,Ext1 int,Ext2 int);\n"
     "CREATE TABLE Calendar (UIN int, CalID int, CalType int, ShrLevel int, TmStamp int, subject text, detail "
@@ -103,21 +100,13 @@ TEST_F(MediaOpenTest, CreatesTheTablesInAnEmptyDirectoryAndLeavesACurrentFileAsI
     EXPECT_EQ(std::vector<std::string>{"CalData.db"}, ListDir(m_strAccountDir));
     EXPECT_FALSE(IsOpenInProcess(m_strDbPath)) << "Open must end with the connection closed";
     ExpectFreshDatabase();
-    EXPECT_EQ("integer|integer|integer|integer\n",
-              Sql("select typeof(CalTblVer), typeof(EventTblVer), typeof(Ext1), typeof(Ext2) from Version;"));
     // The stored file keeps the rollback journal that older readers expect.
     EXPECT_EQ("delete\n", Sql("pragma journal_mode;"));
-    // A current file with rows is left as it is (a lost Version row alone: fault_injection_test).
+    // A current file with rows is left as it is.
     Sql("insert into Calendar(UIN, CalID, subject) values(123, 5, 'work');");
     const std::string strBefore = Bytes(m_strDbPath);
-    ASSERT_EQ(S_OK, Open());
     ASSERT_EQ(S_OK, m_media.Open(s_dwAccount, WTEXT("CalData.db"), TRUE));
     EXPECT_EQ(strBefore, Bytes(m_strDbPath));
-
-    // The account number names its directory as a signed decimal.
-    MakeDirs(m_dir.Join("-1"));
-    ASSERT_EQ(S_OK, m_media.Open(4294967295u, WTEXT("CalData.db"), FALSE));
-    EXPECT_TRUE(FileExists(m_dir.Join("-1/CalData.db")));
 }
 
 TEST_F(MediaOpenTest, BacksUpADamagedOrOldFileWholeAndRebuildsIt)
@@ -180,10 +169,8 @@ TEST_F(MediaOpenTest, LetsAFileOfExactlyTheCapThroughAndRefusesOneByteMore)
     EXPECT_EQ(104857600, FileSize(m_strDbPath));
 
     std::filesystem::resize_file(std::filesystem::u8path(m_strDbPath), 104857601);
-    const std::string strHeader = Bytes(m_strDbPath).substr(0, 4096);
     EXPECT_EQ(E_FAIL, Open());
     EXPECT_EQ(104857601, FileSize(m_strDbPath));
-    EXPECT_EQ(strHeader, Bytes(m_strDbPath).substr(0, 4096));
     EXPECT_TRUE(Backups().empty());
 }
 

@@ -18,7 +18,7 @@ bool ForEachRow(sqlite3* pDb, const std::string& strSql, const std::function<voi
     if (sqlite3_prepare_v2(pDb, strSql.c_str(), -1, &pStmt, nullptr) != SQLITE_OK) {
         return false;
     }
-    int rc = SQLITE_OK;
+    int rc;
     while ((rc = sqlite3_step(pStmt)) == SQLITE_ROW) {
         onRow(pStmt);
     }
@@ -91,13 +91,11 @@ CDbState ReadDbState(const std::string& strPath)
 
 std::vector<std::string> BackupNames(const std::string& strDir)
 {
-    const std::string strSuffix = "CalData.db";
     std::vector<std::string> names;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(strDir, ec)) {
         const std::string strName = entry.path().filename().string();
-        if (strName.size() == 14 + strSuffix.size() && strName.compare(14, std::string::npos, strSuffix) == 0 &&
-            strName.find_first_not_of("0123456789") == 14) {
+        if (strName.find_first_not_of("0123456789") == 14 && strName.substr(14) == "CalData.db") {
             names.push_back(strName);
         }
     }

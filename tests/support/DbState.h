@@ -1,6 +1,5 @@
-// What a store file holds, read through a plain SQLite connection of the test's
-// own: the checks after a fault, a crash or a race look at the file as the next
-// start would find it.
+// What a store file holds, read through a plain SQLite connection: the file as the
+// next start would find it after a fault, a crash or a race.
 #pragma once
 
 #include <set>
@@ -21,21 +20,18 @@ struct CDbState {
     std::set<std::string> keys;  // "C<CalID>" per calendar row, "E<CalID>.<EvtID>" per event row
     int nDuplicateKeys = 0;
 
-    // The three tables with the current columns: nothing about it is damaged or old.
-    bool Current() const;
-    // The file is absent, or holds no table at all.
-    bool Blank() const { return !bExists || (bReadable && tables.empty()); }
+    bool Current() const;  // the three tables with the current columns
+    bool Blank() const { return !bExists || (bReadable && tables.empty()); }  // absent, or no table
     std::string Describe() const;
 };
 
-// Opens the file read-write (so that a journal left by a crash is rolled back,
-// as the next writer would) and reads it; creates nothing when it is absent.
+// Opens the file read-write (a journal left by a crash is rolled back, as the next
+// writer would) and reads it; creates nothing when it is absent.
 CDbState ReadDbState(const std::string& strPath);
 
 // The names in strDir that a backup of the store file has: 14 digits and "CalData.db".
 std::vector<std::string> BackupNames(const std::string& strDir);
 
-// The file's bytes; empty when it cannot be read.
-std::string FileBytes(const std::string& strPath);
+std::string FileBytes(const std::string& strPath);  // empty when it cannot be read
 
 }  // namespace dbstate

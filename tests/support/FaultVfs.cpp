@@ -2,8 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <cstdlib>
-
 namespace faultvfs {
 
 namespace {
@@ -32,8 +30,7 @@ int Counted(sqlite3_file* pFile, EOp eOp, TCall call)
 // The file calls. Unlock, file controls and geometry always go through.
 const sqlite3_io_methods s_ioMethods = [] {
     using Io = const sqlite3_io_methods*;
-    // Version 1: no shared memory (rollback journal only) and no memory mapping,
-    // so that every read of the file is a call we see.
+    // Version 1: no shared memory and no memory mapping, so that we see every read.
     sqlite3_io_methods m{};
     m.iVersion = 1;
     m.xClose = [](sqlite3_file* p) { return RealIo(p) != nullptr ? RealIo(p)->xClose(RealOf(p)) : SQLITE_OK; };
@@ -86,18 +83,12 @@ int VfsOpen(sqlite3_vfs* pVfs, const char* pszName, sqlite3_file* pFile, int nFl
     return rc;
 }
 
-// Per counted call: its name, and the code an I/O error on it gives.
-const struct {
-    const char* pszName;
-    int nIoError;
-} s_ops[] = {{"open", SQLITE_CANTOPEN},   {"delete", SQLITE_IOERR_DELETE},     {"access", SQLITE_IOERR_ACCESS},
-             {"read", SQLITE_IOERR_READ}, {"write", SQLITE_IOERR_WRITE},       {"sync", SQLITE_IOERR_FSYNC},
-             {"truncate", SQLITE_IOERR_TRUNCATE}, {"size", SQLITE_IOERR_FSTAT}, {"lock", SQLITE_IOERR_LOCK},
-             {"-", SQLITE_IOERR}};
+// Per counted call, in the order of EOp: the code an I/O error on it gives.
+const int s_ioErrors[] = {SQLITE_CANTOPEN,       SQLITE_IOERR_DELETE, SQLITE_IOERR_ACCESS,
+                          SQLITE_IOERR_READ,     SQLITE_IOERR_WRITE,  SQLITE_IOERR_FSYNC,
+                          SQLITE_IOERR_TRUNCATE, SQLITE_IOERR_FSTAT,  SQLITE_IOERR_LOCK};
 
 }  // namespace
-
-const char* OpName(EOp eOp) { return s_ops[static_cast<int>(eOp)].pszName; }
 
 const char* FaultName(EFault eFault)
 {
@@ -107,9 +98,6 @@ const char* FaultName(EFault eFault)
 CFaultVfs::CFaultVfs(bool bRealSync)
     : m_bRealSync(bRealSync), m_pVfs(new sqlite3_vfs()), m_pReal(sqlite3_vfs_find(nullptr))
 {
-    if (m_pReal == nullptr) {
-        std::abort();
-    }
     sqlite3_vfs& v = *m_pVfs;
     v.iVersion = 1;  // SQLite falls back to xCurrentTime
     v.szOsFile = static_cast<int>(sizeof(CFaultFile)) + m_pReal->szOsFile;
@@ -125,14 +113,10 @@ CFaultVfs::CFaultVfs(bool bRealSync)
         const int rc = OwnerOf(p)->Intercept(EOp::Access);
         return rc != 0 ? rc : RealVfs(p)->xAccess(RealVfs(p), pszName, nFlags, pbOut);
     };
-    // The rest only passes through to the real VFS.
+    // The rest passes through; loading extensions is never asked for.
     v.xFullPathname = [](sqlite3_vfs* p, const char* z, int cb, char* pOut) {
         return RealVfs(p)->xFullPathname(RealVfs(p), z, cb, pOut);
     };
-    v.xDlOpen = [](sqlite3_vfs* p, const char* z) { return RealVfs(p)->xDlOpen(RealVfs(p), z); };
-    v.xDlError = [](sqlite3_vfs* p, int cb, char* pOut) { RealVfs(p)->xDlError(RealVfs(p), cb, pOut); };
-    v.xDlSym = [](sqlite3_vfs* p, void* pHandle, const char* z) { return RealVfs(p)->xDlSym(RealVfs(p), pHandle, z); };
-    v.xDlClose = [](sqlite3_vfs* p, void* pHandle) { RealVfs(p)->xDlClose(RealVfs(p), pHandle); };
     v.xRandomness = [](sqlite3_vfs* p, int cb, char* pOut) { return RealVfs(p)->xRandomness(RealVfs(p), cb, pOut); };
     v.xSleep = [](sqlite3_vfs* p, int nUs) { return RealVfs(p)->xSleep(RealVfs(p), nUs); };
     v.xCurrentTime = [](sqlite3_vfs* p, double* pd) { return RealVfs(p)->xCurrentTime(RealVfs(p), pd); };
@@ -153,7 +137,6 @@ void CFaultVfs::Arm(EFault eFault, long long nFailAt, bool bPersistent)
     m_nFailAt = nFailAt;
     m_bPersistent = bPersistent && eFault != EFault::Busy;
     m_nCalls = 0;
-    m_eFirstFailed = EOp::Count;
 }
 
 int CFaultVfs::Intercept(EOp eOp)
@@ -167,12 +150,9 @@ int CFaultVfs::Intercept(EOp eOp)
     if (m_nFailAt <= 0 || m_nCalls < m_nFailAt || (m_nCalls > m_nFailAt && !m_bPersistent)) {
         return 0;
     }
-    if (m_eFirstFailed == EOp::Count) {
-        m_eFirstFailed = eOp;
-    }
     return m_eFault == EFault::DiskFull ? SQLITE_FULL
            : m_eFault == EFault::Busy   ? SQLITE_BUSY
-                                        : s_ops[static_cast<int>(eOp)].nIoError;
+                                        : s_ioErrors[static_cast<int>(eOp)];
 }
 
 }  // namespace faultvfs
