@@ -28,11 +28,7 @@ const std::initializer_list<int> s_evtLongGets = {
 // The functions behind the slots; the slot number is a template argument, so each
 // table entry knows which slot it is.
 struct CFakeThunks {
-    static HRESULT Failure(const CFake& self, int nSlot)
-    {
-        const auto it = self.m_failures.find(nSlot);
-        return it != self.m_failures.end() ? it->second : S_OK;
-    }
+    static HRESULT Failure(CFake& self, int nSlot) { return self.m_failures[nSlot]; }
     static void* Hand(CFake* pObject)  // a new reference, for the caller
     {
         return pObject != nullptr ? (++pObject->m_cRef, &pObject->m_com) : nullptr;
@@ -55,10 +51,6 @@ struct CFakeThunks {
         CFake& self = *p->pOwner;
         if (ppv == nullptr) {
             return E_POINTER;
-        }
-        *ppv = nullptr;
-        if (const HRESULT hr = Failure(self, UNKNOWN_QUERYINTERFACE); FAILED(hr)) {
-            return hr;
         }
         const auto it = std::find_if(self.m_redirects.begin(), self.m_redirects.end(),
                                      [&](const std::pair<IID, CFake*>& r) { return r.first == riid; });
@@ -148,7 +140,6 @@ struct CFakeThunks {
         // The log may grow during the callback, so nothing holds on to the call.
         CFake* pVisited = pItem != nullptr ? pItem->pOwner : nullptr;
         return Call(p, S, [=](CFake& self, CFakeCall& call) {
-            call.values.push_back(pbStop != nullptr ? *pbStop : -12345);
             call.pObject = pVisited;
             if (++self.m_nVisits == self.m_nStopAtVisit) {
                 *pbStop = 1;
@@ -258,40 +249,11 @@ std::vector<int> CFake::Slots() const
     return slots;
 }
 
-int CFake::CallCount(int nSlot) const
-{
-    return int(std::count_if(m_calls.begin(), m_calls.end(), [=](const CFakeCall& c) { return c.nSlot == nSlot; }));
-}
-
-const CFakeCall& CFake::LastCall(int nSlot) const
-{
-    static const CFakeCall s_none{-1, {}, {}, nullptr, false};
-    const auto it = std::find_if(m_calls.rbegin(), m_calls.rend(), [=](const CFakeCall& c) { return c.nSlot == nSlot; });
-    EXPECT_TRUE(it != m_calls.rend()) << "slot " << nSlot << " was not called";
-    return it != m_calls.rend() ? *it : s_none;
-}
-
 LONG CFake::Arg(int nSlot, size_t i) const
 {
-    const CFakeCall& call = LastCall(nSlot);
-    return i < call.values.size() ? call.values[i] : -0x5A5A5A5A;
-}
-
-std::string CFake::TextArg(int nSlot, size_t i) const
-{
-    const CFakeCall& call = LastCall(nSlot);
-    return i < call.texts.size() ? testing_support::Narrow(call.texts[i]) : "<none>";
-}
-
-std::vector<CFake*> CFake::Visited() const
-{
-    std::vector<CFake*> items;
-    for (const CFakeCall& call : m_calls) {
-        if (call.nSlot == VISITOR_VISIT && call.pObject != nullptr) {
-            items.push_back(call.pObject);
-        }
-    }
-    return items;
+    const auto it = std::find_if(m_calls.rbegin(), m_calls.rend(), [=](const CFakeCall& c) { return c.nSlot == nSlot; });
+    EXPECT_TRUE(it != m_calls.rend() && i < it->values.size()) << "slot " << nSlot << " was not called";
+    return it != m_calls.rend() && i < it->values.size() ? it->values[i] : -0x5A5A5A5A;
 }
 
 ::testing::AssertionResult Settled(const CFake& fake, ULONG cRef)
@@ -312,12 +274,17 @@ std::vector<CFake*> CFake::Visited() const
 
 std::vector<LONG> Ids(const CFake& fake)
 {
-    std::vector<CFake*> items = fake.Visited();
+    std::vector<const CFake*> items;
+    for (const CFakeCall& call : fake.Calls()) {
+        if (call.nSlot == VISITOR_VISIT && call.pObject != nullptr) {
+            items.push_back(call.pObject);
+        }
+    }
     for (const auto& pMade : fake.Created()) {
         items.push_back(pMade.get());
     }
     std::vector<LONG> ids;
-    for (CFake* pItem : items) {
+    for (const CFake* pItem : items) {
         ids.push_back(pItem->Arg(pItem->Kind() == EFakeKind::CalendarItem ? int(CAL_PUT_CALID) : int(EVT_PUT_EVTID)));
     }
     return ids;
@@ -343,11 +310,9 @@ void CFakeHost::ClearLogs()
 
 ::testing::AssertionResult CFakeHost::Settled() const
 {
-    const std::pair<const char*, const CFake*> fakes[] = {{"kernel", &kernel}, {"account", &account},
-        {"settings", &settings}, {"calendar factory", &calendarFactory}, {"event factory", &eventFactory}};
-    for (const auto& [pszName, pFake] : fakes) {
+    for (const CFake* pFake : {&kernel, &account, &settings, &calendarFactory, &eventFactory}) {
         if (::testing::AssertionResult result = fakehost::Settled(*pFake); !result) {
-            return ::testing::AssertionFailure() << pszName << ": " << result.message();
+            return ::testing::AssertionFailure() << "host object of kind " << int(pFake->Kind()) << ": " << result.message();
         }
     }
     return ::testing::AssertionSuccess();

@@ -21,7 +21,7 @@ namespace fakehost {
 // declares them. They are the binary contract: a host built elsewhere puts its
 // functions there, so the fakes take the numbers from here, not from the header.
 enum EHostSlot : int {
-    UNKNOWN_QUERYINTERFACE = 0, VISITOR_VISIT = 3,
+    VISITOR_VISIT = 3,
     SETTINGS_GET_BYTE = 8,
     KERNEL_CALENDAR_FACTORY = 10, KERNEL_EVENT_FACTORY = 11, KERNEL_ACCOUNT = 13,
     ACCOUNT_UIN = 10, ACCOUNT_ALTUIN = 12, ACCOUNT_SETTINGS = 19,
@@ -67,7 +67,7 @@ enum class EFakeKind { Plain, Kernel, Account, Settings, CalendarFactory, EventF
 // One call through a slot above IUnknown's three.
 struct CFakeCall {
     int nSlot;
-    std::vector<LONG> values;    // integer arguments in order (Visit: the stop flag as it came in)
+    std::vector<LONG> values;    // integer arguments in order
     std::vector<WString> texts;  // BSTR arguments in order; null reads as empty
     CFake* pObject;              // Visit: the item passed
     bool bUnexpected;            // a reserved slot, an IDispatch slot, or a Release below zero
@@ -96,8 +96,7 @@ public:
     void SetLongs(int nSlot, std::vector<LONG> values) { m_longs[nSlot] = std::move(values); }
     void SetText(int nSlot, const std::string& strUtf8);
     void SetObject(int nSlot, CFake* pObject) { m_objects[nSlot] = pObject; }
-    // The slot records its call and returns hr, writing nothing (UNKNOWN_QUERYINTERFACE:
-    // every QueryInterface fails).
+    // The slot records its call and returns hr, writing nothing.
     void Fail(int nSlot, HRESULT hr) { m_failures[nSlot] = hr; }
     // Visitors: set the stop flag on the given visit (from 1), and run fn on each
     // visited item. Factories: run fn on each item made, before it is handed out.
@@ -108,18 +107,14 @@ public:
     ULONG RefCount() const { return m_cRef; }
     const std::vector<CFakeCall>& Calls() const { return m_calls; }
     std::vector<int> Slots() const;
-    int CallCount(int nSlot) const;
-    // Argument i of the last call of nSlot; a failure when there is none.
+    // Integer argument i of the last call of nSlot; a failure when there is none.
     LONG Arg(int nSlot, size_t i = 0) const;
-    std::string TextArg(int nSlot, size_t i = 0) const;
     void ClearLog() { m_calls.clear(); }
-    // Factories keep the items they made, in order; visitors list the items visited.
+    // Factories keep the items they made, in order.
     const std::vector<std::unique_ptr<CFake>>& Created() const { return m_created; }
-    std::vector<CFake*> Visited() const;
 
 private:
     friend struct CFakeThunks;
-    const CFakeCall& LastCall(int nSlot) const;
 
     EFakeKind m_eKind;
     FakeComObject m_com;
