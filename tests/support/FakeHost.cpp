@@ -28,7 +28,6 @@ const std::initializer_list<int> s_evtLongGets = {
 // The functions behind the slots; the slot number is a template argument, so each
 // table entry knows which slot it is.
 struct CFakeThunks {
-    static HRESULT Failure(CFake& self, int nSlot) { return self.m_failures[nSlot]; }
     static void* Hand(CFake* pObject)  // a new reference, for the caller
     {
         return pObject != nullptr ? (++pObject->m_cRef, &pObject->m_com) : nullptr;
@@ -39,7 +38,7 @@ struct CFakeThunks {
     {
         CFake& self = *p->pOwner;
         self.m_calls.push_back(CFakeCall{nSlot, {}, {}, nullptr, false});
-        if (const HRESULT hr = Failure(self, nSlot); FAILED(hr)) {
+        if (const HRESULT hr = self.m_failures[nSlot]; FAILED(hr)) {
             return hr;
         }
         answer(self, self.m_calls.back());
@@ -83,7 +82,7 @@ struct CFakeThunks {
         CFake& self = *p->pOwner;
         CFakeCall& call = self.m_calls.emplace_back(CFakeCall{S, {}, {}, nullptr, false});
         (Keep(call, args), ...);
-        const HRESULT hr = Failure(self, S);
+        const HRESULT hr = self.m_failures[S];
         size_t nOut = 0;
         constexpr size_t cOuts = (0 + ... + size_t(std::is_pointer_v<TArgs> && !std::is_same_v<TArgs, BSTR>));
         if (SUCCEEDED(hr)) {
@@ -91,35 +90,30 @@ struct CFakeThunks {
         }
         return hr;
     }
-    static void Keep(CFakeCall& call, BSTR bs) { call.texts.push_back(bs != nullptr ? WString(bs, SysStringLen(bs)) : WString()); }
     template <typename T>
     static void Keep(CFakeCall& call, T value)
     {
-        call.values.push_back(static_cast<LONG>(value));
+        if constexpr (std::is_same_v<T, BSTR>) {
+            call.texts.push_back(value != nullptr ? WString(value, SysStringLen(value)) : WString());
+        } else if constexpr (!std::is_pointer_v<T>) {
+            call.values.push_back(static_cast<LONG>(value));
+        }
     }
+    // One integer out takes the next value set, the last repeating; several take the first ones.
     template <typename T>
-    static void Keep(CFakeCall&, T*)  // an out
+    static void Answer(CFake& self, int nSlot, size_t* pnOut, T pOut)
     {
+        if constexpr (std::is_same_v<T, BSTR*>) {
+            const auto it = self.m_texts.find(nSlot);
+            *pOut = it != self.m_texts.end() ? SysAllocStringLen(it->second.data(), UINT(it->second.size())) : nullptr;
+        } else if constexpr (std::is_same_v<T, void**>) {
+            *pOut = Hand(self.m_objects[nSlot]);
+        } else if constexpr (std::is_pointer_v<T> && !std::is_same_v<T, BSTR>) {
+            const std::vector<LONG>& values = self.m_longs[nSlot];
+            const size_t i = pnOut != nullptr ? (*pnOut)++ : std::min(self.m_reads[nSlot]++, values.size() - 1);
+            *pOut = static_cast<std::remove_pointer_t<T>>(i < values.size() ? values[i] : 0);
+        }
     }
-    template <typename T>
-    static void Answer(CFake&, int, size_t*, T)  // an input
-    {
-    }
-    static void Answer(CFake&, int, size_t*, BSTR) {}
-    // One out takes the next value set, the last repeating; several take the first ones.
-    template <typename T>
-    static void Answer(CFake& self, int nSlot, size_t* pnOut, T* pValue)
-    {
-        const std::vector<LONG>& values = self.m_longs[nSlot];
-        const size_t i = pnOut != nullptr ? (*pnOut)++ : std::min(self.m_reads[nSlot]++, values.size() - 1);
-        *pValue = static_cast<T>(i < values.size() ? values[i] : 0);
-    }
-    static void Answer(CFake& self, int nSlot, size_t*, BSTR* pbs)
-    {
-        const auto it = self.m_texts.find(nSlot);
-        *pbs = it != self.m_texts.end() ? SysAllocStringLen(it->second.data(), UINT(it->second.size())) : nullptr;
-    }
-    static void Answer(CFake& self, int nSlot, size_t*, void** ppObject) { *ppObject = Hand(self.m_objects[nSlot]); }
 
     template <int S>
     static HRESULT STDMETHODCALLTYPE CreateItem(FakeComObject* p, void** ppItem)
@@ -127,11 +121,8 @@ struct CFakeThunks {
         return Call(p, S, [=](CFake& self, CFakeCall&) {
             // The new item's one reference goes to the caller.
             const bool bCalendar = self.m_eKind == EFakeKind::CalendarFactory;
-            CFake& item = *self.m_created.emplace_back(new CFake(bCalendar ? EFakeKind::CalendarItem : EFakeKind::EventItem));
-            if (self.m_onCreate) {
-                self.m_onCreate(item);
-            }
-            *ppItem = &item.m_com;
+            CFake* pItem = new CFake(bCalendar ? EFakeKind::CalendarItem : EFakeKind::EventItem);
+            *ppItem = &self.m_created.emplace_back(pItem)->m_com;
         });
     }
     template <int S>

@@ -98,11 +98,9 @@ public:
     void SetObject(int nSlot, CFake* pObject) { m_objects[nSlot] = pObject; }
     // The slot records its call and returns hr, writing nothing.
     void Fail(int nSlot, HRESULT hr) { m_failures[nSlot] = hr; }
-    // Visitors: set the stop flag on the given visit (from 1), and run fn on each
-    // visited item. Factories: run fn on each item made, before it is handed out.
+    // Visitors: set the stop flag on the given visit (from 1); run fn on each visited item.
     void StopAtVisit(int nVisit) { m_nStopAtVisit = nVisit; }
     void OnVisit(std::function<void(CFake& item)> fn) { m_onVisit = std::move(fn); }
-    void OnCreateItem(std::function<void(CFake& item)> fn) { m_onCreate = std::move(fn); }
 
     ULONG RefCount() const { return m_cRef; }
     const std::vector<CFakeCall>& Calls() const { return m_calls; }
@@ -129,7 +127,6 @@ private:
     int m_nStopAtVisit = 0;
     int m_nVisits = 0;
     std::function<void(CFake&)> m_onVisit;
-    std::function<void(CFake&)> m_onCreate;
     std::vector<CFakeCall> m_calls;
     std::vector<std::unique_ptr<CFake>> m_created;
 };
