@@ -76,23 +76,6 @@ TEST_F(StoreSequenceTest, StartDeliversTheStoredCalendarsAndEmptiesADatabaseOfAn
     EXPECT_EQ("0\n0\n", Counts());
 }
 
-TEST_F(StoreSequenceTest, AHostFailureLeavesTheStartWithItsResultOrWithEFail)
-{
-    // Before the enumeration: the host's result, and nothing connected.
-    m_host.kernel.Fail(KERNEL_ACCOUNT, E_ACCESSDENIED);
-    EXPECT_EQ(E_ACCESSDENIED, m_pSeq->StartSequence(m_host.Kernel()));
-    EXPECT_EQ(0u, Handlers());
-
-    // In the enumeration stage: E_FAIL, and the batch is open and its handler connected.
-    m_host.kernel.Fail(KERNEL_ACCOUNT, S_OK);
-    m_host.kernel.Fail(KERNEL_CALENDAR_FACTORY, E_UNEXPECTED);
-    EXPECT_EQ(E_FAIL, m_pSeq->StartSequence(m_host.Kernel()));
-    EXPECT_EQ(1u, Handlers());
-    ASSERT_EQ(S_OK, AddCalendar(1));
-    EXPECT_EQ(S_OK, m_pSeq->EndStartupBatch());
-    EXPECT_EQ("1\n0\n", Counts());
-}
-
 TEST_F(StoreSequenceTest, TheStartupBatchEndsByEndStartupBatchOrByTheFirstTickAfterASecond)
 {
     ASSERT_EQ(S_OK, m_pSeq->StartSequence(m_host.Kernel()));
