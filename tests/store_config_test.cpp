@@ -175,21 +175,12 @@ TEST_F(StoreConfigTest, WithoutTheStartTheFirstCallAsksTheHostForTheAccountOnce)
     EXPECT_EQ(E_FAIL, m_pConfig->InitializeConfig(77)) << "once the host was asked, the account is settled";
 }
 
-TEST_F(StoreConfigTest, WithoutTheStartAZeroUinFallsBackToTheAltUinAndAMissingDirectoryFails)
+TEST_F(StoreConfigTest, WithoutTheStartAZeroUinFallsBackToTheAltUin)
 {
     InitializeWithoutStart(m_other, "789");
     EXPECT_EQ(s_strFailed, ReadNumber("NS", "n"));
     EXPECT_EQ(789u, AccountNumber());
     EXPECT_EQ("", Bytes("789")) << "the first call made the file empty";
-
-    // The media keeps its missing file: a directory made later does not help it.
-    Destroy();
-    Create();
-    InitializeWithoutStart(m_host);
-    EXPECT_EQ(E_FAIL, Add("NS", "k", "v"));
-    MakeDirs(m_dir.Join("123"));
-    EXPECT_EQ(E_FAIL, Add("NS", "k", "v"));
-    EXPECT_FALSE(FileExists(IniPath("123")));
 }
 
 }  // namespace
