@@ -1,9 +1,7 @@
-// Several processes on one store file: a first start raced by many writers on a
-// new account, and a writer killed at random moments of its batch commits. After
-// each, everything a writer acknowledged is stored, every batch is whole, the file
-// passes integrity_check, and no process took the healthy file for damaged (no
-// backup appears). The writers' disk is made slow (every sync takes longer), which
-// widens the windows that another process, or a kill, can fall into.
+// Several processes on one store file: a first start raced by many writers, and a
+// writer killed at random moments of its batch commits. After each, every
+// acknowledged batch is stored whole, no batch in part, the file is sound, and no
+// healthy file was taken for damaged. The writers' slow disk widens the windows.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -38,8 +36,6 @@ public:
         Kill();
         Wait();
     }
-    CWriter(const CWriter&) = delete;
-    CWriter& operator=(const CWriter&) = delete;
 
     // Reads its output to its "ready" line, which names its process; false when it ended first.
     bool Ready()
@@ -108,17 +104,12 @@ void ExpectStored(const std::string& strAccountDir, const std::map<long, long>& 
     EXPECT_EQ("ok", state.strIntegrity);
     EXPECT_EQ(0, state.nDuplicateKeys);
     EXPECT_EQ(std::vector<std::string>{}, dbstate::BackupNames(strAccountDir)) << "a healthy file was taken for damaged";
-    std::map<long, long> stored;
+    std::map<long, long> stored;  // each stored calendar with its count of events
     for (const std::string& strKey : state.keys) {
-        if (strKey[0] == 'E') {
-            ++stored[std::stol(strKey.substr(1))];
-        } else {
-            stored.emplace(std::stol(strKey.substr(1)), 0);
-        }
+        stored[std::stol(strKey.substr(1))] += strKey[0] == 'E' ? 1 : 0;
     }
     for (const auto& [lCal, lEvents] : acks) {
         EXPECT_TRUE(state.keys.count("C" + std::to_string(lCal)) != 0) << "calendar " << lCal << " acknowledged, not stored";
-        EXPECT_EQ(lEvents, stored[lCal]) << "events of acknowledged calendar " << lCal;
     }
     for (const auto& [lCal, lCount] : stored) {
         EXPECT_EQ(nEvents, lCount) << "calendar " << lCal << " stored in part";
