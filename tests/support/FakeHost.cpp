@@ -231,15 +231,6 @@ void CFake::SetText(int nSlot, const std::string& strUtf8)
     m_texts[nSlot] = testing_support::Wide(strUtf8);
 }
 
-std::vector<int> CFake::Slots() const
-{
-    std::vector<int> slots;
-    for (const CFakeCall& call : m_calls) {
-        slots.push_back(call.nSlot);
-    }
-    return slots;
-}
-
 LONG CFake::Arg(int nSlot, size_t i) const
 {
     const auto it = std::find_if(m_calls.rbegin(), m_calls.rend(), [=](const CFakeCall& c) { return c.nSlot == nSlot; });

@@ -1,7 +1,6 @@
-// Fake host objects built at the vtable level, the way a host written in C builds
-// them: a struct whose first member points at a static table of functions, one per
-// slot, each recording its call and answering from values the test set. Release
-// never frees a fake: the test owns it, and checks every reference came back.
+// Fake host objects built at the vtable level, as a host written in C builds them:
+// each slot records its call and answers what the test set. Release never frees a
+// fake: the test owns it, and checks every reference came back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,9 +16,8 @@
 
 namespace fakehost {
 
-// The vtable slots of the host interfaces, in the order include/host/CalendarKernel.h
-// declares them. They are the binary contract: a host built elsewhere puts its
-// functions there, so the fakes take the numbers from here, not from the header.
+// The vtable slots of the host interfaces: the binary contract, so the numbers are
+// written here rather than taken from include/host/CalendarKernel.h.
 enum EHostSlot : int {
     VISITOR_VISIT = 3,
     SETTINGS_GET_BYTE = 8,
@@ -52,8 +50,7 @@ enum EEventSlot : int {
 
 class CFake;
 
-// One table entry; each entry is cast back to its own signature by the caller.
-typedef void (*PFN_SLOT)();
+typedef void (*PFN_SLOT)();  // each entry is cast back to its own signature by the caller
 
 // What the component holds: the table pointer first, then the way back to the fake.
 struct FakeComObject {
@@ -87,8 +84,8 @@ public:
     }
     IUnknown* Unknown() { return As<IUnknown>(); }
 
-    // Every kind answers IUnknown, its own IID, and IDispatch when its interface
-    // derives from it; Redirect hands out another fake for riid (null: refused).
+    // A fake answers IUnknown, its own IID and IDispatch if that is a base; Redirect
+    // hands out another fake for riid (null: refused).
     void Redirect(REFIID riid, CFake* pOther) { m_redirects.emplace_back(riid, pOther); }
     // Integer reads take successive values, the last one repeating (0 when none was
     // set); CAL_GET_SPONSOR takes the first two. Unset texts and objects answer null.
@@ -104,7 +101,6 @@ public:
 
     ULONG RefCount() const { return m_cRef; }
     const std::vector<CFakeCall>& Calls() const { return m_calls; }
-    std::vector<int> Slots() const;
     // Integer argument i of the last call of nSlot; a failure when there is none.
     LONG Arg(int nSlot, size_t i = 0) const;
     void ClearLog() { m_calls.clear(); }
