@@ -127,16 +127,13 @@ private:
     std::vector<std::unique_ptr<CFake>> m_created;
 };
 
-// Only the test's reference is left (cRef), no unexpected slot was called, and
-// every item a factory made has been released by whoever took it.
+// Only cRef references are left, no unexpected call, and every item made released.
 ::testing::AssertionResult Settled(const CFake& fake, ULONG cRef = 1);
 
-// The identifiers put into the items a visitor saw and a factory made: the CalID
-// of calendars, the EvtID of events.
+// The CalIDs or EvtIDs put into the items a visitor saw and a factory made.
 std::vector<LONG> Ids(const CFake& fake);
 
-// A kernel with its account, the account's settings and the two factories, wired
-// as the host wires them.
+// A kernel with its account, the account's settings and the two factories.
 struct CFakeHost {
     explicit CFakeHost(ULONG dwUIN = 123, ULONG dwAltUIN = 0, BYTE cStoreMode = 0);
     ICalendarKernel* Kernel() { return kernel.As<ICalendarKernel>(); }
