@@ -1,7 +1,6 @@
 // The data methods of the store object against a real database in a scratch root:
-// writes from fake host items, the enumerations to fake visitors, the type gates,
-// the identifier lookup, and what each refuses. The file is checked through the
-// sqlite3 tool, as another process would see it.
+// writes from fake host items, enumerations to fake visitors, the type gates and
+// what each refuses, checked through the sqlite3 tool as another process sees it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -48,9 +47,6 @@ protected:
         Start();
     }
 };
-
-// ---------------------------------------------------------------------------
-// Writes
 
 TEST_F(StoreMethodsStartedTest, WritesFromItemsLandInTheFile)
 {
@@ -102,9 +98,6 @@ TEST_F(StoreMethodsStartedTest, RefusedItemsLeaveTheMediaAlone)
     EXPECT_EQ("1\n0\n", Counts());
 }
 
-// ---------------------------------------------------------------------------
-// Enumerations
-
 TEST_F(StoreMethodsStartedTest, EachRecordIsDeliveredInANewFilledItemUntilTheStopFlag)
 {
     Seed({1, 2, 3}, {{1, 10}, {1, 20}, {1, 30}});
@@ -126,13 +119,6 @@ TEST_F(StoreMethodsStartedTest, AnotherAccountsCalendarEmptiesTheStoreAfterThose
     Seed({1, 2});
     ASSERT_EQ("", Sql("insert into Calendar(UIN, CalID, CalType) values(999, 3, 0);"));
     Seed({4}, {{1, 1}});
-
-    // The Ex form does not check the account.
-    EXPECT_EQ(S_OK, m_pData->GetAllCalendarEx(B("LumoCalendar"), nullptr, m_calVisitor.Unknown()));
-    EXPECT_THAT(Ids(m_calVisitor), ElementsAre(1, 2, 3, 4));
-    EXPECT_EQ("4\n1\n", Counts());
-
-    m_calVisitor.ClearLog();
     EXPECT_EQ(S_OK, m_pData->GetAllCalendar(m_calVisitor.Unknown()));
     EXPECT_THAT(Ids(m_calVisitor), ElementsAre(1, 2));
     EXPECT_EQ("0\n0\n", Counts());
@@ -152,16 +138,6 @@ TEST_F(StoreMethodsStartedTest, AVisitorMayReleaseTheStore)
     });
     EXPECT_EQ(S_OK, pData->GetAllCalendar(m_calVisitor.Unknown()));
     EXPECT_THAT(Ids(m_calVisitor), ElementsAre(1, 2));
-}
-
-TEST_F(StoreMethodsStartedTest, HostFailuresEndTheEnumerationWithTheirResult)
-{
-    Seed({1, 2, 3}, {{1, 1}});
-    m_host.eventFactory.Fail(FACTORY_CREATE_ITEM, E_OUTOFMEMORY);
-    EXPECT_EQ(E_OUTOFMEMORY, m_pData->GetAllCalEvent(1, m_evtVisitor.Unknown()));
-    m_host.kernel.SetObject(KERNEL_CALENDAR_FACTORY, nullptr);
-    EXPECT_EQ(E_FAIL, m_pData->GetAllCalendar(m_calVisitor.Unknown()));
-    EXPECT_EQ("3\n1\n", Counts());
 }
 
 TEST_F(StoreMethodsStartedTest, TheExFormsAreGatedByTheTypeNameAndPeriodQueriesByTheirCalendar)
@@ -190,9 +166,6 @@ TEST_F(StoreMethodsStartedTest, TheExFormsAreGatedByTheTypeNameAndPeriodQueriesB
     EXPECT_THAT(seen(200, 200, 0, false), ElementsAre(1));
     EXPECT_THAT(seen(201, 299, 0, false), IsEmpty());
 }
-
-// ---------------------------------------------------------------------------
-// Bringing the store up without the sequence
 
 TEST_F(StoreMethodsTest, InitializeOpensTheDatabaseAndTakesTheKernelFromTheDispatch)
 {
