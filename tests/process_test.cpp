@@ -89,12 +89,6 @@ private:
     pid_t m_pid = -1;
 };
 
-// Releases the writers of an account that wait for it.
-void Go(const CTempDir& root, const std::string& strAccount)
-{
-    ASSERT_TRUE(WriteFile(root.Join(strAccount + ".go"), ""));
-}
-
 // Every acknowledged calendar is stored with all its events; every stored
 // calendar has all nEvents of its own (a batch lands whole or not at all).
 void ExpectStored(const std::string& strAccountDir, const std::map<long, long>& acks, long nEvents)
@@ -126,7 +120,7 @@ TEST(ProcessTest, ManyFirstStartsAtOnceOnANewAccount)
             writers.emplace_back(new CWriter(root.Path() + " " + strAccount + " " + std::to_string(n) + " 1 3"));  // one round of 3 events
             ASSERT_TRUE(writers.back()->Ready());  // loaded and waiting
         }
-        Go(root, strAccount);
+        ASSERT_TRUE(WriteFile(root.Join(strAccount + ".go"), ""));  // releases them at once
         std::map<long, long> acks;
         for (auto& pWriter : writers) {
             const std::map<long, long> mine = pWriter->Acks();
@@ -141,7 +135,7 @@ TEST(ProcessTest, ManyFirstStartsAtOnceOnANewAccount)
 TEST(ProcessTest, AWriterKilledDuringItsCommitsLosesNothingAcknowledged)
 {
     CTempDir root;
-    Go(root, "6000");
+    ASSERT_TRUE(WriteFile(root.Join("6000.go"), ""));
     std::mt19937 random(20240611u);
     std::uniform_int_distribution<int> delayMs(2, 200);
     std::map<long, long> acks;
