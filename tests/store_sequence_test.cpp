@@ -107,8 +107,7 @@ TEST_F(StoreSequenceTest, TheStartupBatchEndsByEndStartupBatchOrByTheFirstTickAf
 
 TEST_F(StoreSequenceTest, StopEmptiesTheStoreOnlyForStoreModeOneAndLetsGoOfTheKernel)
 {
-    // In this order, each for an account of its own: a case keeps what the cases
-    // before it did to the host.
+    // In this order, each for an account of its own: a case keeps the host the last left.
     const std::tuple<BYTE, bool, bool, const char*> cases[] = {
         {1, true, true, "0\n0\n"}, {0, true, true, "1\n1\n"}, {2, true, true, "1\n1\n"},
         {1, false, true, "1\n1\n"},   // no IAccountSettings
