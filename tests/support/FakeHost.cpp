@@ -233,7 +233,7 @@ void CFake::SetText(int nSlot, const std::string& strUtf8)
 
 LONG CFake::Arg(int nSlot, size_t i) const
 {
-    const auto it = std::find_if(m_calls.rbegin(), m_calls.rend(), [=](const CFakeCall& c) { return c.nSlot == nSlot; });
+    auto it = std::find_if(m_calls.rbegin(), m_calls.rend(), [=](const CFakeCall& c) { return c.nSlot == nSlot; });
     EXPECT_TRUE(it != m_calls.rend() && i < it->values.size()) << "slot " << nSlot << " was not called";
     return it != m_calls.rend() && i < it->values.size() ? it->values[i] : -0x5A5A5A5A;
 }
@@ -294,7 +294,7 @@ void CFakeHost::ClearLogs()
 {
     for (const CFake* pFake : {&kernel, &account, &settings, &calendarFactory, &eventFactory}) {
         if (::testing::AssertionResult result = fakehost::Settled(*pFake); !result) {
-            return ::testing::AssertionFailure() << "host object of kind " << int(pFake->Kind()) << ": " << result.message();
+            return ::testing::AssertionFailure() << "host fake " << int(pFake->Kind()) << ": " << result.message();
         }
     }
     return ::testing::AssertionSuccess();
