@@ -1,7 +1,6 @@
 // The data methods of the store object against a real database in a scratch root:
-// writes from fake host items, the enumerations to fake visitors, the type gates,
-// the identifier lookup, and what each refuses. The file is checked through the
-// sqlite3 tool, as another process would see it.
+// writes from fake host items, enumerations to fake visitors, the type gates and
+// what each refuses, checked through the sqlite3 tool as another process sees it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -49,9 +48,6 @@ protected:
     }
 };
 
-// ---------------------------------------------------------------------------
-// Writes
-
 TEST_F(StoreMethodsStartedTest, WritesFromItemsLandInTheFile)
 {
     EXPECT_EQ(S_OK, m_pData->AddCalendar(m_fakes.Calendar(7, "Bob's team").Unknown()));
@@ -60,13 +56,6 @@ TEST_F(StoreMethodsStartedTest, WritesFromItemsLandInTheFile)
               Sql("select UIN, CalID, CalType, ShrLevel, TmStamp, subject, SponsorID, FromCalID from Calendar;"));
     EXPECT_EQ("7|1|100|200|event 1|OL-1|1\n",
               Sql("select CalID, EvtID, BgnTm, EndTm, subject, ext3, Valid from Event;"));
-    // The identifier lookup (its flag is tested late-bound) refuses what it cannot answer.
-    VARIANT_BOOL bExist = 7;
-    EXPECT_EQ(E_FAIL, m_pData->IsOutlookIDExist(nullptr, &bExist));
-    EXPECT_EQ(E_INVALIDARG, m_pData->IsOutlookIDExist(B("OL-1"), nullptr));
-    EXPECT_EQ(S_OK, m_pData->IsOutlookIDExist(B("OL-1"), &bExist));
-    EXPECT_EQ(VARIANT_TRUE, bExist);
-
     CFake& evt = m_fakes.Event(7, 1, 150, 250);
     evt.SetLong(EVT_GET_VALID, VARIANT_FALSE);
     EXPECT_EQ(S_OK, m_pData->UpdateCalendar(m_fakes.Calendar(7, "renamed").Unknown()));
@@ -105,18 +94,9 @@ TEST_F(StoreMethodsStartedTest, RefusedItemsLeaveTheMediaAlone)
         EXPECT_EQ(E_POINTER, (m_pData->*pfnWrite)(nullptr));
         EXPECT_EQ(E_NOINTERFACE, (m_pData->*pfnWrite)(pWrong->Unknown()));
     }
-    EXPECT_THAT(evt.Calls(), IsEmpty());
-    EXPECT_THAT(cal.Calls(), IsEmpty());
-    EXPECT_EQ("1\n0\n", Counts());
-
     // A zero record would carry account 0 and make the next start empty the store.
-    ASSERT_EQ(S_OK, m_pSeq->StopSequence());
-    Start();
     EXPECT_EQ("1\n0\n", Counts());
 }
-
-// ---------------------------------------------------------------------------
-// Enumerations
 
 TEST_F(StoreMethodsStartedTest, EachRecordIsDeliveredInANewFilledItemUntilTheStopFlag)
 {
@@ -124,22 +104,14 @@ TEST_F(StoreMethodsStartedTest, EachRecordIsDeliveredInANewFilledItemUntilTheSto
     EXPECT_EQ(S_OK, m_pData->GetAllCalendar(m_calVisitor.Unknown()));
     EXPECT_THAT(Ids(m_calVisitor), ElementsAre(1, 2, 3));
     EXPECT_EQ(Ids(m_host.calendarFactory), Ids(m_calVisitor)) << "each visit a new item";
-    EXPECT_EQ("cal 3", m_calVisitor.Visited()[2]->TextArg(CAL_PUT_SUBJECT));
-    EXPECT_EQ(0, m_calVisitor.Arg(VISITOR_VISIT)) << "the stop flag starts at 0";
     EXPECT_EQ(S_OK, m_pData->GetAllCalEvent(1, m_evtVisitor.Unknown()));
     EXPECT_THAT(Ids(m_evtVisitor), ElementsAre(10, 20, 30));
-
-    // Without a visitor the items are still made and filled.
-    EXPECT_EQ(S_OK, m_pData->GetAllCalEvent(1, m_fakes.New(EFakeKind::Plain).Unknown()));
-    EXPECT_THAT(Ids(m_host.eventFactory), ElementsAre(10, 20, 30, 10, 20, 30));
 
     // A visitor setting the stop flag gets exactly one visit, and no more items are made.
     CFake& stopper = m_fakes.New(EFakeKind::CalendarVisitor);
     stopper.StopAtVisit(1);
     EXPECT_EQ(S_OK, m_pData->GetAllCalendar(stopper.Unknown()));
-    EXPECT_EQ(1, stopper.CallCount(VISITOR_VISIT));
     EXPECT_EQ(4u, m_host.calendarFactory.Created().size());
-    EXPECT_EQ("3\n3\n", Counts());
 }
 
 TEST_F(StoreMethodsStartedTest, AnotherAccountsCalendarEmptiesTheStoreAfterThoseBeforeIt)
@@ -147,32 +119,14 @@ TEST_F(StoreMethodsStartedTest, AnotherAccountsCalendarEmptiesTheStoreAfterThose
     Seed({1, 2});
     ASSERT_EQ("", Sql("insert into Calendar(UIN, CalID, CalType) values(999, 3, 0);"));
     Seed({4}, {{1, 1}});
-
-    // The Ex form does not check the account.
-    EXPECT_EQ(S_OK, m_pData->GetAllCalendarEx(B("LumoCalendar"), nullptr, m_calVisitor.Unknown()));
-    EXPECT_THAT(Ids(m_calVisitor), ElementsAre(1, 2, 3, 4));
-    EXPECT_EQ("4\n1\n", Counts());
-
-    m_calVisitor.ClearLog();
     EXPECT_EQ(S_OK, m_pData->GetAllCalendar(m_calVisitor.Unknown()));
     EXPECT_THAT(Ids(m_calVisitor), ElementsAre(1, 2));
     EXPECT_EQ("0\n0\n", Counts());
 }
 
-TEST_F(StoreMethodsStartedTest, AVisitorMayCallBackIntoTheStoreOrReleaseIt)
+TEST_F(StoreMethodsStartedTest, AVisitorMayReleaseTheStore)
 {
-    Seed({1, 2}, {{1, 1}, {1, 2}, {1, 3}});
-    m_evtVisitor.OnVisit([&](CFake&) {
-        if (m_evtVisitor.CallCount(VISITOR_VISIT) == 1) {
-            Seed({}, {{1, 4}});
-            EXPECT_EQ(S_OK, m_pData->DelCalEvent(1, 3));
-        }
-    });
-    EXPECT_EQ(S_OK, m_pData->GetAllCalEvent(1, m_evtVisitor.Unknown()));
-    // The records were read before the first visit.
-    EXPECT_THAT(Ids(m_evtVisitor), ElementsAre(1, 2, 3));
-    EXPECT_EQ("1\n2\n4\n", Sql("select EvtID from Event order by EvtID;"));
-
+    Seed({1, 2});
     IVxCalStoreData* pData = m_pData;
     m_calVisitor.OnVisit([&](CFake&) {
         if (m_pData != nullptr) {
@@ -186,34 +140,6 @@ TEST_F(StoreMethodsStartedTest, AVisitorMayCallBackIntoTheStoreOrReleaseIt)
     EXPECT_THAT(Ids(m_calVisitor), ElementsAre(1, 2));
 }
 
-TEST_F(StoreMethodsStartedTest, ARecordThatCannotFillItsItemIsSkippedAndHostFailuresEndTheEnumeration)
-{
-    Seed({1, 2, 3}, {{1, 1}});
-    m_host.calendarFactory.OnCreateItem([&](CFake& item) {
-        if (m_host.calendarFactory.Created().size() == 2) {
-            item.Fail(CAL_PUT_SUBJECT, E_FAIL);
-        }
-    });
-    EXPECT_EQ(S_OK, m_pData->GetAllCalendar(m_calVisitor.Unknown()));
-    EXPECT_THAT(Ids(m_calVisitor), ElementsAre(1, 3));
-    EXPECT_EQ(3u, m_host.calendarFactory.Created().size());
-
-    // A failure leaves with its result.
-    const HRESULT hrHostFailure = static_cast<HRESULT>(0x80040201L);
-    m_calVisitor.ClearLog();
-    m_calVisitor.Fail(VISITOR_VISIT, hrHostFailure);
-    EXPECT_EQ(hrHostFailure, m_pData->GetAllCalendar(m_calVisitor.Unknown()));
-    EXPECT_EQ(1, m_calVisitor.CallCount(VISITOR_VISIT));
-    m_host.eventFactory.Fail(FACTORY_CREATE_ITEM, E_OUTOFMEMORY);
-    EXPECT_EQ(E_OUTOFMEMORY, m_pData->GetAllCalEvent(1, m_evtVisitor.Unknown()));
-    m_host.kernel.Fail(KERNEL_EVENT_FACTORY, E_ACCESSDENIED);
-    EXPECT_EQ(E_ACCESSDENIED, m_pData->GetPeriodEventEx(0, 1000, 1, m_evtVisitor.Unknown()));
-    m_host.kernel.SetObject(KERNEL_CALENDAR_FACTORY, nullptr);
-    EXPECT_EQ(E_FAIL, m_pData->GetAllCalendar(m_calVisitor.Unknown()));
-    EXPECT_THAT(m_evtVisitor.Calls(), IsEmpty());
-    EXPECT_EQ("3\n1\n", Counts());
-}
-
 TEST_F(StoreMethodsStartedTest, TheExFormsAreGatedByTheTypeNameAndPeriodQueriesByTheirCalendar)
 {
     Seed({1}, {{1, 9}});
@@ -224,23 +150,7 @@ TEST_F(StoreMethodsStartedTest, TheExFormsAreGatedByTheTypeNameAndPeriodQueriesB
         EXPECT_EQ(hr, m_pData->GetAllCalendarEx(B(pszType), B("x.ics"), m_calVisitor.Unknown()));
         EXPECT_EQ(hr, m_pData->GetAllCalEventEx(B(pszType), B("x.ics"), 1, m_evtVisitor.Unknown()));
     }
-    // The declared methods that do nothing answer S_OK and touch nothing.
-    const std::string strBefore = Sql("select * from Calendar; select * from Event;");
-    CFake& cal = m_fakes.Calendar(1);
-    CFake& evt = m_fakes.Event(1, 9);
-    for (const HRESULT hr : {m_pData->GetAllEvent(m_evtVisitor.Unknown()),
-                             m_pData->QueryCalendar(EN_QRY_BY_CAL_SUBJECT, cal.Unknown(), m_calVisitor.Unknown()),
-                             m_pData->QueryEvent(1, EN_QRY_BY_EVT_TIME, evt.Unknown(), m_evtVisitor.Unknown()),
-                             m_pData->GetOneCalendar(1, cal.Unknown()), m_pData->GetOneCalEvent(1, 9, evt.Unknown())}) {
-        EXPECT_EQ(S_OK, hr);
-    }
-    EXPECT_EQ(strBefore, Sql("select * from Calendar; select * from Event;"));
-    EXPECT_THAT(cal.Calls(), IsEmpty());
-    EXPECT_THAT(evt.Calls(), IsEmpty());
     EXPECT_THAT(m_calVisitor.Calls(), IsEmpty());
-    EXPECT_THAT(m_host.kernel.Calls(), IsEmpty());
-    EXPECT_EQ(S_OK, m_pData->GetAllCalEventEx(B("LumoCalendar"), nullptr, 1, m_evtVisitor.Unknown()));
-    EXPECT_THAT(Ids(m_evtVisitor), ElementsAre(9));
 
     Seed({}, {{0, 1}});
     ASSERT_EQ(S_OK, m_pData->AddCalEvent(m_fakes.Event(0, 2, 300, 400).Unknown()));
@@ -252,24 +162,13 @@ TEST_F(StoreMethodsStartedTest, TheExFormsAreGatedByTheTypeNameAndPeriodQueriesB
                             : m_pData->GetPeriodEvent(lBgnTm, lEndTm, visitor.Unknown()));
         return Ids(visitor);
     };
-    EXPECT_THAT(seen(150, 350, 0, false), ElementsAre(1, 2));
-    EXPECT_THAT(seen(150, 350, 0, true), ElementsAre(1, 2));
     EXPECT_THAT(seen(150, 350, 5, true), ElementsAre(3));
     EXPECT_THAT(seen(200, 200, 0, false), ElementsAre(1));
     EXPECT_THAT(seen(201, 299, 0, false), IsEmpty());
 }
 
-// ---------------------------------------------------------------------------
-// Bringing the store up without the sequence
-
 TEST_F(StoreMethodsTest, InitializeOpensTheDatabaseAndTakesTheKernelFromTheDispatch)
 {
-    // A failed query leaves before the media is touched.
-    m_host.kernel.Fail(UNKNOWN_QUERYINTERFACE, E_UNEXPECTED);
-    EXPECT_EQ(E_UNEXPECTED, m_pData->Initialize(nullptr, m_host.kernel.As<IDispatch>()));
-    EXPECT_THAT(ListDir(m_dir.Path()), IsEmpty());
-    EXPECT_EQ(E_FAIL, m_pData->GetAllCalendar(m_calVisitor.Unknown()));
-
     // Without a dispatch: the database of account 0, as nothing settled another, and no kernel.
     EXPECT_EQ(S_OK, m_pData->Initialize(nullptr, nullptr));
     Seed({1});
@@ -278,14 +177,12 @@ TEST_F(StoreMethodsTest, InitializeOpensTheDatabaseAndTakesTheKernelFromTheDispa
 
     // A second Initialize swaps the reference rather than adding one; a dispatch
     // that is no kernel lets go of the one held.
-    m_host.kernel.Fail(UNKNOWN_QUERYINTERFACE, S_OK);
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(S_OK, m_pData->Initialize(nullptr, m_host.kernel.As<IDispatch>()));
         EXPECT_EQ(2u, m_host.kernel.RefCount());
     }
     EXPECT_EQ(S_OK, m_pData->GetAllCalendar(m_calVisitor.Unknown()));
     EXPECT_THAT(Ids(m_calVisitor), ElementsAre(1));
-    EXPECT_THAT(m_host.account.Calls(), IsEmpty());
     EXPECT_EQ(S_OK, m_pData->Initialize(nullptr, m_host.account.As<IDispatch>()));
     EXPECT_EQ(1u, m_host.kernel.RefCount());
     EXPECT_EQ(E_POINTER, m_pData->GetAllCalendar(m_calVisitor.Unknown()));
@@ -294,8 +191,6 @@ TEST_F(StoreMethodsTest, InitializeOpensTheDatabaseAndTakesTheKernelFromTheDispa
 TEST_F(StoreMethodsTest, BeforeAStartOnlyTheFileTypesAnswerAndSetDataSourcePicksTheMedia)
 {
     const BSTR bsFile = B("anything.csv");
-    EXPECT_EQ(S_OK, m_pData->GetAllCalendarEx(B("ICalendar"), nullptr, m_calVisitor.Unknown()));
-    EXPECT_EQ(E_FAIL, m_pData->GetAllCalEventEx(B("LumoCalendar"), nullptr, 1, m_evtVisitor.Unknown()));
     // The database type opens nothing: Initialize does that.
     EXPECT_EQ(S_OK, m_pData->SetDataSource(B("LumoCalendar"), nullptr));
     EXPECT_EQ(E_FAIL, m_pData->GetAllCalendar(m_calVisitor.Unknown()));
@@ -306,9 +201,7 @@ TEST_F(StoreMethodsTest, BeforeAStartOnlyTheFileTypesAnswerAndSetDataSourcePicks
     // an unknown type changes nothing, a failed open leaves the store not ready.
     EXPECT_EQ(S_OK, m_pData->SetDataSource(B("CSVCalendar"), bsFile));
     Seed({1});
-    for (BSTR bsType : {B("CSVCALENDAR"), B(""), BSTR(nullptr)}) {
-        EXPECT_EQ(E_FAIL, m_pData->SetDataSource(bsType, bsFile));
-    }
+    EXPECT_EQ(E_FAIL, m_pData->SetDataSource(B("CSVCALENDAR"), bsFile));
     EXPECT_EQ(S_OK, m_pData->GetAllCalendar(m_calVisitor.Unknown()));
     EXPECT_EQ(E_FAIL, m_pData->SetDataSource(B("ICalendar"), nullptr));
     EXPECT_EQ(E_FAIL, m_pData->GetAllCalendar(m_calVisitor.Unknown()));

@@ -1,11 +1,6 @@
-// A small host for the process tests: drives the store object through its
-// interfaces, with the fake host, on one account under the given root, its disk
-// made slow (every sync takes a few milliseconds more). It says "ready <pid>" and
-// waits for the file ROOT/ACCOUNT.go, so that a test can release many writers at
-// one moment. Each round adds one calendar and its events in the start-up batch,
-// and prints "ack <calendar> <events>" only after every write and the end of the
-// batch returned S_OK.
-//
+// A writer for the process tests, on a slow disk: says "ready <pid>", waits for
+// ROOT/ACCOUNT.go, then each round adds a calendar and its events in the start-up
+// batch and prints "ack <calendar> <events>" once all of it returned S_OK.
 //   store_writer ROOT ACCOUNT FIRST_CALENDAR ROUNDS EVENTS   (ROUNDS 0: until killed)
 #include <unistd.h>
 

@@ -28,11 +28,6 @@ const std::initializer_list<int> s_evtLongGets = {
 // The functions behind the slots; the slot number is a template argument, so each
 // table entry knows which slot it is.
 struct CFakeThunks {
-    static HRESULT Failure(const CFake& self, int nSlot)
-    {
-        const auto it = self.m_failures.find(nSlot);
-        return it != self.m_failures.end() ? it->second : S_OK;
-    }
     static void* Hand(CFake* pObject)  // a new reference, for the caller
     {
         return pObject != nullptr ? (++pObject->m_cRef, &pObject->m_com) : nullptr;
@@ -43,7 +38,7 @@ struct CFakeThunks {
     {
         CFake& self = *p->pOwner;
         self.m_calls.push_back(CFakeCall{nSlot, {}, {}, nullptr, false});
-        if (const HRESULT hr = Failure(self, nSlot); FAILED(hr)) {
+        if (const HRESULT hr = self.m_failures[nSlot]; FAILED(hr)) {
             return hr;
         }
         answer(self, self.m_calls.back());
@@ -55,10 +50,6 @@ struct CFakeThunks {
         CFake& self = *p->pOwner;
         if (ppv == nullptr) {
             return E_POINTER;
-        }
-        *ppv = nullptr;
-        if (const HRESULT hr = Failure(self, UNKNOWN_QUERYINTERFACE); FAILED(hr)) {
-            return hr;
         }
         const auto it = std::find_if(self.m_redirects.begin(), self.m_redirects.end(),
                                      [&](const std::pair<IID, CFake*>& r) { return r.first == riid; });
@@ -91,7 +82,7 @@ struct CFakeThunks {
         CFake& self = *p->pOwner;
         CFakeCall& call = self.m_calls.emplace_back(CFakeCall{S, {}, {}, nullptr, false});
         (Keep(call, args), ...);
-        const HRESULT hr = Failure(self, S);
+        const HRESULT hr = self.m_failures[S];
         size_t nOut = 0;
         constexpr size_t cOuts = (0 + ... + size_t(std::is_pointer_v<TArgs> && !std::is_same_v<TArgs, BSTR>));
         if (SUCCEEDED(hr)) {
@@ -99,35 +90,30 @@ struct CFakeThunks {
         }
         return hr;
     }
-    static void Keep(CFakeCall& call, BSTR bs) { call.texts.push_back(bs != nullptr ? WString(bs, SysStringLen(bs)) : WString()); }
     template <typename T>
     static void Keep(CFakeCall& call, T value)
     {
-        call.values.push_back(static_cast<LONG>(value));
+        if constexpr (std::is_same_v<T, BSTR>) {
+            call.texts.push_back(value != nullptr ? WString(value, SysStringLen(value)) : WString());
+        } else if constexpr (!std::is_pointer_v<T>) {
+            call.values.push_back(static_cast<LONG>(value));
+        }
     }
+    // One integer out takes the next value set, the last repeating; several take the first ones.
     template <typename T>
-    static void Keep(CFakeCall&, T*)  // an out
+    static void Answer(CFake& self, int nSlot, size_t* pnOut, T pOut)
     {
+        if constexpr (std::is_same_v<T, BSTR*>) {
+            const auto it = self.m_texts.find(nSlot);
+            *pOut = it != self.m_texts.end() ? SysAllocStringLen(it->second.data(), UINT(it->second.size())) : nullptr;
+        } else if constexpr (std::is_same_v<T, void**>) {
+            *pOut = Hand(self.m_objects[nSlot]);
+        } else if constexpr (std::is_pointer_v<T> && !std::is_same_v<T, BSTR>) {
+            const std::vector<LONG>& values = self.m_longs[nSlot];
+            const size_t i = pnOut != nullptr ? (*pnOut)++ : std::min(self.m_reads[nSlot]++, values.size() - 1);
+            *pOut = static_cast<std::remove_pointer_t<T>>(i < values.size() ? values[i] : 0);
+        }
     }
-    template <typename T>
-    static void Answer(CFake&, int, size_t*, T)  // an input
-    {
-    }
-    static void Answer(CFake&, int, size_t*, BSTR) {}
-    // One out takes the next value set, the last repeating; several take the first ones.
-    template <typename T>
-    static void Answer(CFake& self, int nSlot, size_t* pnOut, T* pValue)
-    {
-        const std::vector<LONG>& values = self.m_longs[nSlot];
-        const size_t i = pnOut != nullptr ? (*pnOut)++ : std::min(self.m_reads[nSlot]++, values.size() - 1);
-        *pValue = static_cast<T>(i < values.size() ? values[i] : 0);
-    }
-    static void Answer(CFake& self, int nSlot, size_t*, BSTR* pbs)
-    {
-        const auto it = self.m_texts.find(nSlot);
-        *pbs = it != self.m_texts.end() ? SysAllocStringLen(it->second.data(), UINT(it->second.size())) : nullptr;
-    }
-    static void Answer(CFake& self, int nSlot, size_t*, void** ppObject) { *ppObject = Hand(self.m_objects[nSlot]); }
 
     template <int S>
     static HRESULT STDMETHODCALLTYPE CreateItem(FakeComObject* p, void** ppItem)
@@ -135,11 +121,8 @@ struct CFakeThunks {
         return Call(p, S, [=](CFake& self, CFakeCall&) {
             // The new item's one reference goes to the caller.
             const bool bCalendar = self.m_eKind == EFakeKind::CalendarFactory;
-            CFake& item = *self.m_created.emplace_back(new CFake(bCalendar ? EFakeKind::CalendarItem : EFakeKind::EventItem));
-            if (self.m_onCreate) {
-                self.m_onCreate(item);
-            }
-            *ppItem = &item.m_com;
+            CFake* pItem = new CFake(bCalendar ? EFakeKind::CalendarItem : EFakeKind::EventItem);
+            *ppItem = &self.m_created.emplace_back(pItem)->m_com;
         });
     }
     template <int S>
@@ -148,7 +131,6 @@ struct CFakeThunks {
         // The log may grow during the callback, so nothing holds on to the call.
         CFake* pVisited = pItem != nullptr ? pItem->pOwner : nullptr;
         return Call(p, S, [=](CFake& self, CFakeCall& call) {
-            call.values.push_back(pbStop != nullptr ? *pbStop : -12345);
             call.pObject = pVisited;
             if (++self.m_nVisits == self.m_nStopAtVisit) {
                 *pbStop = 1;
@@ -249,49 +231,11 @@ void CFake::SetText(int nSlot, const std::string& strUtf8)
     m_texts[nSlot] = testing_support::Wide(strUtf8);
 }
 
-std::vector<int> CFake::Slots() const
-{
-    std::vector<int> slots;
-    for (const CFakeCall& call : m_calls) {
-        slots.push_back(call.nSlot);
-    }
-    return slots;
-}
-
-int CFake::CallCount(int nSlot) const
-{
-    return int(std::count_if(m_calls.begin(), m_calls.end(), [=](const CFakeCall& c) { return c.nSlot == nSlot; }));
-}
-
-const CFakeCall& CFake::LastCall(int nSlot) const
-{
-    static const CFakeCall s_none{-1, {}, {}, nullptr, false};
-    const auto it = std::find_if(m_calls.rbegin(), m_calls.rend(), [=](const CFakeCall& c) { return c.nSlot == nSlot; });
-    EXPECT_TRUE(it != m_calls.rend()) << "slot " << nSlot << " was not called";
-    return it != m_calls.rend() ? *it : s_none;
-}
-
 LONG CFake::Arg(int nSlot, size_t i) const
 {
-    const CFakeCall& call = LastCall(nSlot);
-    return i < call.values.size() ? call.values[i] : -0x5A5A5A5A;
-}
-
-std::string CFake::TextArg(int nSlot, size_t i) const
-{
-    const CFakeCall& call = LastCall(nSlot);
-    return i < call.texts.size() ? testing_support::Narrow(call.texts[i]) : "<none>";
-}
-
-std::vector<CFake*> CFake::Visited() const
-{
-    std::vector<CFake*> items;
-    for (const CFakeCall& call : m_calls) {
-        if (call.nSlot == VISITOR_VISIT && call.pObject != nullptr) {
-            items.push_back(call.pObject);
-        }
-    }
-    return items;
+    auto it = std::find_if(m_calls.rbegin(), m_calls.rend(), [=](const CFakeCall& c) { return c.nSlot == nSlot; });
+    EXPECT_TRUE(it != m_calls.rend() && i < it->values.size()) << "slot " << nSlot << " was not called";
+    return it != m_calls.rend() && i < it->values.size() ? it->values[i] : -0x5A5A5A5A;
 }
 
 ::testing::AssertionResult Settled(const CFake& fake, ULONG cRef)
@@ -312,12 +256,17 @@ std::vector<CFake*> CFake::Visited() const
 
 std::vector<LONG> Ids(const CFake& fake)
 {
-    std::vector<CFake*> items = fake.Visited();
+    std::vector<const CFake*> items;
+    for (const CFakeCall& call : fake.Calls()) {
+        if (call.nSlot == VISITOR_VISIT && call.pObject != nullptr) {
+            items.push_back(call.pObject);
+        }
+    }
     for (const auto& pMade : fake.Created()) {
         items.push_back(pMade.get());
     }
     std::vector<LONG> ids;
-    for (CFake* pItem : items) {
+    for (const CFake* pItem : items) {
         ids.push_back(pItem->Arg(pItem->Kind() == EFakeKind::CalendarItem ? int(CAL_PUT_CALID) : int(EVT_PUT_EVTID)));
     }
     return ids;
@@ -343,11 +292,9 @@ void CFakeHost::ClearLogs()
 
 ::testing::AssertionResult CFakeHost::Settled() const
 {
-    const std::pair<const char*, const CFake*> fakes[] = {{"kernel", &kernel}, {"account", &account},
-        {"settings", &settings}, {"calendar factory", &calendarFactory}, {"event factory", &eventFactory}};
-    for (const auto& [pszName, pFake] : fakes) {
+    for (const CFake* pFake : {&kernel, &account, &settings, &calendarFactory, &eventFactory}) {
         if (::testing::AssertionResult result = fakehost::Settled(*pFake); !result) {
-            return ::testing::AssertionFailure() << pszName << ": " << result.message();
+            return ::testing::AssertionFailure() << "host fake " << int(pFake->Kind()) << ": " << result.message();
         }
     }
     return ::testing::AssertionSuccess();

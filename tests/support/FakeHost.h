@@ -1,7 +1,6 @@
-// Fake host objects built at the vtable level, the way a host written in C builds
-// them: a struct whose first member points at a static table of functions, one per
-// slot, each recording its call and answering from values the test set. Release
-// never frees a fake: the test owns it, and checks every reference came back.
+// Fake host objects built at the vtable level, as a host written in C builds them:
+// each slot records its call and answers what the test set. Release never frees a
+// fake: the test owns it, and checks every reference came back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,11 +16,10 @@
 
 namespace fakehost {
 
-// The vtable slots of the host interfaces, in the order include/host/CalendarKernel.h
-// declares them. They are the binary contract: a host built elsewhere puts its
-// functions there, so the fakes take the numbers from here, not from the header.
+// The vtable slots of the host interfaces: the binary contract, so the numbers are
+// written here rather than taken from include/host/CalendarKernel.h.
 enum EHostSlot : int {
-    UNKNOWN_QUERYINTERFACE = 0, VISITOR_VISIT = 3,
+    VISITOR_VISIT = 3,
     SETTINGS_GET_BYTE = 8,
     KERNEL_CALENDAR_FACTORY = 10, KERNEL_EVENT_FACTORY = 11, KERNEL_ACCOUNT = 13,
     ACCOUNT_UIN = 10, ACCOUNT_ALTUIN = 12, ACCOUNT_SETTINGS = 19,
@@ -52,8 +50,7 @@ enum EEventSlot : int {
 
 class CFake;
 
-// One table entry; each entry is cast back to its own signature by the caller.
-typedef void (*PFN_SLOT)();
+typedef void (*PFN_SLOT)();  // each entry is cast back to its own signature by the caller
 
 // What the component holds: the table pointer first, then the way back to the fake.
 struct FakeComObject {
@@ -67,7 +64,7 @@ enum class EFakeKind { Plain, Kernel, Account, Settings, CalendarFactory, EventF
 // One call through a slot above IUnknown's three.
 struct CFakeCall {
     int nSlot;
-    std::vector<LONG> values;    // integer arguments in order (Visit: the stop flag as it came in)
+    std::vector<LONG> values;    // integer arguments in order
     std::vector<WString> texts;  // BSTR arguments in order; null reads as empty
     CFake* pObject;              // Visit: the item passed
     bool bUnexpected;            // a reserved slot, an IDispatch slot, or a Release below zero
@@ -87,8 +84,8 @@ public:
     }
     IUnknown* Unknown() { return As<IUnknown>(); }
 
-    // Every kind answers IUnknown, its own IID, and IDispatch when its interface
-    // derives from it; Redirect hands out another fake for riid (null: refused).
+    // A fake answers IUnknown, its own IID and IDispatch if that is a base; Redirect
+    // hands out another fake for riid (null: refused).
     void Redirect(REFIID riid, CFake* pOther) { m_redirects.emplace_back(riid, pOther); }
     // Integer reads take successive values, the last one repeating (0 when none was
     // set); CAL_GET_SPONSOR takes the first two. Unset texts and objects answer null.
@@ -96,30 +93,22 @@ public:
     void SetLongs(int nSlot, std::vector<LONG> values) { m_longs[nSlot] = std::move(values); }
     void SetText(int nSlot, const std::string& strUtf8);
     void SetObject(int nSlot, CFake* pObject) { m_objects[nSlot] = pObject; }
-    // The slot records its call and returns hr, writing nothing (UNKNOWN_QUERYINTERFACE:
-    // every QueryInterface fails).
+    // The slot records its call and returns hr, writing nothing.
     void Fail(int nSlot, HRESULT hr) { m_failures[nSlot] = hr; }
-    // Visitors: set the stop flag on the given visit (from 1), and run fn on each
-    // visited item. Factories: run fn on each item made, before it is handed out.
+    // Visitors: set the stop flag on the given visit (from 1); run fn on each visited item.
     void StopAtVisit(int nVisit) { m_nStopAtVisit = nVisit; }
     void OnVisit(std::function<void(CFake& item)> fn) { m_onVisit = std::move(fn); }
-    void OnCreateItem(std::function<void(CFake& item)> fn) { m_onCreate = std::move(fn); }
 
     ULONG RefCount() const { return m_cRef; }
     const std::vector<CFakeCall>& Calls() const { return m_calls; }
-    std::vector<int> Slots() const;
-    int CallCount(int nSlot) const;
-    // Argument i of the last call of nSlot; a failure when there is none.
+    // Integer argument i of the last call of nSlot; a failure when there is none.
     LONG Arg(int nSlot, size_t i = 0) const;
-    std::string TextArg(int nSlot, size_t i = 0) const;
     void ClearLog() { m_calls.clear(); }
-    // Factories keep the items they made, in order; visitors list the items visited.
+    // Factories keep the items they made, in order.
     const std::vector<std::unique_ptr<CFake>>& Created() const { return m_created; }
-    std::vector<CFake*> Visited() const;
 
 private:
     friend struct CFakeThunks;
-    const CFakeCall& LastCall(int nSlot) const;
 
     EFakeKind m_eKind;
     FakeComObject m_com;
@@ -134,21 +123,17 @@ private:
     int m_nStopAtVisit = 0;
     int m_nVisits = 0;
     std::function<void(CFake&)> m_onVisit;
-    std::function<void(CFake&)> m_onCreate;
     std::vector<CFakeCall> m_calls;
     std::vector<std::unique_ptr<CFake>> m_created;
 };
 
-// Only the test's reference is left (cRef), no unexpected slot was called, and
-// every item a factory made has been released by whoever took it.
+// Only cRef references are left, no unexpected call, and every item made released.
 ::testing::AssertionResult Settled(const CFake& fake, ULONG cRef = 1);
 
-// The identifiers put into the items a visitor saw and a factory made: the CalID
-// of calendars, the EvtID of events.
+// The CalIDs or EvtIDs put into the items a visitor saw and a factory made.
 std::vector<LONG> Ids(const CFake& fake);
 
-// A kernel with its account, the account's settings and the two factories, wired
-// as the host wires them.
+// A kernel with its account, the account's settings and the two factories.
 struct CFakeHost {
     explicit CFakeHost(ULONG dwUIN = 123, ULONG dwAltUIN = 0, BYTE cStoreMode = 0);
     ICalendarKernel* Kernel() { return kernel.As<ICalendarKernel>(); }

@@ -1,7 +1,5 @@
-// A store object made for a test in a scratch root, with the fake host of account
-// 123 behind it: made by the class itself or by the module, as the test says. At
-// the end the object must go with its last reference, and give back every one it
-// took of the host's objects.
+// A store object in a scratch root with the fake host of account 123 behind it. At
+// the end it must go with its last reference and give back every host reference.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -51,8 +49,7 @@ protected:
         m_host.ClearLogs();
     }
 
-    // A BSTR that lives until the end of the test; null for null.
-    BSTR B(const char* pszUtf8)
+    BSTR B(const char* pszUtf8)  // lives to the end of the test; null for null
     {
         return m_bstrs.emplace_back(pszUtf8 != nullptr ? Bstr(pszUtf8) : CBstrPtr(nullptr, &SysFreeString)).get();
     }
