@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -111,20 +112,42 @@ TEST_F(StoreConfigStartedTest, MissingItemsFailCleanlyAndNullTextsCountAsEmpty)
     EXPECT_EQ(E_FAIL, m_pConfig->GetDWord(B("NS"), B("n"), nullptr));
 }
 
-// A settings file that cannot be written gives its cause as the thread's error object.
-TEST_F(StoreConfigStartedTest, AFailingSettingsFileIsReportedWithItsCause)
+// A failed call gives its cause, with the file's path, as the thread's error object:
+// the settings file and the database alike, on both data interfaces.
+TEST_F(StoreConfigStartedTest, FailuresAreReportedWithTheirCause)
 {
-    IErrorInfo* pInfo = nullptr;
+    ISupportErrorInfo* pSupport = nullptr;
+    ASSERT_EQ(S_OK, m_pConfig->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&pSupport)));
+    EXPECT_EQ(S_OK, pSupport->InterfaceSupportsErrorInfo(IID_IVxCalStoreConfig));
+    EXPECT_EQ(S_OK, pSupport->InterfaceSupportsErrorInfo(IID_IVxCalStoreData));
+    EXPECT_EQ(S_FALSE, pSupport->InterfaceSupportsErrorInfo(IID_IExtendKernalSequence));
+    pSupport->Release();
+    const auto description = []() {
+        IErrorInfo* pInfo = nullptr;
+        BSTR bs = nullptr;
+        if (GetErrorInfo(0, &pInfo) != S_OK || pInfo == nullptr) {
+            return std::string("<no error object>");
+        }
+        pInfo->GetDescription(&bs);
+        pInfo->Release();
+        const std::string strText = Narrow(bs);
+        SysFreeString(bs);
+        return strText;
+    };
+
     std::remove(IniPath("123").c_str());
     MakeDirs(IniPath("123"));
     EXPECT_EQ(E_FAIL, Add("NS", "item", "value"));
-    ASSERT_EQ(S_OK, GetErrorInfo(0, &pInfo));
-    BSTR bs = nullptr;
-    pInfo->GetDescription(&bs);
-    const std::string strDescription = Narrow(bs);
-    SysFreeString(bs);
-    pInfo->Release();
-    EXPECT_NE(std::string::npos, strDescription.find("CalendarConfig.ini: cannot be written: ")) << strDescription;
+    EXPECT_EQ(IniPath("123") + ": cannot be written: a directory stands where the file should be", description());
+
+    // SQLite cannot make its journal where a directory of that name stands.
+    ASSERT_EQ(S_OK, m_pSeq->EndStartupBatch());
+    Sql("insert into Calendar(UIN, CalID) values(123, 5);");
+    MakeDirs(m_dir.Join("123/CalData.db-journal"));
+    EXPECT_EQ(E_FAIL, m_pData->DelCalendar(5));
+    EXPECT_THAT(description(), ::testing::HasSubstr("CalData.db: "));
+    std::filesystem::remove(m_dir.Join("123/CalData.db-journal"));
+    EXPECT_EQ("1\n", Sql("select count(*) from Calendar;"));
 }
 
 // ---------------------------------------------------------------------------
