@@ -21,31 +21,22 @@ namespace {
 
 // Argument variants. Each owns what it holds; Call clears them.
 template <typename T>
-VARIANT Value(VARTYPE vt, T value)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = vt;
-    std::memcpy(&v.llVal, &value, sizeof(T));
-    return v;
-}
-template <typename T>
 VARIANT Held(VARTYPE vt, T* p)  // an interface, with a reference of its own
 {
     if (p != nullptr) {
         p->AddRef();
     }
-    return Value(vt, p);
+    return MakeVariant(vt, p);
 }
-const auto Empty = [] { return Value(VT_EMPTY, 0); };
-const auto I4 = [](LONG l) { return Value(VT_I4, l); };
-const auto UI4 = [](ULONG ul) { return Value(VT_UI4, ul); };
-const auto I2 = [](SHORT i) { return Value(VT_I2, i); };
-const auto UI1 = [](BYTE b) { return Value(VT_UI1, b); };
-const auto R8 = [](double d) { return Value(VT_R8, d); };
-const auto Bool = [](VARIANT_BOOL b) { return Value(VT_BOOL, b); };
-const auto ByRef = [](VARTYPE vt, void* p) { return Value(VARTYPE(vt | VT_BYREF), p); };
-const auto Str = [](const char* pszUtf8) { return Value(VT_BSTR, SysAllocString(Wide(pszUtf8).c_str())); };
+const auto Empty = [] { return MakeVariant(VT_EMPTY, 0); };
+const auto I4 = [](LONG l) { return MakeVariant(VT_I4, l); };
+const auto UI4 = [](ULONG ul) { return MakeVariant(VT_UI4, ul); };
+const auto I2 = [](SHORT i) { return MakeVariant(VT_I2, i); };
+const auto UI1 = [](BYTE b) { return MakeVariant(VT_UI1, b); };
+const auto R8 = [](double d) { return MakeVariant(VT_R8, d); };
+const auto Bool = [](VARIANT_BOOL b) { return MakeVariant(VT_BOOL, b); };
+const auto ByRef = [](VARTYPE vt, void* p) { return MakeVariant(VARTYPE(vt | VT_BYREF), p); };
+const auto Str = [](const char* pszUtf8) { return MakeVariant(VT_BSTR, SysAllocString(Wide(pszUtf8).c_str())); };
 const auto Unk = [](IUnknown* p) { return Held(VT_UNKNOWN, p); };
 const auto Disp = [](IDispatch* p) { return Held(VT_DISPATCH, p); };
 const LONG s_lGarbage = 0x5A5A5A5A;  // a result variant that Invoke must initialise
@@ -254,7 +245,7 @@ TEST_F(DispatchTest, AFailedCoercionNamesTheArgumentCheckedFirstAndCallsNothing)
         {Config(), "AddDWord", {Str("s"), Str("k"), I4(-1), UI1(0)}, 1},
 #endif
         {Data(), "DelCalendar", {R8(4294967296.0)}, 0},
-        {Data(), "DelCalendar", {Value(VT_NULL, 0)}, 0},
+        {Data(), "DelCalendar", {MakeVariant(VT_NULL, 0)}, 0},
         {Data(), "AddCalEvent", {I4(1)}, 0},
         {Data(), "GetAllCalEvent", {Str("one"), Unk(visitor.Unknown())}, 1},
         {Data(), "GetPeriodEventEx", {Str("x"), I4(1), I4(1), Unk(visitor.Unknown())}, 3},
@@ -263,7 +254,7 @@ TEST_F(DispatchTest, AFailedCoercionNamesTheArgumentCheckedFirstAndCallsNothing)
         {Data(), "Initialize", {Str(""), Unk(m_fakes.New(EFakeKind::Plain).Unknown())}, 0},  // no IDispatch
         {Data(), "IsOutlookIDExist", {Str("OL-9"), ByRef(VT_I2, &m_iFlag)}, 0},  // a reference to no VT_BOOL
         {Config(), "AddString", {Str("s"), Str("k"), Str("v"), I4(256)}, 0},  // past a byte
-        {Config(), "GetString", {Str("s"), Value(VT_NULL, 0)}, 0},
+        {Config(), "GetString", {Str("s"), MakeVariant(VT_NULL, 0)}, 0},
     };
     for (CBadCall& call : calls) {
         const COutcome outcome = Call(call.pDispatch, call.pszName, std::move(call.args));

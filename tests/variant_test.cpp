@@ -10,26 +10,18 @@
 #include "TestSupport.h"
 #include "compat/win32.h"
 
+using testing_support::MakeVariant;
 using testing_support::Narrow;
 using testing_support::Wide;
 
 namespace {
 
-template <typename T>
-VARIANT Make(VARTYPE vt, T value)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = vt;
-    std::memcpy(&v.llVal, &value, sizeof(T));
-    return v;
-}
-VARIANT Text(const char* psz) { return Make(VT_BSTR, SysAllocString(Wide(psz).c_str())); }
-VARIANT I4(LONG l) { return Make(VT_I4, l); }
-VARIANT UI4(ULONG ul) { return Make(VT_UI4, ul); }
-VARIANT R8(double d) { return Make(VT_R8, d); }
-VARIANT Bool(VARIANT_BOOL b) { return Make(VT_BOOL, b); }
-const VARIANT s_null = Make(VT_NULL, 0);
+VARIANT Text(const char* psz) { return MakeVariant(VT_BSTR, SysAllocString(Wide(psz).c_str())); }
+VARIANT I4(LONG l) { return MakeVariant(VT_I4, l); }
+VARIANT UI4(ULONG ul) { return MakeVariant(VT_UI4, ul); }
+VARIANT R8(double d) { return MakeVariant(VT_R8, d); }
+VARIANT Bool(VARIANT_BOOL b) { return MakeVariant(VT_BOOL, b); }
+const VARIANT s_null = MakeVariant(VT_NULL, 0);
 
 double NumberOf(const VARIANT& v)
 {
@@ -129,19 +121,19 @@ TEST(VariantChangeTypeTest, ValuesConvertOrOverflowLikeAutomation)
         // Integer widths at and beyond their limits.
         Fails(I4(256), VT_UI1), Gives(I4(255), VT_UI1, 255), Fails(I4(-1), VT_UI1), Fails(I4(32768), VT_I2),
         Gives(I4(-32768), VT_I2, -32768), Gives(I4(32767), VT_I2, 32767), Fails(UI4(0x80000000u), VT_I4),
-        Fails(Make(VT_I8, LONGLONG(-1)), VT_UI8), Fails(Make(VT_UI2, USHORT(65535)), VT_I2),
+        Fails(MakeVariant(VT_I8, LONGLONG(-1)), VT_UI8), Fails(MakeVariant(VT_UI2, USHORT(65535)), VT_I2),
         // Reals: halves go to the even neighbour, and rounding decides whether a value fits.
         Gives(R8(2.5), VT_I4, 2), Gives(R8(3.5), VT_I4, 4), Fails(R8(32767.5), VT_I2), Fails(R8(1e300), VT_I8),
         Fails(R8(std::nan("")), VT_I4),
         // Text in the invariant form, blanks around it allowed; anything else is no number.
         Gives(Text(" 42 "), VT_I4, 42), Fails(Text("4294967296"), VT_UI4),
         Fails(Text("12abc"), VT_I4, DISP_E_TYPEMISMATCH),
-        Writes(Make(VT_I8, LONGLONG(INT64_MIN)), "-9223372036854775808"), Writes(R8(0.1), "0.1"),
+        Writes(MakeVariant(VT_I8, LONGLONG(INT64_MIN)), "-9223372036854775808"), Writes(R8(0.1), "0.1"),
         // True is all bits set; any non-zero value is true.
         Gives(Bool(VARIANT_TRUE), VT_UI4, 0xFFFFFFFFu), Gives(I4(5), VT_BOOL, VARIANT_TRUE),
         Writes(Bool(VARIANT_TRUE), "-1"), Fails(s_null, VT_I4, DISP_E_TYPEMISMATCH),
         // By reference: the value pointed at; a by-reference target is refused.
-        Fails(Make(VT_I4 | VT_BYREF, &lLarge), VT_UI1), Gives(Make(VT_BSTR | VT_BYREF, &bsText), VT_I4, 17),
+        Fails(MakeVariant(VT_I4 | VT_BYREF, &lLarge), VT_UI1), Gives(MakeVariant(VT_BSTR | VT_BYREF, &bsText), VT_I4, 17),
         Fails(I4(1), VT_I4 | VT_BYREF, DISP_E_BADVARTYPE),
     });
     SysFreeString(bsText);
@@ -154,8 +146,8 @@ TEST(VariantChangeTypeTest, InterfacesConvertWithTheirReferences)
     CCountedObject object, plain;
     plain.m_bDispatch = false;
     IUnknown* pUnknown = object.Unk();
-    for (VARIANT in : {Make(VT_DISPATCH, static_cast<IDispatch*>(&object)), Make(VT_UNKNOWN, object.Unk()),
-                       Make(VT_UNKNOWN | VT_BYREF, &pUnknown)}) {
+    for (VARIANT in : {MakeVariant(VT_DISPATCH, static_cast<IDispatch*>(&object)), MakeVariant(VT_UNKNOWN, object.Unk()),
+                       MakeVariant(VT_UNKNOWN | VT_BYREF, &pUnknown)}) {
         const VARTYPE vt = in.vt == VT_DISPATCH ? VT_UNKNOWN : VT_DISPATCH;
         VARIANT out;
         VariantInit(&out);
@@ -170,8 +162,8 @@ TEST(VariantChangeTypeTest, InterfacesConvertWithTheirReferences)
     }
     object.AddRef();
     plain.AddRef();
-    ExpectConversions({Fails(Make(VT_UNKNOWN, plain.Unk()), VT_DISPATCH, DISP_E_TYPEMISMATCH),
-                       Fails(Make(VT_UNKNOWN, object.Unk()), VT_I4, DISP_E_TYPEMISMATCH),
+    ExpectConversions({Fails(MakeVariant(VT_UNKNOWN, plain.Unk()), VT_DISPATCH, DISP_E_TYPEMISMATCH),
+                       Fails(MakeVariant(VT_UNKNOWN, object.Unk()), VT_I4, DISP_E_TYPEMISMATCH),
                        Fails(I4(1), VT_UNKNOWN, DISP_E_TYPEMISMATCH)});
     EXPECT_EQ(1u, plain.m_cRef);
     EXPECT_EQ(1u, object.m_cRef);

@@ -2,12 +2,25 @@
 // command-line tool.
 #pragma once
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "compat/win32.h"
 
 namespace testing_support {
+
+// A VARIANT of the given type holding the bytes of value (a pointer, a number, a
+// BSTR): it owns whatever value owns.
+template <typename T>
+VARIANT MakeVariant(VARTYPE vt, T value)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = vt;
+    std::memcpy(&v.llVal, &value, sizeof(T));
+    return v;
+}
 
 // A new directory under the process's scratch root, removed with everything in it
 // when the object goes away.
