@@ -138,7 +138,11 @@ TEST_F(StoreConfigStartedTest, FailuresAreReportedWithTheirCause)
     std::remove(IniPath("123").c_str());
     MakeDirs(IniPath("123"));
     EXPECT_EQ(E_FAIL, Add("NS", "item", "value"));
-    EXPECT_EQ(IniPath("123") + ": cannot be written: a directory stands where the file should be", description());
+    // Windows writes the path with its own separators.
+    const std::string strCause = description();
+    EXPECT_THAT(strCause, ::testing::StartsWith(m_dir.Path()));
+    EXPECT_THAT(strCause,
+                ::testing::EndsWith("CalendarConfig.ini: cannot be written: a directory stands where the file should be"));
 
     // SQLite cannot make its journal where a directory of that name stands.
     ASSERT_EQ(S_OK, m_pSeq->EndStartupBatch());
