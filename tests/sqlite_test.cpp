@@ -27,6 +27,20 @@ TEST(SqliteDb, TextAndFileNamesBeyondAsciiRoundTripAndTheShellAgrees)
     db.open(Wide(strPath).c_str());
     CppSQLite3Query q = db.execQuery(WTEXT("select v from t where rowid = 2"));
     EXPECT_EQ(Narrow(q.fieldValue(0)), strMixed + "!");
+    q.finalize();
+
+    // 190 characters is the longest table name whose probe fits its 256-character
+    // query: found, and one more is refused rather than looked up cut.
+    const std::string strLongest(190, 'n');
+    db.execDML(Wide("create table " + strLongest + "(a int)").c_str());
+    EXPECT_TRUE(db.tableExists(Wide(strLongest).c_str()));
+    EXPECT_FALSE(db.tableExists(WTEXT("t2")));
+    try {
+        db.tableExists(Wide(strLongest + "n").c_str());
+        ADD_FAILURE() << "a name too long for the probe was looked up";
+    } catch (CppSQLite3Exception& e) {
+        EXPECT_EQ(e.errorCode(), 102) << "refused as too big, not failed as a cut statement";
+    }
 }
 
 }  // namespace
